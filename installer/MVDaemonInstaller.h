@@ -1,0 +1,97 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/FileManager.h"
+#include "platform/Format.h"
+#include "platform/PropertyList.h"
+
+using Permissions = std::uint64_t;
+using InstallFlags = std::uint64_t;
+using UserID = std::int32_t;
+
+inline constexpr InstallFlags kInstallReplaceExisting = 1;
+inline constexpr InstallFlags kInstallTemporary = 2;
+
+// Carries out every privileged command: installs, checks, starts, stops and
+// removes the server. Every failure is raised as a platform::Exception; the
+// installer catches nothing and undoes nothing.
+class MVDaemonInstaller {
+ public:
+  MVDaemonInstaller();
+  // For tests: the installer's own file manager stands in for the platform's.
+  explicit MVDaemonInstaller(std::unique_ptr<platform::FileManager> fileManager);
+
+  // Commands.
+  void bootstrapWithAppPath(const std::string& appPath);
+  void checkWithAppPath(const std::string& appPath);
+  void remove();
+  void start();
+  void stop();
+  void restart();
+
+  // Action log, aborts and shell commands.
+  template <typename... Args>
+  void logInstallerAction(std::string_view format, const Args&... args) {
+    logInstallerMessage(platform::format(format, args...));
+  }
+  template <typename... Args>
+  [[noreturn]] void abortWithNotice(std::string_view format, const Args&... args) {
+    raiseFormatted("abortWithNotice", platform::format(format, args...));
+  }
+  template <typename... Args>
+  [[noreturn]] void abortWithError(std::string_view format, const Args&... args) {
+    raiseFormatted("abortWithError", platform::format(format, args...));
+  }
+  template <typename... Args>
+  int system(std::string_view format, const Args&... args) {
+    return runCommandLine(platform::format(format, args...));
+  }
+  void installAddManifestPath(const std::string& path, InstallFlags flags);
+
+  // Ownership and permissions.
+  std::string stringForPermissions(Permissions permissions) const;
+  void installSetPermissions(const std::string& path, UserID user,
+                             const std::optional<std::string>& group, Permissions pmin,
+                             Permissions pmax);
+
+  // Path safety and the install primitives.
+  void checkSafeToModifyItem(const std::optional<std::string>& path);
+  void installRemoveItem(const std::string& path);
+  void installCreateDirectory(const std::string& path, std::int32_t flags, UserID user,
+                              const std::optional<std::string>& group, Permissions pmin,
+                              Permissions pmax);
+  void installMoveItem(const std::string& path, const std::string& toPath, InstallFlags flags);
+  void installCopyItem(const std::string& path, const std::string& toPath,
+                       Permissions permissions, InstallFlags flags);
+  void installWriteData(const std::optional<std::string>& data, const std::string& toFile,
+                        Permissions permissions, InstallFlags flags);
+  void installWritePlist(const std::optional<platform::PlistValue>& plist,
+                         const std::string& toFile, Permissions permissions, InstallFlags flags);
+  void installApplication(const std::string& path, InstallFlags flags);
+
+  // Manifests.
+  void cleanupInstalledFiles();
+  void cleanupTempFiles();
+
+  const std::vector<std::string>& installedFiles() const noexcept { return _installedFiles; }
+  const std::vector<std::string>& tempFiles() const noexcept { return _tempFiles; }
+
+  bool verbose = false;
+
+ private:
+  void logInstallerMessage(const std::string& message);
+  [[noreturn]] void raiseFormatted(const char* name, std::string reason);
+  int runCommandLine(const std::string& commandLine);
+  void cleanupFiles(const std::vector<std::string>& manifest);
+
+  std::vector<std::string> _installedFiles;
+  std::vector<std::string> _tempFiles;
+  std::unique_ptr<platform::FileManager> _fm;
+  Permissions _helperPermissions = 04755;
+};

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "platform/FileAttributes.h"
+#include "platform/PropertyList.h"
+
+// The product's fixed identity and install locations, and the code-signature
+// check that decides whether an executable may be trusted. The path
+// operations under the support directory create the directory that will hold
+// the returned path when it is missing.
+class MVBrenlowSuite {
+ public:
+  MVBrenlowSuite() = default;
+
+  // The one shared instance, created on first request.
+  static MVBrenlowSuite& instance();
+
+  platform::FileAttributes defaultFileAttrs() const;
+  bool writePlist(const platform::PlistValue& plist, const std::string& toPath) const;
+
+  std::string appBundleId() const;
+  std::string helperBundleId() const;
+  std::string serverBundleId() const;
+
+  std::string serverLaunchDaemonFilePath() const;
+  std::string helperInstalledPath() const;
+  std::string serverInstalledPath() const;
+  std::string serverSocketPath() const;
+
+  std::string dataDirectoryName() const;
+  std::string fileAttributeCacheDirectoryPath() const;
+  std::string fileAttributeCacheDatabaseFilePath() const;
+  std::string sharedFilesPath() const;
+
+  std::string baseSupportDirectory(const std::optional<std::string>& directory,
+                                   const std::optional<std::string>& file) const;
+  std::string _baseSupportDirectory(const std::optional<std::string>& directory,
+                                    const std::optional<std::string>& file,
+                                    bool createDirectory) const;
+
+  // True only when the file carries an intact signature that satisfies the
+  // pinned requirement for the identifier. Logs the failing call's status.
+  bool checkCodeSignatureAtPath(const std::optional<std::string>& path,
+                                const std::string& bundleIdentifier) const;
+};
