@@ -1,0 +1,20 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+
+namespace platform::codesign {
+
+using SHA256Digest = std::array<std::uint8_t, 32>;
+
+// True when the certificate whose DER encoding has this SHA-256 digest is
+// one of Apple's root certificates, or the one extra anchor of a test build.
+bool isTrustedAnchor(const SHA256Digest& fingerprint);
+
+// The extra anchor of a test build, nothing in the shipped tool. Defined by
+// whichever anchor object library the executable links (NoExtraAnchor.cpp for
+// the shipped tool, the tests' certificate authority for test builds).
+std::optional<SHA256Digest> extraTrustedAnchorSHA256();
+
+}  // namespace platform::codesign
