@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+
 #include "TestFiles.h"
 #include "platform/codesign/Status.h"
 
@@ -130,6 +133,17 @@ TEST_P(EditedBinary, FailsClosed) {
 
 void flipAt(Bytes& file, std::size_t offset) { file.at(offset) ^= 0x01; }
 
+// Flips the first byte of the timestamp token's message imprint: the token
+// sits in an unsigned attribute, so only its own checks can catch this.
+void flipTimestampImprint(Bytes& file) {
+  const Bytes tstInfoOid{0x06, 0x0b, 0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x09, 0x10, 0x01, 0x04};
+  const Bytes sha256Octets{0x04, 0x20};
+  const auto oid = std::search(file.begin(), file.end(), tstInfoOid.begin(), tstInfoOid.end());
+  const auto imprint = std::search(oid, file.end(), sha256Octets.begin(), sha256Octets.end());
+  ASSERT_NE(imprint, file.end());
+  flipAt(file, static_cast<std::size_t>(imprint - file.begin()) + 2);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Edits, EditedBinary,
     testing::Values(
@@ -141,6 +155,7 @@ INSTANTIATE_TEST_SUITE_P(
              errSecCSBadMainExecutable},
         Edit{"AppendedBytes", &kSentry, [](Bytes& f) { f.push_back(0); }, errSecCSBadMainExecutable},
         Edit{"TwoDirectoriesCodePage", &kNode, [](Bytes& f) { flipAt(f, 0x4000); }, errSecCSSignatureFailed},
+        Edit{"TimestampImprint", &kNode, flipTimestampImprint, errSecTimestampInvalid},
         Edit{"AdhocCodePage", &kAdhoc, [](Bytes& f) { flipAt(f, 0x2000); }, errSecCSSignatureFailed},
         Edit{"LinkerSignedCodePage", &kLinkerSigned, [](Bytes& f) { flipAt(f, 0x2000); }, errSecCSSignatureFailed}),
     [](const auto& info) { return std::string(info.param.name); });
