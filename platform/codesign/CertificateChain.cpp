@@ -119,7 +119,8 @@ int buildOnce(const ChainRequest& request, X509_STORE* store, bool ignoreTime, o
   X509_VERIFY_PARAM_set_purpose(param, X509_PURPOSE_ANY);
   // Critical extensions are checked below, against Apple's known arcs.
   X509_VERIFY_PARAM_set_flags(param, X509_V_FLAG_IGNORE_CRITICAL | (ignoreTime ? X509_V_FLAG_NO_CHECK_TIME : 0));
-  X509_VERIFY_PARAM_set_time(param, request.at);
+  // A set time would take precedence over the flag that ignores times.
+  if (!ignoreTime) X509_VERIFY_PARAM_set_time(param, request.at);
   if (X509_verify_cert(context.get()) != 1) {
     const int error = X509_STORE_CTX_get_error(context.get());
     return error == X509_V_OK ? X509_V_ERR_UNSPECIFIED : error;

@@ -13,6 +13,7 @@ constexpr std::uint64_t kSegment = 72;
 constexpr std::uint64_t kSection = 80;
 constexpr std::uint64_t kDirectoryHeader = 88;  // version 0x20400
 constexpr std::uint64_t kInfoPlistAt = 0x1000;
+constexpr std::uint64_t kCmsReserve = 12000;
 
 std::uint64_t roundUp(std::uint64_t value, std::uint64_t to) { return (value + to - 1) / to * to; }
 
@@ -116,6 +117,7 @@ std::uint64_t signatureSize(const SyntheticOptions& o, const Components& c) {
   std::uint64_t size = 12 + 8 * (o.hashTypes.size() + c.blobs.size());
   for (const std::uint8_t type : o.hashTypes) size += directorySize(o, type, c.specialSlots);
   for (const auto& b : c.blobs) size += b.second.size();
+  if (o.signer) size += 8 + 8 + kCmsReserve;
   return roundUp(size, 16) + 32;  // signers reserve padding
 }
 
@@ -161,8 +163,15 @@ Bytes buildSignedMachO(const SyntheticOptions& o, SyntheticLayout* layout) {
   std::vector<std::pair<std::uint32_t, Bytes>> entries;
   for (std::size_t i = 0; i < o.hashTypes.size(); ++i)
     entries.push_back({i == 0 ? 0u : 0x1000u + static_cast<std::uint32_t>(i - 1), directory(o, o.hashTypes[i], f, c)});
+  if (o.signer) {
+    std::vector<Bytes> directories;
+    for (const auto& e : entries) directories.push_back(e.second);
+    const Bytes cms = o.signer(entries.front().second, directories);
+    entries.push_back({0x10000, blob(0xfade0b01, std::string(cms.begin(), cms.end()))});
+  }
   entries.insert(entries.begin() + 1, c.blobs.begin(), c.blobs.end());
-  const Bytes sb = superBlob(entries);
+  Bytes sb = superBlob(entries);
+  if (sb.size() > sigSize) sb.resize(sigSize);  // an oversized CMS is cut, and must then fail
   std::memcpy(&f[sigAt], sb.data(), sb.size());
   if (layout) layout->signature = sigAt, layout->firstDirectory = sigAt + getBE32(sb, 16), layout->infoPlist = kInfoPlistAt;
   return f;

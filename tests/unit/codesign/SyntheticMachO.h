@@ -5,6 +5,7 @@
 // benchmark can sign a large file without a certificate.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,6 +26,11 @@ struct SyntheticOptions {
   std::optional<std::string> entitlements;  // an entitlements blob, sealed
   bool requirements = true;                 // an empty requirement set, sealed
   std::uint32_t flags = 0x20002;            // ad hoc, linker-signed
+  // Makes the CMS blob's payload from the slot-0 CodeDirectory and all of
+  // them (slot order); without it the signature has no CMS slot.
+  std::function<std::vector<std::uint8_t>(const std::vector<std::uint8_t>& signedDirectory,
+                                          const std::vector<std::vector<std::uint8_t>>& directories)>
+      signer;
 };
 
 // Where the interesting parts of a built slice lie.

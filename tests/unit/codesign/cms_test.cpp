@@ -1,0 +1,308 @@
+// The CMS signature and certificate chain, on synthetic files signed here
+// with a certificate authority made for each test.
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <functional>
+#include <memory>
+
+#include <openssl/cms.h>
+#include <openssl/evp.h>
+#include <openssl/x509v3.h>
+
+#include "SyntheticMachO.h"
+#include "platform/codesign/Requirement.h"
+#include "platform/codesign/Status.h"
+#include "platform/codesign/Validation.h"
+
+using namespace platform::codesign;
+using namespace codesign_test;
+
+namespace {
+
+template <typename T, void (*F)(T*)>
+struct Free {
+  void operator()(T* p) const { F(p); }
+};
+using Key = std::unique_ptr<EVP_PKEY, Free<EVP_PKEY, EVP_PKEY_free>>;
+using Cert = std::unique_ptr<X509, Free<X509, X509_free>>;
+
+constexpr const char* kDeveloperIdCa = "1.2.840.113635.100.6.2.6";
+constexpr const char* kDeveloperIdApplication = "1.2.840.113635.100.6.1.13";
+constexpr long kDay = 86400;
+
+// What a certificate of the test authority carries.
+struct CertSpec {
+  std::string cn, ou;
+  bool ca = false;
+  std::string keyUsage = "critical,digitalSignature";
+  std::string extendedKeyUsage = "critical,codeSigning";  // empty: none
+  std::vector<std::pair<std::string, bool>> markers;      // extension OID, critical
+  long notBefore = -kDay, notAfter = 365 * kDay;          // seconds from now
+};
+
+void addExtension(X509* cert, X509* issuer, int nid, const std::string& value) {
+  X509V3_CTX ctx;
+  X509V3_set_ctx_nodb(&ctx);
+  X509V3_set_ctx(&ctx, issuer, cert, nullptr, nullptr, 0);
+  X509_EXTENSION* ext = X509V3_EXT_conf_nid(nullptr, &ctx, nid, value.c_str());
+  ASSERT_NE(ext, nullptr) << value;
+  X509_add_ext(cert, ext, -1);
+  X509_EXTENSION_free(ext);
+}
+
+void addMarker(X509* cert, const std::string& oid, bool critical) {
+  ASN1_OBJECT* object = OBJ_txt2obj(oid.c_str(), 1);
+  ASN1_OCTET_STRING* value = ASN1_OCTET_STRING_new();
+  const unsigned char null[] = {0x05, 0x00};
+  ASN1_OCTET_STRING_set(value, null, sizeof null);
+  X509_EXTENSION* ext = X509_EXTENSION_create_by_OBJ(nullptr, object, critical, value);
+  X509_add_ext(cert, ext, -1);
+  X509_EXTENSION_free(ext), ASN1_OCTET_STRING_free(value), ASN1_OBJECT_free(object);
+}
+
+Cert makeCert(const CertSpec& spec, EVP_PKEY* key, X509* issuer, EVP_PKEY* issuerKey) {
+  Cert cert(X509_new());
+  X509_set_version(cert.get(), 2);
+  static long serial = 1;
+  ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), ++serial);
+  X509_NAME* name = X509_get_subject_name(cert.get());
+  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>(spec.cn.c_str()), -1, -1, 0);
+  if (!spec.ou.empty())
+    X509_NAME_add_entry_by_txt(name, "OU", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>(spec.ou.c_str()), -1, -1, 0);
+  X509_set_issuer_name(cert.get(), issuer ? X509_get_subject_name(issuer) : name);
+  X509_gmtime_adj(X509_getm_notBefore(cert.get()), spec.notBefore);
+  X509_gmtime_adj(X509_getm_notAfter(cert.get()), spec.notAfter);
+  X509_set_pubkey(cert.get(), key);
+  X509* signer = issuer ? issuer : cert.get();
+  addExtension(cert.get(), signer, NID_basic_constraints, spec.ca ? "critical,CA:TRUE" : "critical,CA:FALSE");
+  addExtension(cert.get(), signer, NID_key_usage, spec.ca ? "critical,keyCertSign,cRLSign" : spec.keyUsage);
+  addExtension(cert.get(), signer, NID_subject_key_identifier, "hash");
+  if (!spec.ca && !spec.extendedKeyUsage.empty())
+    addExtension(cert.get(), signer, NID_ext_key_usage, spec.extendedKeyUsage);
+  for (const auto& [oid, critical] : spec.markers) addMarker(cert.get(), oid, critical);
+  X509_sign(cert.get(), issuer ? issuerKey : key, EVP_sha256());
+  return cert;
+}
+
+Key newKey() { return Key(EVP_EC_gen("P-256")); }
+
+CertSpec caCertificate(const std::string& cn, std::vector<std::pair<std::string, bool>> markers) {
+  CertSpec spec;
+  spec.cn = cn, spec.ca = true, spec.extendedKeyUsage = "", spec.markers = std::move(markers);
+  return spec;
+}
+
+// Root, Developer ID-like intermediate and leaf, with what to sign.
+struct Authority {
+  Key rootKey = newKey(), caKey = newKey(), leafKey = newKey();
+  CertSpec rootSpec = caCertificate("Test Root", {});
+  CertSpec caSpec = caCertificate("Test Developer ID CA", {{kDeveloperIdCa, false}});
+  CertSpec leafSpec{"Developer ID Application: Test", "ABCDE12345", false, "critical,digitalSignature",
+                    "critical,codeSigning", {{kDeveloperIdApplication, true}}};
+  std::function<void(std::vector<Bytes>&)> editDirectories;  // what the CDHashes attributes list
+  bool plistAttribute = false, listAttribute = true;
+  bool signOtherContent = false;
+
+  Bytes sign(const Bytes& content, const std::vector<Bytes>& directories) const;
+};
+
+Bytes digestOf(const Bytes& bytes, const EVP_MD* md) {
+  unsigned char out[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  EVP_Digest(bytes.data(), bytes.size(), out, &length, md, nullptr);
+  return Bytes(out, out + length);
+}
+
+// The hash type byte of a CodeDirectory blob.
+const EVP_MD* mdOf(const Bytes& cd) { return cd[37] == 1 ? EVP_sha1() : cd[37] == 4 ? EVP_sha384() : EVP_sha256(); }
+
+Bytes cdhashes2Value(const Bytes& cd) {
+  const Bytes hash = digestOf(cd, mdOf(cd));
+  ASN1_OBJECT* oid = OBJ_nid2obj(EVP_MD_get_type(mdOf(cd)));
+  Bytes oidDer(static_cast<std::size_t>(i2d_ASN1_OBJECT(oid, nullptr)));
+  unsigned char* p = oidDer.data();
+  i2d_ASN1_OBJECT(oid, &p);
+  Bytes seq{0x30, static_cast<std::uint8_t>(oidDer.size() + 2 + hash.size())};
+  seq.insert(seq.end(), oidDer.begin(), oidDer.end());
+  seq.push_back(0x04), seq.push_back(static_cast<std::uint8_t>(hash.size()));
+  seq.insert(seq.end(), hash.begin(), hash.end());
+  return seq;
+}
+
+std::string cdhashesPlist(const std::vector<Bytes>& directories) {
+  static const char* b64 = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n\t<key>cdhashes</key>\n\t<array>\n";
+  for (const Bytes& cd : directories) {
+    Bytes h = digestOf(cd, mdOf(cd));
+    h.resize(20);
+    std::string text;
+    for (std::size_t i = 0; i < h.size(); i += 3) {
+      const std::uint32_t n = std::uint32_t{h[i]} << 16 | (i + 1 < h.size() ? h[i + 1] << 8 : 0) | (i + 2 < h.size() ? h[i + 2] : 0);
+      for (std::size_t k = 0; k < 4; ++k) text += i + k <= h.size() + (k == 0) - 0 && (k < 2 || i + k - 1 < h.size()) ? b64[(n >> (18 - 6 * k)) & 63] : '=';
+    }
+    xml += "\t\t<data>\n\t\t" + text + "\n\t\t</data>\n";
+  }
+  return xml + "\t</array>\n</dict>\n</plist>\n";
+}
+
+Bytes Authority::sign(const Bytes& content, const std::vector<Bytes>& directoriesIn) const {
+  const Cert root = makeCert(rootSpec, rootKey.get(), nullptr, nullptr);
+  const Cert ca = makeCert(caSpec, caKey.get(), root.get(), rootKey.get());
+  const Cert leaf = makeCert(leafSpec, leafKey.get(), ca.get(), caKey.get());
+  STACK_OF(X509)* chain = sk_X509_new_null();
+  sk_X509_push(chain, ca.get()), sk_X509_push(chain, root.get());
+  Bytes signedBytes = content;
+  if (signOtherContent) signedBytes[20] ^= 1;
+  BIO* data = BIO_new_mem_buf(signedBytes.data(), static_cast<int>(signedBytes.size()));
+  const unsigned flags = CMS_DETACHED | CMS_BINARY | CMS_PARTIAL | CMS_NOSMIMECAP;
+  CMS_ContentInfo* cms = CMS_sign(nullptr, nullptr, chain, nullptr, flags);
+  CMS_SignerInfo* si = CMS_add1_signer(cms, leaf.get(), leafKey.get(), EVP_sha256(), flags);
+  std::vector<Bytes> directories = directoriesIn;
+  if (editDirectories) editDirectories(directories);
+  if (listAttribute && !directories.empty()) {  // one attribute, one value per directory
+    X509_ATTRIBUTE* attribute = nullptr;
+    for (const Bytes& cd : directories) {
+      const Bytes value = cdhashes2Value(cd);
+      if (attribute == nullptr)
+        attribute = X509_ATTRIBUTE_create_by_txt(nullptr, "1.2.840.113635.100.9.2", V_ASN1_SEQUENCE, value.data(),
+                                                 static_cast<int>(value.size()));
+      else
+        X509_ATTRIBUTE_set1_data(attribute, V_ASN1_SEQUENCE, value.data(), static_cast<int>(value.size()));
+    }
+    CMS_signed_add1_attr(si, attribute);
+    X509_ATTRIBUTE_free(attribute);
+  }
+  if (plistAttribute) {
+    const std::string xml = cdhashesPlist(directories);
+    CMS_signed_add1_attr_by_txt(si, "1.2.840.113635.100.9.1", V_ASN1_OCTET_STRING, xml.data(), static_cast<int>(xml.size()));
+  }
+  CMS_final(cms, data, nullptr, flags);
+  unsigned char* der = nullptr;
+  const int length = i2d_CMS_ContentInfo(cms, &der);
+  Bytes out(der, der + length);
+  OPENSSL_free(der), CMS_ContentInfo_free(cms), BIO_free(data), sk_X509_free(chain);
+  return out;
+}
+
+bool trustAny(const SHA256Digest&) { return true; }
+bool trustNone(const SHA256Digest&) { return false; }
+
+struct CmsCase {
+  const char* name;
+  std::function<void(Authority&, SyntheticOptions&)> change;
+  OSStatus expected;
+  AnchorPredicate anchor = trustAny;
+};
+
+class SignedFile : public testing::TestWithParam<CmsCase> {};
+
+TEST_P(SignedFile, Answers) {
+  Authority authority;
+  SyntheticOptions options;
+  options.flags = 0x10000;  // hardened runtime, signed by a certificate
+  options.team = "ABCDE12345";
+  GetParam().change(authority, options);
+  options.signer = [&](const Bytes& content, const std::vector<Bytes>& all) { return authority.sign(content, all); };
+  const Bytes file = buildSignedMachO(options);
+  const ValidationPolicy policy{GetParam().anchor, std::time(nullptr)};
+  EXPECT_EQ(checkValidity(ByteReader(file), kSecCSCheckAllArchitectures | kSecCSStrictValidate, nullptr, policy),
+            GetParam().expected);
+}
+
+void nothing(Authority&, SyntheticOptions&) {}
+
+INSTANTIATE_TEST_SUITE_P(
+    Chains, SignedFile,
+    testing::Values(
+        CmsCase{"DeveloperId", nothing, 0},
+        CmsCase{"RootNotPinned", nothing, CSSMERR_TP_NOT_TRUSTED, trustNone},
+        CmsCase{"NoCodeSigningUsage", [](Authority& a, auto&) { a.leafSpec.extendedKeyUsage = "emailProtection"; },
+                CSSMERR_APPLETP_INVALID_EXTENDED_KEY_USAGE},
+        CmsCase{"NoExtendedKeyUsage", [](Authority& a, auto&) { a.leafSpec.extendedKeyUsage = ""; },
+                CSSMERR_APPLETP_INVALID_EXTENDED_KEY_USAGE},
+        CmsCase{"KeyUsageWithoutSignature", [](Authority& a, auto&) { a.leafSpec.keyUsage = "critical,keyEncipherment"; },
+                CSSMERR_APPLETP_INVALID_KEY_USAGE},
+        CmsCase{"UnknownCriticalExtension", [](Authority& a, auto&) { a.leafSpec.markers.push_back({"1.2.3.4", true}); },
+                CSSMERR_APPLETP_UNKNOWN_CRITICAL_EXTEN},
+        CmsCase{"IssuerNotCa", [](Authority& a, auto&) { a.caSpec.ca = false, a.caSpec.keyUsage = "critical,digitalSignature"; },
+                CSSMERR_APPLETP_NO_BASIC_CONSTRAINTS},
+        CmsCase{"TeamDiffers", [](Authority& a, auto&) { a.leafSpec.ou = "ZZZZZ99999"; }, errSecCSBadTeamIdentifier},
+        CmsCase{"TeamCheckedOnlyForDeveloperChains",
+                [](Authority& a, auto&) { a.leafSpec.ou = "ZZZZZ99999", a.leafSpec.markers.clear(); }, 0},
+        CmsCase{"ExpiredLeafTolerated", [](Authority& a, auto&) { a.leafSpec.notAfter = -60; }, 0},
+        CmsCase{"ExpiredLeafEnforced",
+                [](Authority& a, SyntheticOptions& o) { a.leafSpec.notAfter = -60, o.flags |= 0x400; },
+                CSSMERR_TP_CERT_EXPIRED},
+        CmsCase{"OtherContentSigned", [](Authority& a, auto&) { a.signOtherContent = true; }, errSecCSSignatureFailed}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+INSTANTIATE_TEST_SUITE_P(
+    Agility, SignedFile,
+    testing::Values(
+        CmsCase{"TwoDirectoriesBound", [](auto&, SyntheticOptions& o) { o.hashTypes = {1, 2}; }, 0},
+        CmsCase{"TwoDirectoriesBoundByPlist",
+                [](Authority& a, SyntheticOptions& o) { o.hashTypes = {1, 2}, a.listAttribute = false, a.plistAttribute = true; },
+                0},
+        CmsCase{"TwoDirectoriesBoundByBoth",
+                [](Authority& a, SyntheticOptions& o) { o.hashTypes = {1, 2}, a.plistAttribute = true; }, 0},
+        CmsCase{"AlternateUnbound",
+                [](Authority& a, SyntheticOptions& o) { o.hashTypes = {1, 2}, a.listAttribute = false; },
+                errSecCSSignatureFailed},
+        CmsCase{"AlternateMissingFromList",
+                [](Authority& a, SyntheticOptions& o) {
+                  o.hashTypes = {1, 2}, a.editDirectories = [](auto& d) { d.pop_back(); };
+                },
+                errSecCSSignatureFailed},
+        CmsCase{"AlternateHashWrong",
+                [](Authority& a, SyntheticOptions& o) {
+                  o.hashTypes = {1, 2}, a.editDirectories = [](auto& d) { d.back()[50] ^= 1; };
+                },
+                errSecCSSignatureFailed},
+        CmsCase{"PlistOrderWrong",
+                [](Authority& a, SyntheticOptions& o) {
+                  o.hashTypes = {1, 2}, a.listAttribute = false, a.plistAttribute = true;
+                  a.editDirectories = [](auto& d) { std::swap(d[0], d[1]); };
+                },
+                errSecCSSignatureFailed}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(SignedFileRequirement, SubjectCarriesChainIdentifierAndTeam) {
+  Authority authority;
+  SyntheticOptions options;
+  options.flags = 0, options.team = "ABCDE12345";
+  options.signer = [&](const Bytes& content, const std::vector<Bytes>& all) { return authority.sign(content, all); };
+  const Bytes file = buildSignedMachO(options);
+  const auto verdict = [&](const std::string& text) {
+    RequirementRef requirement;
+    EXPECT_EQ(Requirement::compile(text, &requirement), 0) << text;
+    return checkValidity(ByteReader(file), kSecCSCheckAllArchitectures | kSecCSStrictValidate, requirement.get(),
+                         ValidationPolicy{trustAny, std::time(nullptr)});
+  };
+  const std::string developerId = " and certificate 1[field.1.2.840.113635.100.6.2.6] and certificate "
+                                   "leaf[field.1.2.840.113635.100.6.1.13] and certificate leaf[subject.OU] = ";
+  EXPECT_EQ(verdict("anchor apple generic and identifier \"com.example.synthetic\"" + developerId + "\"ABCDE12345\""), 0);
+  EXPECT_EQ(verdict("anchor apple generic and identifier \"com.example.other\""), errSecCSReqFailed);
+  EXPECT_EQ(verdict("anchor apple generic and identifier \"com.example.synthetic\"" + developerId + "\"ZZZZZ99999\""),
+            errSecCSReqFailed);
+}
+
+TEST(SignedFileBlob, EmptyOrMissingCmsFails) {
+  SyntheticOptions options;
+  options.flags = 0;
+  options.signer = [](const Bytes&, const std::vector<Bytes>&) { return Bytes{}; };
+  EXPECT_EQ(checkValidity(ByteReader(buildSignedMachO(options)), kSecCSStrictValidate, nullptr,
+                          ValidationPolicy{trustAny, 0}),
+            errSecCSSignatureFailed);
+  options.signer = nullptr;
+  EXPECT_EQ(checkValidity(ByteReader(buildSignedMachO(options)), kSecCSStrictValidate, nullptr,
+                          ValidationPolicy{trustAny, 0}),
+            errSecCSUnsigned);
+  options.signer = [](const Bytes&, const std::vector<Bytes>&) { return Bytes(40, 0x30); };
+  EXPECT_EQ(checkValidity(ByteReader(buildSignedMachO(options)), kSecCSStrictValidate, nullptr,
+                          ValidationPolicy{trustAny, 0}),
+            errSecCSSignatureFailed);
+}
+
+}  // namespace
