@@ -2,7 +2,6 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
 #include <random>
 
 #include <openssl/evp.h>
@@ -15,8 +14,12 @@ using namespace platform::codesign;
 namespace codesign_test {
 
 Bytes readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  if (!in) return {};
+  Bytes bytes(static_cast<std::size_t>(in.tellg()));
+  in.seekg(0);
+  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return bytes;
 }
 
 void writeFile(const fs::path& path, const Bytes& bytes) {
