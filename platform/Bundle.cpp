@@ -4,12 +4,14 @@
 
 #include "platform/FileManager.h"
 #include "platform/Path.h"
+#include "platform/PathSyntax.h"
 
 namespace platform {
 
 std::optional<Bundle> Bundle::bundleWithPath(const std::string& path) {
   struct stat status {};
-  if (path.empty() || stat(path.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) return std::nullopt;
+  std::string directory = systemPath(path);
+  if (directory.empty() || stat(directory.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) return std::nullopt;
   return Bundle(path);
 }
 

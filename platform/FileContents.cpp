@@ -7,7 +7,9 @@
 #include <cerrno>
 
 #include "platform/FileManager.h"
+#include "platform/FileTree.h"
 #include "platform/Path.h"
+#include "platform/PathSyntax.h"
 #include "platform/ScopedFd.h"
 #include "platform/SystemCall.h"
 
@@ -61,15 +63,16 @@ bool writeContents(int fd, const std::string& contents, std::optional<mode_t> mo
 // Without a requested mode the file gets 0666 less the umask.
 bool FileManager::createFileAtPath(const std::string& path, const std::string& contents,
                                    const FileAttributes* attributes) {
-  std::string name = lastPathComponent(path);
-  std::string directory = stringByDeletingLastPathComponent(path);
-  if (name.empty() || name == "/") return false;
+  std::string file = systemPath(path);
+  std::string name = lastPathComponent(file);
+  std::string directory = stringByDeletingLastPathComponent(file);
+  if (file.empty() || name == "/") return false;
   ScopedFd parent(retryOnInterrupt(
       [&] { return open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); }));
   if (!parent.valid()) return false;
   std::optional<mode_t> mode;
   if (attributes != nullptr && attributes->posixPermissions) {
-    mode = static_cast<mode_t>(*attributes->posixPermissions & 07777);
+    mode = static_cast<mode_t>(*attributes->posixPermissions & kPermissionBits);
   }
   std::string temporary;
   ScopedFd fd = createTemporary(parent.get(), name, mode ? 0600 : 0666, temporary);
@@ -82,7 +85,8 @@ bool FileManager::createFileAtPath(const std::string& path, const std::string& c
 
 // Only a regular file is read: a pipe or a device could block or never end.
 std::optional<std::string> dataWithContentsOfFile(const std::string& path) {
-  ScopedFd fd(retryOnInterrupt([&] { return open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); }));
+  std::string file = systemPath(path);
+  ScopedFd fd(retryOnInterrupt([&] { return open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); }));
   struct stat status {};
   if (!fd.valid() || fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
   return readAll(fd.get());

@@ -19,15 +19,11 @@ namespace platform {
 
 namespace {
 
-constexpr mode_t kPermissionBits = 07777;
-
 // Leaves the current errno (or the one given) in the slot and answers false.
 bool fail(ErrorSlot* error, int errnum = errno) {
   if (error != nullptr) *error = Error::posix(errnum);
   return false;
 }
-
-std::string itemPath(const std::string& path) { return std::string(withoutTrailingSlashes(path)); }
 
 std::optional<struct stat> statusOf(const std::string& path, bool followLink) {
   struct stat status {};
@@ -86,25 +82,23 @@ bool accountID(const std::optional<std::int32_t>& number, const std::optional<st
 
 bool isOpenableType(mode_t mode) { return S_ISREG(mode) || S_ISDIR(mode); }
 
+std::optional<bool> unsupported() {
+  errno = EOPNOTSUPP;
+  return std::nullopt;
+}
+
 // The inode's immutable flag; nothing, with errno set, when it cannot be
-// read. Only regular files and directories are opened: opening a device or
-// a pipe can have effects of its own.
+// read. Only regular files and directories are opened, and only they are
+// asked: opening a device or a pipe can have effects of its own.
 std::optional<bool> immutableFlag(const std::string& item) {
   std::optional<struct stat> status = statusOf(item, false);
   if (!status) return std::nullopt;
-  ScopedFd fd;
-  if (isOpenableType(status->st_mode)) {
-    fd.reset(retryOnInterrupt([&] { return open(item.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC); }));
-  } else {
-    errno = EOPNOTSUPP;
-  }
+  if (!isOpenableType(status->st_mode)) return unsupported();
+  ScopedFd fd(retryOnInterrupt([&] { return open(item.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC); }));
   struct stat opened {};
   if (!fd.valid() || fstat(fd.get(), &opened) != 0) return std::nullopt;
+  if (!isOpenableType(opened.st_mode)) return unsupported();  // replaced since it was looked at
   int flags = 0;
-  if (!isOpenableType(opened.st_mode)) {
-    errno = EOPNOTSUPP;  // replaced since it was looked at
-    return std::nullopt;
-  }
   if (ioctl(fd.get(), FS_IOC_GETFLAGS, &flags) != 0) return std::nullopt;
   return (flags & FS_IMMUTABLE_FL) != 0;
 }
@@ -117,11 +111,11 @@ FileManager& FileManager::defaultManager() {
 }
 
 bool FileManager::fileExistsAtPath(const std::string& path) const {
-  return statusOf(itemPath(path), false).has_value();
+  return statusOf(systemPath(path), false).has_value();
 }
 
 bool FileManager::fileExistsAtPath(const std::string& path, bool* isDirectory) const {
-  std::optional<struct stat> status = statusOf(itemPath(path), false);
+  std::optional<struct stat> status = statusOf(systemPath(path), false);
   if (isDirectory != nullptr) *isDirectory = status && S_ISDIR(status->st_mode);
   return status.has_value();
 }
@@ -132,14 +126,14 @@ bool FileManager::createDirectoryAtPath(const std::string& path, bool withInterm
   if (attributes != nullptr && attributes->posixPermissions) {
     mode = static_cast<mode_t>(*attributes->posixPermissions & kPermissionBits);
   }
-  std::string directory = itemPath(path);
+  std::string directory = systemPath(path);
   bool made = withIntermediateDirectories ? makeDirectories(directory, mode) : makeDirectory(directory, mode);
   return made || fail(error);
 }
 
 std::optional<FileAttributes> FileManager::attributesOfItemAtPath(const std::string& path,
                                                                   ErrorSlot* error) const {
-  std::optional<struct stat> status = statusOf(itemPath(path), false);
+  std::optional<struct stat> status = statusOf(systemPath(path), false);
   if (!status) {
     fail(error);
     return std::nullopt;
@@ -157,7 +151,7 @@ std::optional<FileAttributes> FileManager::attributesOfItemAtPath(const std::str
 // Owner and group go first: changing the owner clears the set-user-ID bit
 // on Linux, so the mode must come after it to hold.
 bool FileManager::setAttributes(const FileAttributes& attributes, const std::string& path, ErrorSlot* error) {
-  std::string item = itemPath(path);
+  std::string item = systemPath(path);
   uid_t uid;
   gid_t gid;
   if (!accountID(attributes.ownerAccountID, attributes.ownerAccountName, userID, uid) ||
@@ -176,7 +170,7 @@ bool FileManager::setAttributes(const FileAttributes& attributes, const std::str
 // The root, "." and ".." are never removed: removing them would empty a
 // directory that was not named.
 bool FileManager::removeItemAtPath(const std::string& path, ErrorSlot* error) {
-  std::string item = itemPath(path);
+  std::string item = systemPath(path);
   std::string last = lastPathComponent(item);
   if (last == "/" || last == "." || last == "..") return fail(error, EINVAL);
   return removeTree(AT_FDCWD, item) || fail(error);
@@ -184,17 +178,17 @@ bool FileManager::removeItemAtPath(const std::string& path, ErrorSlot* error) {
 
 // A move never replaces anything, and does not cross file systems.
 bool FileManager::moveItemAtPath(const std::string& source, const std::string& destination, ErrorSlot* error) {
-  return renameat2(AT_FDCWD, itemPath(source).c_str(), AT_FDCWD, itemPath(destination).c_str(),
+  return renameat2(AT_FDCWD, systemPath(source).c_str(), AT_FDCWD, systemPath(destination).c_str(),
                    RENAME_NOREPLACE) == 0 ||
          fail(error);
 }
 
 bool FileManager::copyItemAtPath(const std::string& source, const std::string& destination, ErrorSlot* error) {
-  return copyTree(AT_FDCWD, itemPath(source), AT_FDCWD, itemPath(destination)) || fail(error);
+  return copyTree(AT_FDCWD, systemPath(source), AT_FDCWD, systemPath(destination)) || fail(error);
 }
 
 std::optional<bool> FileManager::isUserImmutable(const std::string& path, ErrorSlot* error) const {
-  std::optional<bool> flag = immutableFlag(itemPath(path));
+  std::optional<bool> flag = immutableFlag(systemPath(path));
   if (!flag) fail(error);
   return flag;
 }

@@ -24,8 +24,6 @@ constexpr long kFchmodat2 = SYS_fchmodat2;
 constexpr long kFchmodat2 = 452;  // Linux 6.6; one number on every architecture since 5.1
 #endif
 
-constexpr mode_t kPermissionBits = 07777;
-
 struct DirCloser {
   void operator()(DIR* dir) const { closedir(dir); }
 };

@@ -6,6 +6,10 @@
 
 namespace platform {
 
+// The permission bits of a mode: read, write and execute for owner, group
+// and others, set-user-ID, set-group-ID and sticky.
+inline constexpr mode_t kPermissionBits = 07777;
+
 // Whole-tree operations on the item `name` inside the directory `dirFd`
 // (AT_FDCWD with a path works too). They never follow a symbolic link, at
 // the top or anywhere inside a directory: a link is removed or copied as

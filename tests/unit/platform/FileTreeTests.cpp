@@ -64,6 +64,8 @@ TEST_F(FileTreeTest, RemovalFailuresReportTheirError) {
     EXPECT_FALSE(_fm.removeItemAtPath(path(name), &_error)) << name;
     EXPECT_EQ(_error->code(), EINVAL) << name;
   }
+  // A NUL byte would cut the path short at "tree".
+  EXPECT_FALSE(_fm.removeItemAtPath(path("tree") + std::string(1, '\0') + "/sub", &_error));
   EXPECT_EQ(readFile(path("tree/sub/deep")), "deep contents");
 }
 
