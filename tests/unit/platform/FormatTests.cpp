@@ -8,7 +8,6 @@
 
 #include "TestSupport.h"
 #include "platform/Error.h"
-#include "platform/Exception.h"
 #include "platform/Format.h"
 #include "platform/Log.h"
 
@@ -52,23 +51,10 @@ TEST(Error, DescriptionsCarryDomainCodeAndReason) {
   EXPECT_EQ(Error::posix(ENOENT).description(),
             "Error Domain=NSPOSIXErrorDomain Code=2 \"No such file or directory\"");
   EXPECT_EQ(Error::posix(EACCES).description(), "Error Domain=NSPOSIXErrorDomain Code=13 \"Permission denied\"");
-  Error cocoa(kCocoaErrorDomain, 4, "The file doesn't exist.");
-  EXPECT_EQ(cocoa.description(), "Error Domain=NSCocoaErrorDomain Code=4 \"The file doesn't exist.\"");
   Error unknown = Error::posix(9999);
   EXPECT_EQ(unknown.code(), 9999);
   EXPECT_EQ(unknown.domain(), kPOSIXErrorDomain);
   EXPECT_FALSE(unknown.reason().empty());
-}
-
-TEST(Exception, RaiseCarriesNameAndReason) {
-  try {
-    raise("abortWithError", "reason with %@");
-    FAIL() << "raise returned";
-  } catch (const Exception& exception) {
-    EXPECT_EQ(exception.name(), "abortWithError");
-    EXPECT_EQ(exception.reason(), "reason with %@");
-    EXPECT_STREQ(exception.what(), "reason with %@");
-  }
 }
 
 // Standard error goes to a file for the time of one call.

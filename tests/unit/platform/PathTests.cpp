@@ -7,7 +7,6 @@
 #include "TestSupport.h"
 #include "platform/Bundle.h"
 #include "platform/Path.h"
-#include "platform/URL.h"
 
 namespace platform {
 namespace {
@@ -73,13 +72,6 @@ TEST(Path, ExpandsTildeFromTheUserDatabaseNotTheEnvironment) {
   for (const char* unchanged : {"/a/~", "~no-such-user-here/x", "", "a~b", "/tmp/%d"}) {
     EXPECT_EQ(stringByExpandingTildeInPath(unchanged), unchanged);
   }
-}
-
-TEST(URL, NeedsAPath) {
-  EXPECT_FALSE(fileURLWithPath(std::nullopt));
-  EXPECT_FALSE(fileURLWithPath(std::string()));
-  ASSERT_TRUE(fileURLWithPath(std::string("/x y")));
-  EXPECT_EQ(fileURLWithPath(std::string("/x y"))->path, "/x y");
 }
 
 TEST(Bundle, OpensOnlyADirectoryAndFindsItsExecutables) {
