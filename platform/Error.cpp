@@ -19,8 +19,10 @@ namespace {
 std::string posixMessage(int errnum) {
   std::array<char, 256> buffer{};
   const char* message = messageOf(strerror_r(errnum, buffer.data(), buffer.size()), buffer.data());
-  if (message == nullptr || *message == '\0') return "Unknown error " + std::to_string(errnum);
-  return message;
+  if (message != nullptr && *message != '\0') return message;
+  std::string unknown = "Unknown error ";
+  unknown += std::to_string(errnum);
+  return unknown;
 }
 
 }  // namespace
@@ -31,7 +33,10 @@ Error::Error(std::string domain, std::int64_t code, std::string reason)
 Error Error::posix(int errnum) { return Error(kPOSIXErrorDomain, errnum, posixMessage(errnum)); }
 
 std::string Error::description() const {
-  return "Error Domain=" + _domain + " Code=" + std::to_string(_code) + " \"" + _reason + "\"";
+  std::string text = "Error Domain=";
+  text.append(_domain).append(" Code=").append(std::to_string(_code));
+  text.append(" \"").append(_reason).append("\"");
+  return text;
 }
 
 }  // namespace platform
