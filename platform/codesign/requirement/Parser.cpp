@@ -105,27 +105,22 @@ class Parser {
     return make(Operator{std::move(left), std::move(right)}, depth, out);
   }
 
-  // expr := term { 'or' term }, and term := unary { 'and' unary }: both
-  // left-associative.
+  // expr := term { 'or' term } and term := unary { 'and' unary }: both
+  // left-associative, so "a and b and c" is and(and(a, b), c).
   OSStatus orExpression(ExpressionPtr* out) {
-    if (const OSStatus status = andExpression(out); status != errSecSuccess) return status;
-    while (accept(TokenKind::Or)) {
-      ExpressionPtr right;
-      if (const OSStatus status = andExpression(&right); status != errSecSuccess) return status;
-      if (const OSStatus status = binary<Or>(std::move(*out), std::move(right), out);
-          status != errSecSuccess) {
-        return status;
-      }
-    }
-    return errSecSuccess;
+    return chain<Or>(TokenKind::Or, &Parser::andExpression, out);
+  }
+  OSStatus andExpression(ExpressionPtr* out) {
+    return chain<And>(TokenKind::And, &Parser::unary, out);
   }
 
-  OSStatus andExpression(ExpressionPtr* out) {
-    if (const OSStatus status = unary(out); status != errSecSuccess) return status;
-    while (accept(TokenKind::And)) {
+  template <typename Operator>
+  OSStatus chain(TokenKind separator, OSStatus (Parser::*operand)(ExpressionPtr*), ExpressionPtr* out) {
+    if (const OSStatus status = (this->*operand)(out); status != errSecSuccess) return status;
+    while (accept(separator)) {
       ExpressionPtr right;
-      if (const OSStatus status = unary(&right); status != errSecSuccess) return status;
-      if (const OSStatus status = binary<And>(std::move(*out), std::move(right), out);
+      if (const OSStatus status = (this->*operand)(&right); status != errSecSuccess) return status;
+      if (const OSStatus status = binary<Operator>(std::move(*out), std::move(right), out);
           status != errSecSuccess) {
         return status;
       }
