@@ -51,6 +51,8 @@ helper_unit_test(helper_signer_test
     signer/tests/SignatureLayoutTest.cpp
     signer/tests/CmsSignatureTest.cpp
     signer/tests/SignerInputTest.cpp
+    signer/Bytes.cpp
+    signer/OpenSSLSupport.cpp
   LIBRARIES OpenSSL::Crypto)
 target_compile_definitions(helper_signer_test PRIVATE
   HELPER_FIXTURE_DIR="${HELPER_FIXTURE_DIR}"

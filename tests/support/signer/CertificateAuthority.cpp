@@ -113,7 +113,7 @@ void addPolicy(X509* certificate, const char* oid) {
   std::unique_ptr<CERTIFICATEPOLICIES, OpenSSLDeleter<CERTIFICATEPOLICIES_free>> policies(
       must(CERTIFICATEPOLICIES_new(), "allocating certificate policies"));
   std::unique_ptr<POLICYINFO, OpenSSLDeleter<POLICYINFO_free>> policy(must(POLICYINFO_new(), "allocating a policy"));
-  ASN1_OBJECT_free(policy->policyid);
+  ASN1ObjectPtr placeholder(policy->policyid);
   policy->policyid = must(OBJ_txt2obj(oid, 1), std::string("parsing OID ") + oid);
   if (sk_POLICYINFO_push(policies.get(), policy.get()) <= 0) throwOpenSSLError("listing a policy");
   static_cast<void>(policy.release());  // now owned by policies

@@ -39,7 +39,8 @@ std::string cdHashesPlist(std::vector<CodeDirectoryBlob> directories) {
 }
 
 // SEQUENCE { OBJECT IDENTIFIER digest, OCTET STRING full cdhash }: one value
-// of the CDHashes2 attribute.
+// of the CDHashes2 attribute. Short-form lengths suffice: the longest value
+// (SHA-384) is 61 bytes.
 Bytes cdHashValue(const CodeDirectoryBlob& directory) {
   ASN1ObjectPtr oid(must(OBJ_txt2obj(digestOID(directory.hashType), 1), "parsing a digest OID"));
   const Bytes hash = digest(directory.hashType, directory.bytes);
@@ -106,15 +107,6 @@ void addTimestamp(CMS_SignerInfo* signer, const CmsOptions& options, const CodeD
               "adding the timestamp");
 }
 
-Bytes encode(CMS_ContentInfo* cms) {
-  const int length = i2d_CMS_ContentInfo(cms, nullptr);
-  mustSucceed(length, "encoding the signature");
-  Bytes der(static_cast<std::size_t>(length));
-  unsigned char* out = der.data();
-  mustSucceed(i2d_CMS_ContentInfo(cms, &out), "encoding the signature");
-  return der;
-}
-
 }  // namespace
 
 Bytes cmsSignature(const SigningIdentity& identity, const std::vector<CodeDirectoryBlob>& codeDirectories,
@@ -130,7 +122,7 @@ Bytes cmsSignature(const SigningIdentity& identity, const std::vector<CodeDirect
   BIOPtr content(must(BIO_new_mem_buf(primary.data(), static_cast<int>(primary.size())), "wrapping the CodeDirectory"));
   mustSucceed(CMS_final(cms.get(), content.get(), nullptr, flags), "signing the CodeDirectory");
   if (options.timestamp) addTimestamp(signer, options, codeDirectories.front());
-  return encode(cms.get());
+  return encodeDER(cms.get(), i2d_CMS_ContentInfo, "the signature");
 }
 
 }  // namespace signer

@@ -52,15 +52,6 @@ void writePrivateKey(const std::string& path, EVP_PKEY* key) {
   mustSucceed(PEM_write_bio_PrivateKey(bio.get(), key, nullptr, nullptr, 0, nullptr, nullptr), "writing " + path);
 }
 
-Bytes certificateDER(X509* certificate) {
-  const int length = i2d_X509(certificate, nullptr);
-  mustSucceed(length, "encoding a certificate");
-  Bytes der(static_cast<std::size_t>(length));
-  unsigned char* out = der.data();
-  mustSucceed(i2d_X509(certificate, &out), "encoding a certificate");
-  return der;
-}
-
 Bytes bioBytes(BIO* bio) {
   char* data = nullptr;
   const long length = BIO_get_mem_data(bio, &data);

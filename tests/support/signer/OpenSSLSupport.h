@@ -66,7 +66,18 @@ EVPKeyPtr loadPrivateKey(const std::string& path);
 void writeCertificate(const std::string& path, X509* certificate);
 void writePrivateKey(const std::string& path, EVP_PKEY* key);
 
-Bytes certificateDER(X509* certificate);
+// The DER encoding of object by OpenSSL's i2d function for its type.
+template <class T>
+Bytes encodeDER(const T* object, int (*encode)(const T*, unsigned char**), const std::string& what) {
+  const int length = encode(object, nullptr);
+  mustSucceed(length, "encoding " + what);
+  Bytes der(static_cast<std::size_t>(length));
+  unsigned char* out = der.data();
+  mustSucceed(encode(object, &out), "encoding " + what);
+  return der;
+}
+
+inline Bytes certificateDER(const X509* certificate) { return encodeDER(certificate, i2d_X509, "a certificate"); }
 // The DER bytes that a memory BIO holds.
 Bytes bioBytes(BIO* bio);
 

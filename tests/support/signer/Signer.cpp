@@ -161,7 +161,8 @@ std::vector<Blob> signatureBlobs(std::vector<CodeDirectoryBlob> directories, con
 
 void checkOptions(const SignOptions& options) {
   if (options.identifier.empty()) throw SignerError("--identifier is required");
-  if (options.hashes.empty() || options.hashes.size() > 5) throw SignerError("--hashes takes one to five hash types");
+  // Slot 0 and the five alternate slots 0x1000-0x1004.
+  if (options.hashes.empty() || options.hashes.size() > 6) throw SignerError("--hashes takes one to six hash types");
   if (!options.adhoc && !options.identity) throw SignerError("--cert and --key are required unless --adhoc");
 }
 

@@ -45,10 +45,9 @@ TSRespCtxPtr responder(const TimestampAuthority& authority) {
   X509StackPtr chain(must(sk_X509_new_null(), "allocating a certificate list"));
   for (const X509Ptr& certificate : authority.chain) {
     mustSucceed(X509_up_ref(certificate.get()), "referencing a certificate");
-    if (sk_X509_push(chain.get(), certificate.get()) <= 0) {
-      X509_free(certificate.get());
-      throwOpenSSLError("listing the TSA chain");
-    }
+    X509Ptr reference(certificate.get());
+    if (sk_X509_push(chain.get(), reference.get()) <= 0) throwOpenSSLError("listing the TSA chain");
+    static_cast<void>(reference.release());  // now owned by chain
   }
   mustSucceed(TS_RESP_CTX_set_certs(context.get(), chain.get()), "setting the TSA chain");
   if (authority.time) TS_RESP_CTX_set_time_cb(context.get(), fixedTime, const_cast<std::int64_t*>(&*authority.time));
@@ -64,12 +63,7 @@ Bytes timestampToken(const TimestampAuthority& authority, std::span<const std::u
   const ASN1_INTEGER* status = TS_STATUS_INFO_get0_status(TS_RESP_get_status_info(response.get()));
   if (ASN1_INTEGER_get(status) != 0) throwOpenSSLError("granting a timestamp");
   PKCS7* token = must(TS_RESP_get_token(response.get()), "reading the timestamp token");
-  const int length = i2d_PKCS7(token, nullptr);
-  mustSucceed(length, "encoding the timestamp token");
-  Bytes der(static_cast<std::size_t>(length));
-  unsigned char* out = der.data();
-  mustSucceed(i2d_PKCS7(token, &out), "encoding the timestamp token");
-  return der;
+  return encodeDER(token, i2d_PKCS7, "the timestamp token");
 }
 
 }  // namespace signer

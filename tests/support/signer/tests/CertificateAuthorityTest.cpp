@@ -4,43 +4,31 @@
 #include <gtest/gtest.h>
 
 #include <openssl/objects.h>
-#include <openssl/pem.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
 #include <memory>
 #include <string>
 
+#include "../OpenSSLSupport.h"
 #include "SignedImage.h"
 #include "TestRootFingerprint.h"
 
 namespace signer_test {
 namespace {
 
-template <auto Free>
-struct Deleter {
-  template <class T>
-  void operator()(T* object) const { Free(object); }
-};
-using X509Ptr = std::unique_ptr<X509, Deleter<X509_free>>;
-using StorePtr = std::unique_ptr<X509_STORE, Deleter<X509_STORE_free>>;
-using StoreCtxPtr = std::unique_ptr<X509_STORE_CTX, Deleter<X509_STORE_CTX_free>>;
-struct X509StackDeleter {
-  void operator()(STACK_OF(X509) * stack) const { sk_X509_pop_free(stack, X509_free); }
-};
-using X509StackPtr = std::unique_ptr<STACK_OF(X509), X509StackDeleter>;
+using signer::ASN1ObjectPtr;
+using signer::OpenSSLDeleter;
+using signer::X509Ptr;
+using signer::X509StackPtr;
+using StorePtr = std::unique_ptr<X509_STORE, OpenSSLDeleter<X509_STORE_free>>;
+using StoreCtxPtr = std::unique_ptr<X509_STORE_CTX, OpenSSLDeleter<X509_STORE_CTX_free>>;
 
-X509Ptr certificate(const std::string& name) {
-  const Bytes pem = readBytes(caPath(name + ".pem"));
-  std::unique_ptr<BIO, Deleter<BIO_free>> bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
-  X509Ptr result(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
-  EXPECT_TRUE(result) << name;
-  return result;
-}
+X509Ptr certificate(const std::string& name) { return signer::loadCertificate(caPath(name + ".pem")); }
 
 // -1 when absent, else whether it is critical.
 int extensionCriticality(X509* cert, const char* oid) {
-  std::unique_ptr<ASN1_OBJECT, Deleter<ASN1_OBJECT_free>> object(OBJ_txt2obj(oid, 1));
+  ASN1ObjectPtr object(OBJ_txt2obj(oid, 1));
   const int position = X509_get_ext_by_OBJ(cert, object.get(), -1);
   return position < 0 ? -1 : X509_EXTENSION_get_critical(X509_get_ext(cert, position));
 }
@@ -126,12 +114,7 @@ TEST(CertificateAuthority, ExpiredLeafIsExpiredNowOnly) {
 
 TEST(CertificateAuthority, FingerprintHeaderNamesTheRoot) {
   X509Ptr root = certificate("root");
-  const int length = i2d_X509(root.get(), nullptr);
-  ASSERT_GT(length, 0);
-  Bytes der(static_cast<std::size_t>(length));
-  unsigned char* out = der.data();
-  ASSERT_EQ(i2d_X509(root.get(), &out), length);
-  const Bytes fingerprint = hashOf(EVP_sha256(), der);
+  const Bytes fingerprint = hashOf(EVP_sha256(), signer::certificateDER(root.get()));
   EXPECT_EQ(Bytes(helper_test_ca::kRootSHA256.begin(), helper_test_ca::kRootSHA256.end()), fingerprint);
   std::string hex;
   for (std::uint8_t byte : fingerprint) hex += "0123456789abcdef"[byte >> 4], hex += "0123456789abcdef"[byte & 15];

@@ -5,33 +5,28 @@
 
 #include <openssl/cms.h>
 #include <openssl/objects.h>
-#include <openssl/pem.h>
 #include <openssl/ts.h>
 #include <openssl/x509.h>
 
 #include <memory>
 #include <string>
 
+#include "../OpenSSLSupport.h"
 #include "SignedImage.h"
 
 namespace signer_test {
 namespace {
 
-template <auto Free>
-struct Deleter {
-  template <class T>
-  void operator()(T* object) const { Free(object); }
-};
-using CMSPtr = std::unique_ptr<CMS_ContentInfo, Deleter<CMS_ContentInfo_free>>;
-using PKCS7Ptr = std::unique_ptr<PKCS7, Deleter<PKCS7_free>>;
-using TSTInfoPtr = std::unique_ptr<TS_TST_INFO, Deleter<TS_TST_INFO_free>>;
-using X509Ptr = std::unique_ptr<X509, Deleter<X509_free>>;
-using VerifyCtxPtr = std::unique_ptr<TS_VERIFY_CTX, Deleter<TS_VERIFY_CTX_free>>;
-struct X509StackDeleter {
-  void operator()(STACK_OF(X509) * stack) const { sk_X509_pop_free(stack, X509_free); }
-};
+using signer::ASN1ObjectPtr;
+using signer::CMSPtr;
+using signer::OpenSSLDeleter;
+using signer::PKCS7Ptr;
+using signer::X509Ptr;
+using signer::X509StackPtr;
+using TSTInfoPtr = std::unique_ptr<TS_TST_INFO, OpenSSLDeleter<TS_TST_INFO_free>>;
+using VerifyCtxPtr = std::unique_ptr<TS_VERIFY_CTX, OpenSSLDeleter<TS_VERIFY_CTX_free>>;
 
-// Apple's verification times, as seconds since 1970.
+// When the expired fixture was signed and stamped, as seconds since 1970.
 constexpr std::int64_t kExpiredSigningTime = 1579089600;  // 2020-01-15 12:00:00 UTC
 constexpr std::int64_t kExpiredTimestamp = kExpiredSigningTime + 1;
 
@@ -54,14 +49,14 @@ Bytes stringBytes(const ASN1_STRING* string) {
 }
 
 const ASN1_TYPE* signedAttribute(CMS_SignerInfo* signer, const char* oid, int index = 0) {
-  std::unique_ptr<ASN1_OBJECT, Deleter<ASN1_OBJECT_free>> object(OBJ_txt2obj(oid, 1));
+  ASN1ObjectPtr object(OBJ_txt2obj(oid, 1));
   const int position = CMS_signed_get_attr_by_OBJ(signer, object.get(), -1);
   if (position < 0) return nullptr;
   return X509_ATTRIBUTE_get0_type(CMS_signed_get_attr(signer, position), index);
 }
 
 int signedAttributeValues(CMS_SignerInfo* signer, const char* oid) {
-  std::unique_ptr<ASN1_OBJECT, Deleter<ASN1_OBJECT_free>> object(OBJ_txt2obj(oid, 1));
+  ASN1ObjectPtr object(OBJ_txt2obj(oid, 1));
   const int position = CMS_signed_get_attr_by_OBJ(signer, object.get(), -1);
   return position < 0 ? 0 : X509_ATTRIBUTE_count(CMS_signed_get_attr(signer, position));
 }
@@ -204,7 +199,7 @@ TEST(SignedAttributes, UnboundAlternateCarriesNoCDHashes) {
 TEST(Certificates, LeafIntermediateAndRootAreEmbeddedAndTheSignerIsTheLeaf) {
   CMSPtr cms = parseCMS(readImage(fixturePath("helper-devid-arm64")).slices.front().cms());
   ASSERT_TRUE(cms);
-  std::unique_ptr<STACK_OF(X509), X509StackDeleter> certificates(CMS_get1_certs(cms.get()));
+  X509StackPtr certificates(CMS_get1_certs(cms.get()));
   ASSERT_EQ(sk_X509_num(certificates.get()), 3);
   CMS_SignerInfo* signer = onlySigner(cms.get());
   int signers = 0;
@@ -248,10 +243,8 @@ Bytes imprintOf(const Timestamp& timestamp) {
 // Verifies the token's signature, its TSA chain up to the tests' root and its
 // imprint of imprinted, at the token's own time.
 bool tokenVerifies(const Timestamp& timestamp, const Bytes& imprinted, std::int64_t atTime) {
-  const Bytes rootPem = readBytes(caPath("root.pem"));
-  std::unique_ptr<BIO, Deleter<BIO_free>> bio(BIO_new_mem_buf(rootPem.data(), static_cast<int>(rootPem.size())));
-  X509Ptr root(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
-  std::unique_ptr<X509_STORE, Deleter<X509_STORE_free>> store(X509_STORE_new());
+  X509Ptr root = signer::loadCertificate(caPath("root.pem"));
+  std::unique_ptr<X509_STORE, OpenSSLDeleter<X509_STORE_free>> store(X509_STORE_new());
   if (!root || !store || X509_STORE_add_cert(store.get(), root.get()) != 1) return false;
   X509_VERIFY_PARAM_set_time(X509_STORE_get0_param(store.get()), static_cast<time_t>(atTime));
   VerifyCtxPtr context(TS_VERIFY_CTX_new());

@@ -218,8 +218,10 @@ std::string quoted(const std::string& word) {
   return out + "'";
 }
 
+// Closes the pipe and keeps the command's wait status.
 struct PipeCloser {
-  void operator()(FILE* pipe) const { pclose(pipe); }
+  int* status;
+  void operator()(FILE* pipe) const { *status = pclose(pipe); }
 };
 
 }  // namespace
@@ -228,13 +230,13 @@ CommandResult runCommand(const std::vector<std::string>& argv) {
   std::string line;
   for (const std::string& word : argv) line += quoted(word) + " ";
   line += "2>&1";
-  FILE* raw = popen(line.c_str(), "r");
-  if (!raw) throw std::runtime_error("cannot run " + line);
-  std::unique_ptr<FILE, PipeCloser> pipe(raw);
+  int status = -1;
+  std::unique_ptr<FILE, PipeCloser> pipe(popen(line.c_str(), "r"), PipeCloser{&status});
+  if (!pipe) throw std::runtime_error("cannot run " + line);
   CommandResult result;
   char buffer[4096];
   for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe.get())) > 0;) result.output.append(buffer, n);
-  const int status = pclose(pipe.release());
+  pipe.reset();
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return result;
 }
