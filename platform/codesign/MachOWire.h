@@ -157,22 +157,21 @@ inline void swap(MachHeader& h, ByteOrder o) {
   fix(h.ncmds, o), fix(h.sizeofcmds, o), fix(h.flags, o);
 }
 inline void swap(LoadCommand& c, ByteOrder o) { fix(c.cmd, o), fix(c.cmdsize, o); }
-inline void swap(SegmentCommand& s, ByteOrder o) {
+// The 32- and 64-bit segment and section structures share field names.
+template <typename Segment>
+void swapSegment(Segment& s, ByteOrder o) {
   fix(s.cmd, o), fix(s.cmdsize, o), fix(s.vmaddr, o), fix(s.vmsize, o), fix(s.fileoff, o);
   fix(s.filesize, o), fix(s.maxprot, o), fix(s.initprot, o), fix(s.nsects, o), fix(s.flags, o);
 }
-inline void swap(SegmentCommand64& s, ByteOrder o) {
-  fix(s.cmd, o), fix(s.cmdsize, o), fix(s.vmaddr, o), fix(s.vmsize, o), fix(s.fileoff, o);
-  fix(s.filesize, o), fix(s.maxprot, o), fix(s.initprot, o), fix(s.nsects, o), fix(s.flags, o);
-}
-inline void swap(Section& s, ByteOrder o) {
+template <typename SectionT>
+void swapSection(SectionT& s, ByteOrder o) {
   fix(s.addr, o), fix(s.size, o), fix(s.offset, o), fix(s.align, o), fix(s.reloff, o);
   fix(s.nreloc, o), fix(s.flags, o), fix(s.reserved1, o), fix(s.reserved2, o);
 }
-inline void swap(Section64& s, ByteOrder o) {
-  fix(s.addr, o), fix(s.size, o), fix(s.offset, o), fix(s.align, o), fix(s.reloff, o);
-  fix(s.nreloc, o), fix(s.flags, o), fix(s.reserved1, o), fix(s.reserved2, o), fix(s.reserved3, o);
-}
+inline void swap(SegmentCommand& s, ByteOrder o) { swapSegment(s, o); }
+inline void swap(SegmentCommand64& s, ByteOrder o) { swapSegment(s, o); }
+inline void swap(Section& s, ByteOrder o) { swapSection(s, o); }
+inline void swap(Section64& s, ByteOrder o) { swapSection(s, o), fix(s.reserved3, o); }
 inline void swap(LinkeditDataCommand& c, ByteOrder o) {
   fix(c.cmd, o), fix(c.cmdsize, o), fix(c.dataoff, o), fix(c.datasize, o);
 }
