@@ -28,17 +28,18 @@ set(_helper_ca_outputs ${HELPER_TEST_CA_DIR}/root.sha256 ${HELPER_TEST_CA_DIR}/T
 foreach(_name IN LISTS _helper_ca_names)
   list(APPEND _helper_ca_outputs ${HELPER_TEST_CA_DIR}/${_name}.pem ${HELPER_TEST_CA_DIR}/${_name}.key)
 endforeach()
-add_custom_command(
-  OUTPUT ${_helper_ca_outputs}
+# Made as the last step of building the signer, so that exactly one rule
+# writes it: fixtures and the anchor library depend on the signer itself.
+add_custom_command(TARGET helper-test-signer POST_BUILD
   COMMAND ${CMAKE_COMMAND} -E make_directory ${HELPER_TEST_CA_DIR}
   COMMAND helper-test-signer make-ca ${HELPER_TEST_CA_DIR}
-  DEPENDS helper-test-signer
+  BYPRODUCTS ${_helper_ca_outputs}
   COMMENT "Making the tests' certificate authority"
   VERBATIM)
-add_custom_target(helper_test_ca DEPENDS ${_helper_ca_outputs})
+add_custom_target(helper_test_ca DEPENDS helper-test-signer)
 
 # Test builds trust the tests' root in addition to Apple's.
-add_library(helper_anchor_test OBJECT signer/TestAnchor.cpp ${HELPER_TEST_CA_DIR}/TestRootFingerprint.h)
+add_library(helper_anchor_test OBJECT signer/TestAnchor.cpp)
 target_include_directories(helper_anchor_test PUBLIC ${PROJECT_SOURCE_DIR} PRIVATE ${HELPER_TEST_CA_DIR})
 add_dependencies(helper_anchor_test helper_test_ca)
 
