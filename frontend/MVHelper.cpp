@@ -1,1 +1,64 @@
-// Written with its layer.
+#include "frontend/MVHelper.h"
+
+#include <unistd.h>
+
+#include <array>
+
+#include "installer/MVDaemonInstaller.h"
+#include "platform/Exception.h"
+#include "platform/Format.h"
+#include "platform/Text.h"
+
+const char* const kGeneralException = "kGeneralException";
+
+namespace {
+
+const char* const kBootstrapCommand = "bootstrap";
+const char* const kCheckCommand = "check";
+const char* const kRemoveCommand = "remove";
+const char* const kStartCommand = "start";
+const char* const kStopCommand = "stop";
+const char* const kRestartCommand = "restart";
+
+using Args = std::vector<std::string>;
+
+struct CommandEntry {
+  const char* word;
+  void (*run)(MVDaemonInstaller& installer, const Args& args);
+};
+
+// The whole privileged interface: one word, one installer operation.
+const std::array<CommandEntry, 6> kCommandTable{{
+    {kBootstrapCommand,
+     [](MVDaemonInstaller& i, const Args& a) { i.bootstrapWithAppPath(platform::objectAtIndex(a, 0)); }},
+    {kCheckCommand,
+     [](MVDaemonInstaller& i, const Args& a) { i.checkWithAppPath(platform::objectAtIndex(a, 0)); }},
+    {kRemoveCommand, [](MVDaemonInstaller& i, const Args&) { i.remove(); }},
+    {kStartCommand, [](MVDaemonInstaller& i, const Args&) { i.start(); }},
+    {kStopCommand, [](MVDaemonInstaller& i, const Args&) { i.stop(); }},
+    {kRestartCommand, [](MVDaemonInstaller& i, const Args&) { i.restart(); }},
+}};
+
+// Real, effective and saved user and group ids all become 0, or the run
+// stops here: everything after this runs fully as root.
+void becomeRoot() {
+  const bool root = geteuid() == 0 && setuid(0) == 0 && setgid(0) == 0 && getuid() == 0;
+  if (!root) platform::raise(kGeneralException, "Not Running As Root");
+}
+
+}  // namespace
+
+MVHelper::MVHelper() : _response(std::make_shared<platform::PlistValue>(platform::PlistValue::dictionary())) {}
+
+void MVHelper::command(const std::string& command, const std::vector<std::string>& args) {
+  becomeRoot();
+  MVDaemonInstaller installer;
+  for (const CommandEntry& entry : kCommandTable) {
+    if (command == entry.word) {
+      entry.run(installer, args);
+      response()->set("success", platform::PlistValue::boolean(true));
+      return;
+    }
+  }
+  platform::raise(kGeneralException, platform::format("Command \"%@\" Not Recognized", command));
+}

@@ -1,1 +1,3 @@
-// Written with its layer.
+#include "frontend/EntryPoint.h"
+
+int main(int argc, char** argv) { runHelper(argc, argv); }

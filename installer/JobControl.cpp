@@ -1,1 +1,56 @@
-// Written with its layer.
+#include "installer/MVDaemonInstaller.h"
+#include "platform/Path.h"
+#include "platform/PropertyList.h"
+#include "suite/MVBrenlowSuite.h"
+
+namespace {
+
+const char* const kLaunchDaemonsDirectory = "/Library/LaunchDaemons";
+
+// The launchd job that runs the installed server: started at load, restarted
+// unless it exits cleanly.
+platform::PlistValue serverJob(const MVBrenlowSuite& suite) {
+  platform::PlistValue keepAlive = platform::PlistValue::dictionary();
+  keepAlive.set("SuccessfulExit", platform::PlistValue::boolean(false));
+  platform::PlistValue job = platform::PlistValue::dictionary();
+  job.set("ProgramArguments", platform::PlistValue::array({platform::PlistValue::string(suite.serverInstalledPath())}));
+  job.set("RunAtLoad", platform::PlistValue::boolean(true));
+  job.set("KeepAlive", std::move(keepAlive));
+  job.set("EnableTransactions", platform::PlistValue::boolean(true));
+  job.set("Label", platform::PlistValue::string(suite.serverBundleId()));
+  return job;
+}
+
+}  // namespace
+
+void MVDaemonInstaller::start() {
+  const MVBrenlowSuite& suite = MVBrenlowSuite::instance();
+  installCreateDirectory(kLaunchDaemonsDirectory, 0, 0, "wheel", 0700, 0755);
+  const std::string dataDirectory =
+      platform::stringByDeletingLastPathComponent(suite.fileAttributeCacheDatabaseFilePath());
+  installCreateDirectory(dataDirectory, 0, 0, "wheel", 0777, 0777);
+  installWritePlist(serverJob(suite), suite.serverLaunchDaemonFilePath(), 0644, 0);
+  if (system("launchctl load \"%@\"", suite.serverLaunchDaemonFilePath()) != 0) {
+    abortWithError("The server could not be started.");
+  }
+  if (system("launchctl start \"%@\"", suite.serverBundleId()) != 0) {
+    abortWithError("The server could not be started.");
+  }
+}
+
+// launchctl's answers are not consulted: a job that is not loaded is no error.
+void MVDaemonInstaller::stop() {
+  const MVBrenlowSuite& suite = MVBrenlowSuite::instance();
+  system("launchctl remove %@", suite.serverBundleId());
+  system("launchctl unload %@", suite.serverLaunchDaemonFilePath());
+  installRemoveItem(suite.serverLaunchDaemonFilePath());
+}
+
+void MVDaemonInstaller::remove() {
+  const MVBrenlowSuite& suite = MVBrenlowSuite::instance();
+  stop();
+  installRemoveItem(suite.serverInstalledPath());
+  installRemoveItem(suite.helperInstalledPath());
+}
+
+void MVDaemonInstaller::restart() { system("launchctl stop %@", MVBrenlowSuite::instance().serverBundleId()); }

@@ -1,1 +1,62 @@
-// Written with its layer.
+#include <array>
+#include <string_view>
+
+#include "installer/MVDaemonInstaller.h"
+#include "platform/FileManager.h"
+#include "platform/Path.h"
+#include "platform/PathResolution.h"
+#include "platform/URL.h"
+
+namespace {
+
+// Inside /Library only these subtrees may be changed; each ends with a
+// slash, so the subtree's own directory is not among them.
+constexpr std::array<std::string_view, 4> kAllowedLibrarySubtrees{
+    "/Library/Application Support/",
+    "/Library/LaunchDaemons/",
+    "/Library/PreferencePanes/",
+    "/Library/LaunchAgents/",
+};
+
+// Plain character tests: "/SystemFiles" begins with "/System" and is
+// protected too.
+bool isProtectedLocation(std::string_view path) {
+  if (path == "/" || path == "/Applications") return true;
+  if (path.starts_with("/System")) return true;
+  if (!path.starts_with("/Library")) return false;
+  for (std::string_view subtree : kAllowedLibrarySubtrees) {
+    if (path.starts_with(subtree)) return false;
+  }
+  return true;
+}
+
+// The path as given, and the same location reached through doubled slashes,
+// "." and ".." components or symbolic links in its ancestors.
+bool reachesProtectedLocation(const std::string& path) {
+  return isProtectedLocation(path) || isProtectedLocation(platform::stringByStandardizingPath(path)) ||
+         isProtectedLocation(platform::stringByResolvingSymlinksInAncestors(path));
+}
+
+bool isLocked(const std::string& path) {
+  const std::optional<platform::FileURL> url = platform::fileURLWithPath(path);
+  if (!url) return false;
+  platform::ErrorSlot ignored;
+  return platform::FileManager::defaultManager().isUserImmutable(url->path, &ignored).value_or(false);
+}
+
+}  // namespace
+
+void MVDaemonInstaller::checkSafeToModifyItem(const std::optional<std::string>& path) {
+  if (!path) abortWithError("Attempted to modify an invalid path (nil).");
+  if (path->empty()) abortWithError("Attempted to modify an invalid path (empty).");
+  if (reachesProtectedLocation(*path)) abortWithError("Not allowed to modify %@", *path);
+
+  // The item and every existing directory above it, up to but not
+  // including the root; a missing one is skipped.
+  for (std::string current = *path; !current.empty() && current != "/";
+       current = platform::stringByDeletingLastPathComponent(current)) {
+    if (platform::FileManager::defaultManager().fileExistsAtPath(current) && isLocked(current)) {
+      abortWithError("Path %@ is locked by the user.", current);
+    }
+  }
+}

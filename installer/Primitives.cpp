@@ -1,1 +1,118 @@
-// Written with its layer.
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "installer/MVDaemonInstaller.h"
+#include "platform/Error.h"
+#include "platform/FileManager.h"
+#include "platform/Path.h"
+
+namespace {
+
+// The item vanished between the existence test and the removal.
+bool isAlreadyGone(const platform::Error& error) {
+  return (error.domain() == platform::kPOSIXErrorDomain && error.code() == 2) ||
+         (error.domain() == platform::kCocoaErrorDomain && error.code() == 4);
+}
+
+UserID effectiveUser() { return static_cast<UserID>(geteuid()); }
+
+}  // namespace
+
+void MVDaemonInstaller::installRemoveItem(const std::string& path) {
+  const std::string item = platform::stringByExpandingTildeInPath(path);
+  if (!_fm->fileExistsAtPath(item)) return;
+  logInstallerAction("remove %@", item);
+  checkSafeToModifyItem(item);
+  platform::ErrorSlot error;
+  if (_fm->removeItemAtPath(item, &error)) {
+    std::erase(_installedFiles, item);
+    return;
+  }
+  if (error && isAlreadyGone(*error)) return;
+  abortWithError("Couldn't remove %@ (%@)", item, error);
+}
+
+void MVDaemonInstaller::installCreateDirectory(const std::string& path, std::int32_t flags, UserID user,
+                                               const std::optional<std::string>& group, Permissions pmin,
+                                               Permissions pmax) {
+  const std::string directory = platform::stringByExpandingTildeInPath(path);
+  bool isDirectory = false;
+  const bool exists = _fm->fileExistsAtPath(directory, &isDirectory);
+  if (!exists || !isDirectory) {
+    if (exists) installRemoveItem(directory);
+    logInstallerAction("creating directory %@", directory);
+    platform::FileAttributes attributes;
+    attributes.posixPermissions = pmin;
+    platform::ErrorSlot error;
+    if (!_fm->createDirectoryAtPath(directory, true, &attributes, &error)) {
+      abortWithError("Couldn't create directory %@ (%@)", directory, error);
+    }
+    // Widened with its sign, as every other primitive's flags are 64 bits.
+    installAddManifestPath(directory, static_cast<InstallFlags>(static_cast<std::int64_t>(flags)));
+  }
+  installSetPermissions(directory, user, group, pmin, pmax);
+}
+
+void MVDaemonInstaller::installMoveItem(const std::string& path, const std::string& toPath, InstallFlags flags) {
+  const std::string source = platform::stringByExpandingTildeInPath(path);
+  const std::string destination = platform::stringByExpandingTildeInPath(toPath);
+  if (flags & kInstallReplaceExisting) installRemoveItem(destination);
+  if (!_fm->fileExistsAtPath(source)) abortWithError("Missing file %@.", source);
+  logInstallerAction("move %@ to %@", source, destination);
+  checkSafeToModifyItem(source);
+  installAddManifestPath(destination, flags);
+  platform::ErrorSlot error;
+  if (!_fm->moveItemAtPath(source, destination, &error)) {
+    abortWithError("Move of %@ to %@ failed (%@).", source, destination, error);
+  }
+}
+
+void MVDaemonInstaller::installCopyItem(const std::string& path, const std::string& toPath,
+                                        Permissions permissions, InstallFlags flags) {
+  const std::string source = platform::stringByExpandingTildeInPath(path);
+  const std::string destination = platform::stringByExpandingTildeInPath(toPath);
+  if (flags & kInstallReplaceExisting) installRemoveItem(destination);
+  if (!_fm->fileExistsAtPath(source)) abortWithError("Missing file %@.", source);
+  logInstallerAction("copy .../%@ to %@ [%@]", platform::lastPathComponent(source), destination,
+                     stringForPermissions(permissions));
+  checkSafeToModifyItem(destination);
+  platform::ErrorSlot error;
+  if (!_fm->copyItemAtPath(source, destination, &error)) {
+    abortWithError("Copy of %@ to %@ failed (%@).", source, destination, error);
+  }
+  installAddManifestPath(destination, flags);
+  installSetPermissions(destination, effectiveUser(), std::nullopt, permissions, permissions);
+}
+
+void MVDaemonInstaller::installWriteData(const std::optional<std::string>& data, const std::string& toFile,
+                                         Permissions permissions, InstallFlags flags) {
+  const std::string file = platform::stringByExpandingTildeInPath(toFile);
+  if (flags & kInstallReplaceExisting) installRemoveItem(file);
+  logInstallerAction("create file %@ [%@]", file, stringForPermissions(permissions));
+  checkSafeToModifyItem(file);
+  platform::FileAttributes attributes;
+  attributes.posixPermissions = permissions;
+  if (!platform::FileManager::defaultManager().createFileAtPath(file, data.value_or(""), &attributes)) {
+    abortWithError("Write to %@ failed.", file);
+  }
+  installAddManifestPath(file, flags);
+  installSetPermissions(file, effectiveUser(), std::nullopt, permissions, permissions);
+}
+
+void MVDaemonInstaller::installWritePlist(const std::optional<platform::PlistValue>& plist, const std::string& toFile,
+                                          Permissions permissions, InstallFlags flags) {
+  if (!plist) abortWithError("Internal error.");
+  const std::string data = platform::xmlPropertyListData(*plist);
+  if (data.empty()) abortWithError("Internal error: could not serialize dict for plist.");
+  installWriteData(data, toFile, permissions, flags);
+}
+
+void MVDaemonInstaller::installApplication(const std::string& path, InstallFlags flags) {
+  const std::string name = platform::lastPathComponent(path);
+  if (name.empty() || !name.ends_with(".app")) abortWithError("Couldn't install app, name %@ is invalid.", path);
+  const std::string destination = platform::stringByAppendingPathComponent("/Applications", name);
+  if (flags & kInstallReplaceExisting) installRemoveItem(destination);
+  checkSafeToModifyItem(destination);
+  installCopyItem(path, destination, 0755, flags);
+}
