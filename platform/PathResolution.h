@@ -10,10 +10,10 @@ namespace platform {
 // file system. A relative path stays relative; ".." above the root is the root.
 std::string stringByStandardizingPath(std::string_view path);
 
-// The standardized path with every symbolic link in its existing ancestors
-// resolved. The last component stays as it is, since an operation on a link
-// acts on the link itself. Where nothing can be resolved, the standardized
-// path is returned.
+// Where the path really leads: every symbolic link in its ancestors replaced
+// by its target and "." and ".." applied as the file system applies them. The
+// last component stays as it is, since an operation on a link acts on the
+// link itself.
 std::string stringByResolvingSymlinksInAncestors(std::string_view path);
 
 }  // namespace platform

@@ -1,0 +1,93 @@
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/ScratchDirectory.h"
+#include "installer/MVDaemonInstaller.h"
+#include "platform/Exception.h"
+#include "platform/FileManager.h"
+
+// The platform's file manager, with its changes counted and, on request,
+// accepted without being applied, or removals recorded without removing.
+class RecordingFileManager : public platform::FileManager {
+ public:
+  bool setAttributes(const platform::FileAttributes& attributes, const std::string& path,
+                     platform::ErrorSlot* error) override {
+    changes.push_back(attributes);
+    if (ignoreChanges) return true;
+    return FileManager::setAttributes(attributes, path, error);
+  }
+  bool removeItemAtPath(const std::string& path, platform::ErrorSlot* error) override {
+    removals.push_back(path);
+    if (removalError) {
+      if (error) *error = *removalError;
+      return false;
+    }
+    if (pretendRemovals) return true;
+    return FileManager::removeItemAtPath(path, error);
+  }
+
+  std::vector<platform::FileAttributes> changes;
+  std::vector<std::string> removals;
+  bool ignoreChanges = false;
+  bool pretendRemovals = false;
+  std::optional<platform::Error> removalError;
+};
+
+// The exception an installer call raised, or a test failure when it raised none.
+inline platform::Exception raisedBy(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const platform::Exception& exception) {
+    return exception;
+  }
+  ADD_FAILURE() << "no exception was raised";
+  return platform::Exception("none", "");
+}
+
+// What a call wrote to the installer's action log (verbose on), and the
+// exception it raised, if any.
+struct LoggedOutcome {
+  std::string log;
+  std::optional<platform::Exception> error;
+};
+
+inline LoggedOutcome logged(MVDaemonInstaller& installer, const std::function<void()>& call) {
+  LoggedOutcome outcome;
+  installer.verbose = true;
+  testing::internal::CaptureStderr();
+  try {
+    call();
+  } catch (const platform::Exception& exception) {
+    outcome.error = exception;
+  }
+  outcome.log = testing::internal::GetCapturedStderr();
+  installer.verbose = false;
+  return outcome;
+}
+
+// The log of a call that must succeed.
+inline std::string actionLogOf(MVDaemonInstaller& installer, const std::function<void()>& call) {
+  LoggedOutcome outcome = logged(installer, call);
+  EXPECT_FALSE(outcome.error) << outcome.error->reason();
+  return outcome.log;
+}
+
+inline struct stat statOf(const std::string& path) {
+  struct stat status {};
+  EXPECT_EQ(::lstat(path.c_str(), &status), 0) << path;
+  return status;
+}
+
+inline void writeFile(const std::string& path, const std::string& contents, mode_t mode = 0644) {
+  std::ofstream(path, std::ios::binary) << contents;
+  ASSERT_EQ(::chmod(path.c_str(), mode), 0) << path;
+}
