@@ -74,6 +74,7 @@ class SandboxTestCase(unittest.TestCase):
         self.addCleanup(run_sandbox, "destroy", self.root)
         run_sandbox("create", self.root)
         self._copied = set()
+        self.tool_copy(setuid=False)
 
     # Running things inside.
 
@@ -149,12 +150,13 @@ class SandboxTestCase(unittest.TestCase):
 
     def snapshot(self):
         """Everything about every item in the sandbox that a command could
-        change, except access times."""
+        change, except access times and the stand-in's own records."""
         items = {}
         for directory, names, files in os.walk(self.root):
             for name in names + files:
-                path = os.path.join(directory, name)
-                items[path[len(self.root):]] = self._describe(path)
+                path = os.path.join(directory, name)[len(self.root):]
+                if path != LAUNCHCTL_STATE and not path.startswith(LAUNCHCTL_STATE + "/"):
+                    items[path] = self._describe(self.root + path)
         return items
 
     @staticmethod
@@ -207,6 +209,13 @@ class SandboxTestCase(unittest.TestCase):
     def assertResult(self, result, stdout, status):
         """The whole standard output and the exit status, shown together."""
         self.assertEqual((result.stdout, result.status), (stdout, status), result.stderr)
+
+    def assertUnchanged(self, before):
+        """Nothing in the sandbox differs from the snapshot before."""
+        after = self.snapshot()
+        changed = {p: (before.get(p), after.get(p)) for p in before.keys() | after.keys()
+                   if before.get(p) != after.get(p)}
+        self.assertEqual(changed, {}, "items changed: (before, after)")
 
     def assertXMLResult(self, result, expected, status):
         """Standard output is an XML property list equal to expected."""

@@ -156,4 +156,4 @@ class RestartTests(JobTestCase):
                 before = self.snapshot()
                 self.assertResult(self.run_tool("restart"), "OK\n", 0)
                 self.assertEqual(self.take_launchctl_calls(), [f"stop {LABEL}"])
-                self.assertEqual(self.snapshot(), before)
+                self.assertUnchanged(before)

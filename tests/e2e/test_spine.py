@@ -26,7 +26,7 @@ class CommandLineTests(SandboxTestCase):
                 self.assertResult(result, USAGE, 1)
                 self.assertEqual(result.stderr, "")
         self.assertEqual(self.launchctl_calls(), [])
-        self.assertEqual(self.snapshot(), before)
+        self.assertUnchanged(before)
 
     def test_the_xml_switch_anywhere_and_repeated(self):
         for args in (["-xml", "restart"], ["restart", "-xml"], ["-xml", "restart", "-xml"]):
@@ -58,7 +58,7 @@ class CommandLineTests(SandboxTestCase):
             with self.subTest(args=args):
                 self.assertResult(self.run_tool(*args), f"ERROR: {reason}\n", 1)
         self.assertEqual(self.launchctl_calls(), [])
-        self.assertEqual(self.snapshot(), before)
+        self.assertUnchanged(before)
 
     def test_failures_in_xml_hold_exactly_error_and_success(self):
         for args, reason in ((["-xml", "foo"], not_recognized("foo")),
@@ -76,7 +76,7 @@ class CommandLineTests(SandboxTestCase):
                 self.assertResult(result, "ERROR: index 0 beyond bounds for empty array\n", 1)
         # Nothing ran: asking for an install location would have created the
         # support directory.
-        self.assertEqual(self.snapshot(), before)
+        self.assertUnchanged(before)
         self.assertEqual(self.launchctl_calls(), [])
 
 
@@ -86,7 +86,6 @@ class PrivilegeTests(SandboxTestCase):
              ["remove"], ["START"], ["foo"], ["bootstrap"], ["check"])
 
     def test_without_root_every_word_fails_and_touches_nothing(self):
-        self.tool_copy(setuid=False)
         before = self.snapshot()
         for args in self.WORDS:
             with self.subTest(args=args):
@@ -95,7 +94,7 @@ class PrivilegeTests(SandboxTestCase):
                 result = self.run_tool("-xml", *args, user=harness.UNPRIVILEGED)
                 self.assertXMLResult(result, {"error": NOT_ROOT, "success": False}, 1)
         self.assertEqual(self.launchctl_calls(), [])
-        self.assertEqual(self.snapshot(), before)
+        self.assertUnchanged(before)
 
     def test_a_set_user_id_copy_runs_its_shell_commands_fully_as_root(self):
         # A launchctl early on the caller's PATH must never be the one run.
