@@ -103,15 +103,17 @@ class PrivilegeTests(SandboxTestCase):
         self.observe_launchctl()
         env = {"PATH": "/tmp/decoy:/usr/bin:/bin", "HOME": "/tmp", "LAUNCHCTL_X": "1"}
         result = self.run_tool("restart", user=harness.UNPRIVILEGED, setuid=True, env=env)
+        self.assertFalse(self.exists("/tmp/decoy-ran"), "the caller's PATH was searched")
         self.assertResult(result, "OK\n", 0)
-        (seen,) = self.launchctl_observations()
+        observations = self.launchctl_observations()
+        self.assertEqual(len(observations), 1, observations)
+        seen = observations[0]
         self.assertEqual(seen["args"], ["stop", LABEL])
         self.assertEqual((seen["uids"], seen["gids"]), ([0, 0, 0], [0, 0, 0]))
         # /bin/sh exports PWD of its own; everything else came from the tool.
         environment = dict(seen["environment"])
         environment.pop("PWD", None)
         self.assertEqual(environment, {"PATH": SHELL_PATH})
-        self.assertFalse(self.exists("/tmp/decoy-ran"))
 
     def test_a_set_user_id_copy_creates_files_as_root_and_wheel(self):
         self.write_file("/Library/Application Support/com.quennard.brenlow/brenlowd",
