@@ -102,9 +102,14 @@ class SandboxTestCase(unittest.TestCase):
     # The sandbox's state.
 
     def host(self, path):
-        """The host path of a path inside the sandbox."""
+        """The host path of a path inside the sandbox. A path that leads out
+        of it, through ".." or a symbolic link, is refused: the helpers run
+        as root on the host."""
         if not path.startswith("/") or "/../" in path + "/":
             raise ValueError(f"not an absolute sandbox path: {path}")
+        resolved = os.path.realpath(self.root + path)
+        if resolved != self.root and not resolved.startswith(self.root + "/"):
+            raise ValueError(f"{path} leads out of the sandbox to {resolved}")
         return self.root + path
 
     def exists(self, path):
