@@ -30,11 +30,11 @@ bool isProtectedLocation(std::string_view path) {
   return true;
 }
 
-// The path as given, and the same location reached through doubled slashes,
-// "." and ".." components or symbolic links in its ancestors.
+// The path as given, and where it really leads: the same location reached
+// through doubled slashes, "." and ".." components or symbolic links in its
+// ancestors is just as protected.
 bool reachesProtectedLocation(const std::string& path) {
-  return isProtectedLocation(path) || isProtectedLocation(platform::stringByStandardizingPath(path)) ||
-         isProtectedLocation(platform::stringByResolvingSymlinksInAncestors(path));
+  return isProtectedLocation(path) || isProtectedLocation(platform::stringByResolvingSymlinksInAncestors(path));
 }
 
 bool isLocked(const std::string& path) {

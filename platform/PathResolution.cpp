@@ -38,8 +38,8 @@ std::optional<std::string> linkTarget(const std::string& path) {
   return target;
 }
 
-}  // namespace
-
+// The lexical form: what a path that loops through too many links is
+// judged by.
 std::string stringByStandardizingPath(std::string_view path) {
   const bool absolute = !path.empty() && path.front() == '/';
   std::vector<std::string> kept;
@@ -60,6 +60,8 @@ std::string stringByStandardizingPath(std::string_view path) {
   }
   return standardized;
 }
+
+}  // namespace
 
 // Walks the components as the kernel does, replacing each link met before
 // the last component by its target, whether or not that target exists (a
@@ -86,7 +88,7 @@ std::string stringByResolvingSymlinksInAncestors(std::string_view path) {
     if (++links > kMaximumLinks) return stringByStandardizingPath(path);
     std::deque<std::string> targetComponents = componentsOf(*target);
     pending.insert(pending.begin(), targetComponents.begin(), targetComponents.end());
-    if (target->starts_with('/')) resolved = "/";
+    if (target->starts_with('/')) resolved.assign(1, '/');  // an absolute target starts again at the root
   }
   return resolved;
 }

@@ -5,11 +5,6 @@
 
 namespace platform {
 
-// The path with doubled slashes, "." components and a trailing slash taken
-// out and ".." components applied to what precedes them, without asking the
-// file system. A relative path stays relative; ".." above the root is the root.
-std::string stringByStandardizingPath(std::string_view path);
-
 // Where the path really leads: every symbolic link in its ancestors replaced
 // by its target and "." and ".." applied as the file system applies them. The
 // last component stays as it is, since an operation on a link acts on the

@@ -1,1 +1,57 @@
-// Written with the engine.
+#include "platform/codesign/CodeSigning.h"
+
+#include <ctime>
+#include <new>
+
+#include "platform/codesign/Requirement.h"
+#include "platform/codesign/StaticCode.h"
+#include "platform/codesign/Status.h"
+#include "platform/codesign/TrustedAnchors.h"
+#include "platform/codesign/Validation.h"
+
+namespace platform::codesign {
+namespace {
+
+// Creation accepts its one private bit, which asks for an online check we
+// never make.
+constexpr SecCSFlags kCreateFlags = 0x1;
+
+// Every flag the framework accepts for a validity check. Those that only
+// relax checking are accepted and ignored: the engine always checks fully.
+constexpr SecCSFlags kValidityFlags = 0x1 | 0x2 | 0x4 | 0x8 | 0x10 | 0x40 | 0x80 | 0x100 | 0x200 | 0x400 |
+                                      0x800 | 0x1000 | 0x2000 | 0x4000 | 0x8000 | 0x10000 | (1u << 25) |
+                                      (1u << 28) | (1u << 29) | (1u << 30) | (1u << 31);
+// Revocation cannot be checked offline; asking for it is refused.
+constexpr SecCSFlags kEnforceRevocationChecks = 1u << 30;
+
+}  // namespace
+
+void StaticCodeRelease::operator()(StaticCode* code) const noexcept { delete code; }
+void RequirementRelease::operator()(Requirement* requirement) const noexcept { delete requirement; }
+
+OSStatus SecStaticCodeCreateWithPath(const FileURL& path, SecCSFlags flags, StaticCodeRef* staticCode) {
+  if (staticCode == nullptr) return errSecCSObjectRequired;
+  staticCode->reset();
+  if ((flags & ~kCreateFlags) != 0) return errSecCSInvalidFlags;
+  std::unique_ptr<MappedFile> file;
+  if (const OSStatus status = MappedFile::open(path.path, &file)) return status;
+  staticCode->reset(new (std::nothrow) StaticCode(std::move(file)));
+  return *staticCode ? errSecSuccess : errSecAllocate;
+}
+
+OSStatus SecRequirementCreateWithString(std::string_view text, SecCSFlags flags, RequirementRef* requirement) {
+  if (requirement == nullptr) return errSecCSObjectRequired;
+  requirement->reset();
+  if (flags != kSecCSDefaultFlags) return errSecCSInvalidFlags;
+  return Requirement::compile(text, requirement);
+}
+
+OSStatus SecStaticCodeCheckValidity(const StaticCode* staticCode, SecCSFlags flags, const Requirement* requirement) {
+  if (staticCode == nullptr) return errSecCSObjectRequired;
+  if ((flags & ~kValidityFlags) != 0) return errSecCSInvalidFlags;
+  if ((flags & kEnforceRevocationChecks) != 0) return errSecCSUnimplemented;
+  const ValidationPolicy policy{isTrustedAnchor, std::time(nullptr)};
+  return checkValidity(staticCode->file().bytes(), flags, requirement, policy);
+}
+
+}  // namespace platform::codesign

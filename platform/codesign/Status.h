@@ -26,10 +26,15 @@ inline constexpr OSStatus errSecCSInternalError = -67048;
 inline constexpr OSStatus errSecCSSignatureInvalid = -67045;
 inline constexpr OSStatus errSecCSNotSupported = -67037;
 inline constexpr OSStatus errSecCSInfoPlistFailed = -67030;
+inline constexpr OSStatus errSecCSRegularFile = -67015;
 inline constexpr OSStatus errSecCSResourceDirectoryFailed = -67023;
 inline constexpr OSStatus errSecCSBadMainExecutable = -67010;
 inline constexpr OSStatus errSecCSUnsupportedDigestAlgorithm = -67000;
 inline constexpr OSStatus errSecCSBadTeamIdentifier = -66997;
+inline constexpr OSStatus errSecTimestampInvalid = -67883;
+
+// System failures other than a missing file: this base plus errno.
+inline constexpr OSStatus kUnixErrorBase = 100000;
 
 // Certificate-chain failures, in the numbering the framework reports them.
 inline constexpr OSStatus CSSMERR_TP_CERT_EXPIRED = -2147409654;

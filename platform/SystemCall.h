@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cerrno>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// Repeats a system call for as long as a signal interrupts it (-1 with
+// EINTR) and returns the first other result, errno intact.
+template <typename Call>
+auto retryOnInterrupt(Call call) -> decltype(call()) {
+  decltype(call()) result;
+  do {
+    result = call();
+  } while (result == -1 && errno == EINTR);
+  return result;
+}
+
+// Writes every byte, going on after short writes. False with errno set when
+// the descriptor takes no more (a full disk, a file-size limit, a closed
+// pipe).
+bool writeAll(int fd, std::string_view bytes);
+
+// Reads from the descriptor up to end of file. Nothing with errno set on a
+// read error: a part of the contents is never handed back.
+std::optional<std::string> readAll(int fd);
+
+}  // namespace platform

@@ -1,0 +1,20 @@
+#pragma once
+
+// The property list of the signed CDHashes attribute: a dictionary whose one
+// key "cdhashes" holds an array of data values.
+
+#include <string_view>
+#include <vector>
+
+#include "platform/codesign/RequirementSubject.h"
+
+namespace platform::codesign {
+
+// True and the array's values when the XML text has exactly that shape.
+bool parseCDHashesPlist(std::string_view xml, std::vector<Bytes>* out);
+
+// Decodes base64, ignoring white space; false on any other stray character
+// or misplaced padding.
+bool decodeBase64(std::string_view text, Bytes* out);
+
+}  // namespace platform::codesign

@@ -1,0 +1,52 @@
+#pragma once
+
+// Builds and checks a certificate chain from the certificates a signature
+// carries, ending at a root whose SHA-256 fingerprint is pinned.
+
+#include <ctime>
+#include <optional>
+#include <vector>
+
+#include "platform/codesign/CodeSigning.h"
+#include "platform/codesign/OpenSSLTypes.h"
+#include "platform/codesign/RequirementSubject.h"
+#include "platform/codesign/TrustedAnchors.h"
+
+namespace platform::codesign {
+
+// Decides whether a root certificate, by fingerprint, may end a chain.
+using AnchorPredicate = bool (*)(const SHA256Digest& fingerprint);
+
+enum class ChainPolicy {
+  codeSigning,   // leaf: extendedKeyUsage codeSigning, keyUsage digitalSignature or nonRepudiation
+  timeStamping,  // leaf: extendedKeyUsage timeStamping
+};
+
+struct ChainRequest {
+  X509* leaf = nullptr;                  // the signer's certificate
+  STACK_OF(X509)* candidates = nullptr;  // every certificate the signature carries
+  ChainPolicy policy = ChainPolicy::codeSigning;
+  std::time_t at = 0;                    // the verification time
+  bool retryIgnoringTime = false;        // on expiry alone, check again without times
+  AnchorPredicate isAnchor = nullptr;
+};
+
+struct VerifiedChain {
+  std::vector<Bytes> certificates;  // DER, leaf first, anchor last
+  bool expired = false;             // valid only once times were ignored
+};
+
+// 0 and the chain; otherwise the framework's CSSM status for the defect
+// (CSSMERR_TP_NOT_TRUSTED when no pinned root completes it).
+OSStatus verifyChain(const ChainRequest& request, VerifiedChain* out);
+
+// The SHA-256 fingerprint of a DER certificate.
+std::optional<SHA256Digest> fingerprint(const Bytes& der);
+
+// The certificate's first subject OU, or nothing.
+std::optional<std::string> firstSubjectOU(const Bytes& der);
+
+// True when the DER certificate carries an extension with this dotted OID.
+bool hasExtension(const Bytes& der, const char* oid);
+
+}  // namespace platform::codesign

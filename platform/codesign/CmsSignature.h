@@ -1,0 +1,40 @@
+#pragma once
+
+// The CMS signature of one architecture: a detached SignedData over the
+// bytes of the slot-0 CodeDirectory, whose signed attributes bind the other
+// CodeDirectories and whose optional RFC 3161 timestamp fixes the time at
+// which the certificate chain is judged.
+
+#include <ctime>
+#include <optional>
+#include <span>
+
+#include "platform/codesign/ByteReader.h"
+#include "platform/codesign/CertificateChain.h"
+#include "platform/codesign/CodeDirectory.h"
+
+namespace platform::codesign {
+
+struct CmsRequest {
+  ByteReader payload;                                // the BlobWrapper's payload: DER ContentInfo
+  const CodeDirectory* signedDirectory = nullptr;    // slot 0: the detached content
+  std::span<const CodeDirectory* const> directories; // every usable CodeDirectory
+  AnchorPredicate isAnchor = nullptr;
+  std::time_t now = 0;
+  bool expiryFatal = false;  // the directory or the caller demands unexpired certificates
+};
+
+struct CmsEvidence {
+  VerifiedChain chain;
+  std::optional<std::time_t> timestamp;  // the verified secure timestamp
+};
+
+// 0 and what the signature proves; errSecCSSignatureFailed for a signature,
+// message digest or CDHashes that do not match, errSecTimestampInvalid for a
+// bad timestamp, or the chain's CSSM status.
+OSStatus verifyCmsSignature(const CmsRequest& request, CmsEvidence* out);
+
+// The full cdhash of a CodeDirectory: its blob's digest under its own type.
+Bytes fullCdhash(const CodeDirectory& cd);
+
+}  // namespace platform::codesign

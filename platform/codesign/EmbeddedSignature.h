@@ -1,0 +1,56 @@
+#pragma once
+
+// One architecture's embedded signature, loaded and checked for integrity:
+// its SuperBlob, its CodeDirectories and the components the special slots
+// seal.
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "platform/codesign/CodeDirectory.h"
+#include "platform/codesign/MachO.h"
+#include "platform/codesign/SuperBlob.h"
+
+namespace platform::codesign {
+
+class EmbeddedSignature {
+ public:
+  // Loads the signature of a slice (bytes = the slice). errSecCSUnsigned
+  // without LC_CODE_SIGNATURE or slot-0 CodeDirectory;
+  // errSecCSSignatureInvalid for a damaged SuperBlob or two directories of
+  // one hash type; a directory's integrity status; or
+  // errSecCSUnsupportedDigestAlgorithm when no directory has a known type.
+  static OSStatus load(const ByteReader& slice, const MachOSlice& layout, std::unique_ptr<EmbeddedSignature>* out);
+
+  const CodeDirectory& signedDirectory() const { return _directories.front(); }  // slot 0
+  const CodeDirectory& best() const { return *_best; }
+  std::span<const CodeDirectory* const> usable() const { return _usable; }
+  bool adhoc() const;
+  const SuperBlob& superBlob() const { return _superBlob; }
+
+  // Every present special slot of every usable directory (highest first,
+  // the resource slot aside) hashes its component: errSecCSInfoPlistFailed
+  // for the Info.plist, errSecCSSignatureFailed for the others.
+  OSStatus verifySpecialSlots() const;
+
+  // The component special slot n seals, if the file has one.
+  std::optional<ByteReader> component(std::uint32_t n) const;
+
+  // True when the best directory's hash of slot n matches bytes.
+  bool slotMatches(std::uint32_t n, const ByteReader& bytes) const;
+
+ private:
+  EmbeddedSignature() = default;
+  OSStatus loadDirectories();
+  OSStatus verifyTopDirectory() const;
+
+  ByteReader _slice;
+  MachOSlice _layout;
+  SuperBlob _superBlob;
+  std::vector<CodeDirectory> _directories;   // slot 0 first, then the alternates
+  std::vector<const CodeDirectory*> _usable;  // those of a known hash type
+  const CodeDirectory* _best = nullptr;
+};
+
+}  // namespace platform::codesign

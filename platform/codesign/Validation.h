@@ -1,0 +1,28 @@
+#pragma once
+
+// The whole validity check of one file, in the framework's order: every
+// architecture's signature, then the resource seal, then the strict
+// structural rules. The three public calls wrap this.
+
+#include <ctime>
+
+#include "platform/codesign/ByteReader.h"
+#include "platform/codesign/CertificateChain.h"
+#include "platform/codesign/CodeSigning.h"
+
+namespace platform::codesign {
+
+// Caller-side flag bits the engine acts on beyond those in CodeSigning.h.
+inline constexpr SecCSFlags kSecCSConsiderExpiration = 0x80000000u;
+
+struct ValidationPolicy {
+  AnchorPredicate isAnchor = nullptr;  // which roots may end a chain
+  std::time_t now = 0;                 // the time when nothing signed says otherwise
+};
+
+// 0 when the file's signature is intact under the flags and satisfies the
+// requirement (when one is given); otherwise the first failure's status.
+OSStatus checkValidity(const ByteReader& file, SecCSFlags flags, const Requirement* requirement,
+                       const ValidationPolicy& policy);
+
+}  // namespace platform::codesign

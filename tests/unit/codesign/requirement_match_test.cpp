@@ -1,0 +1,272 @@
+// Match operations, numeric string order, the sealed property-list reader,
+// and info[…] / entitlement[…] clauses evaluated against sealed lists.
+
+#include <string>
+#include <string_view>
+
+#include <gtest/gtest.h>
+
+#include "platform/codesign/Requirement.h"
+#include "platform/codesign/Status.h"
+#include "platform/codesign/requirement/Match.h"
+#include "platform/codesign/requirement/PropertyListReader.h"
+
+namespace platform::codesign {
+namespace {
+
+using requirement::Match;
+using requirement::MatchOperation;
+using requirement::Value;
+
+Value dateValue(std::int64_t seconds) {
+  Value v;
+  v.type = Value::Type::Date;
+  v.date = seconds;
+  return v;
+}
+
+Value arrayOf(std::initializer_list<Value> items) {
+  Value v;
+  v.type = Value::Type::Array;
+  v.items = items;
+  return v;
+}
+
+Value numberValue(std::string text) {
+  Value v;
+  v.type = Value::Type::Number;
+  v.text = std::move(text);
+  return v;
+}
+
+TEST(RequirementMatch, AppliesEachOperationToEachKindOfCandidate) {
+  using Op = MatchOperation;
+  const Value text = Value::ofString("Developer ID Application");
+  struct Case {
+    Op operation;
+    const char* value;
+    Value candidate;
+    bool expected;
+  };
+  const Case cases[] = {
+      {Op::Exists, "", Value::null(), false},
+      {Op::Absent, "", Value::null(), true},
+      {Op::Equal, "", Value::null(), false},
+      {Op::Exists, "", text, true},
+      {Op::Absent, "", text, false},
+      {Op::Exists, "", Value::ofBoolean(true), true},
+      {Op::Exists, "", Value::ofBoolean(false), false},
+      {Op::Absent, "", Value::ofBoolean(false), false},
+      {Op::Exists, "", numberValue("0"), true},
+      {Op::Exists, "", arrayOf({}), true},
+      {Op::Equal, "Developer ID Application", text, true},
+      {Op::Equal, "developer id application", text, false},
+      {Op::Equal, "Developer ID", text, false},
+      {Op::BeginsWith, "Developer ID", text, true},
+      {Op::BeginsWith, "Application", text, false},
+      {Op::EndsWith, "Application", text, true},
+      {Op::EndsWith, "Developer", text, false},
+      {Op::Contains, "ID", text, true},
+      {Op::Contains, "id", text, false},
+      {Op::BeginsWith, "Developer ID Application and more", text, false},
+      {Op::Equal, "10", numberValue("10"), false},        // a number never equals a string
+      {Op::Equal, "true", Value::ofBoolean(true), false},
+      {Op::GreaterThan, "9", numberValue("10"), false},   // ordering is for strings only
+      {Op::LessThan, "1.10", Value::ofString("1.9"), true},
+      {Op::GreaterThan, "9", Value::ofString("10"), true},
+      {Op::LessEqual, "2.0", Value::ofString("2.0"), true},
+      {Op::GreaterEqual, "2.1", Value::ofString("2.0"), false},
+      {Op::Equal, "b", arrayOf({Value::ofString("a"), Value::ofString("b")}), true},
+      {Op::Equal, "c", arrayOf({Value::ofString("a"), Value::ofString("b")}), false},
+      {Op::Contains, "x", arrayOf({arrayOf({Value::ofString("xyz")})}), true},
+      {Op::Absent, "", arrayOf({}), false},
+      {Op::Equal, "", Value::ofString(""), true},
+      {Op::On, "", dateValue(1000), true},
+      {Op::Before, "", dateValue(999), true},
+      {Op::Before, "", dateValue(1000), false},
+      {Op::After, "", dateValue(1001), true},
+      {Op::OnOrBefore, "", dateValue(1000), true},
+      {Op::OnOrAfter, "", dateValue(999), false},
+      {Op::On, "", Value::ofString("1000"), false},  // dates compare with dates only
+      {Op::Equal, "1000", dateValue(1000), false},
+  };
+  for (const Case& c : cases) {
+    const Match match{c.operation, c.value, 1000};
+    EXPECT_EQ(requirement::matches(match, c.candidate), c.expected)
+        << "operation " << static_cast<int>(c.operation) << " value '" << c.value << "'";
+  }
+}
+
+TEST(RequirementMatch, OrdersDigitRunsByValue) {
+  struct Case {
+    const char* a;
+    const char* b;
+    int sign;
+  };
+  const Case cases[] = {
+      {"9", "10", -1},     {"10", "9", 1},        {"1.9", "1.10", -1}, {"1.10", "1.10", 0},
+      {"abc", "abd", -1},  {"a10b", "a9b", 1},    {"007", "7", 0},     {"", "a", -1},
+      {"10", "10a", -1},   {"v2", "v10", -1},     {"B", "a", -1},      {"100000000000000000000", "99", 1},
+  };
+  for (const Case& c : cases) {
+    const int order = requirement::compareNumerically(c.a, c.b);
+    EXPECT_EQ((order > 0) - (order < 0), c.sign) << c.a << " vs " << c.b;
+  }
+}
+
+Bytes bytesOf(std::string_view text) { return Bytes(text.begin(), text.end()); }
+
+std::string plist(std::string_view body) {
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+         "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+         "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+         "<plist version=\"1.0\">\n" +
+         std::string(body) + "\n</plist>\n";
+}
+
+OSStatus readStatus(std::string_view text) {
+  Value dictionary;
+  return requirement::readPropertyListDictionary(bytesOf(text), &dictionary);
+}
+
+TEST(RequirementPropertyList, ReadsTopLevelKeysAndValues) {
+  const std::string text = plist(
+      "<dict>\n<!-- a comment -->\n"
+      "\t<key>CFBundleIdentifier</key>\n\t<string>com.example.app</string>\n"
+      "\t<key>Escaped &amp; &lt;key&gt;</key><string>&quot;&apos;&#65;&#x42;&#xE9;</string>\n"
+      "\t<key>Raw</key><string><![CDATA[<not a tag>]]></string>\n"
+      "\t<key>Empty</key><string/>\n"
+      "\t<key>Flag</key><true/>\n\t<key>Off</key><false></false>\n"
+      "\t<key>Count</key><integer>12</integer>\n"
+      "\t<key>When</key><date>2021-06-01T12:00:00Z</date>\n"
+      "\t<key>List</key><array><string>a</string><array/><dict/></array>\n"
+      "\t<key>Nested</key><dict><key>Inner</key><data>AAEC</data></dict>\n"
+      "</dict>");
+  Value dictionary;
+  ASSERT_EQ(requirement::readPropertyListDictionary(bytesOf(text), &dictionary), errSecSuccess);
+  ASSERT_EQ(dictionary.keys.size(), 10u);
+  EXPECT_EQ(dictionary.find("CFBundleIdentifier")->text, "com.example.app");
+  EXPECT_EQ(dictionary.find("Escaped & <key>")->text, "\"'AB\xC3\xA9");
+  EXPECT_EQ(dictionary.find("Raw")->text, "<not a tag>");
+  EXPECT_EQ(dictionary.find("Empty")->type, Value::Type::String);
+  EXPECT_TRUE(dictionary.find("Flag")->boolean);
+  EXPECT_EQ(dictionary.find("Off")->type, Value::Type::Boolean);
+  EXPECT_FALSE(dictionary.find("Off")->boolean);
+  EXPECT_EQ(dictionary.find("Count")->type, Value::Type::Number);
+  EXPECT_EQ(dictionary.find("When")->date, 1622548800);
+  EXPECT_EQ(dictionary.find("List")->items.size(), 3u);
+  EXPECT_EQ(dictionary.find("Nested")->type, Value::Type::Dictionary);
+  EXPECT_EQ(dictionary.find("Missing"), nullptr);
+}
+
+TEST(RequirementPropertyList, RefusesMalformedLists) {
+  std::string deep = "<dict><key>k</key>";
+  for (int i = 0; i < 70; ++i) deep += "<array>";
+  for (int i = 0; i < 70; ++i) deep += "</array>";
+  deep += "</dict>";
+  const std::string cases[] = {
+      "", "<dict>", plist("<dict>").substr(0, 200), plist("<array/>"), plist("<string>x</string>"),
+      plist("<dict><key>a</key><string>1</string><key>a</key><string>2</string></dict>"),
+      plist("<dict><key>a</key></dict>"), plist("<dict><string>a</string></dict>"),
+      plist("<dict><key>a</key><foo/></dict>"), plist("<dict><key>a</key><string>x</dict>"),
+      plist("<dict><key>a</key><string attr=\"1\">x</string></dict>"),
+      plist("<dict><key>a</key><string>&bogus;</string></dict>"),
+      plist("<dict><key>a</key><string>&#0;</string></dict>"),
+      plist("<dict><key>a</key><string>&#x110000;</string></dict>"),
+      plist("<dict><key>a</key><string>&#xD800;</string></dict>"),
+      plist("<dict><key>a</key><string>&amp</string></dict>"),
+      plist("<dict><key>a</key><date>yesterday</date></dict>"),
+      plist("<dict><key>a</key><true>x</true></dict>"),
+      plist("<dict><key>a</key><string>x<!-- c --></string></dict>"),
+      plist("<dict/><dict/>"), plist("<dict/>") + "trailing", "<plist><dict/>",
+      "<!DOCTYPE plist [<!ENTITY x \"y\">]><plist><dict/></plist>", "<?xml", "<!-- open",
+      std::string("<dict><key>a\0</key><string/></dict>", 35), plist(deep),
+      "<dict><key>a</key><string><![CDATA[x</string></dict>",
+  };
+  for (const std::string& text : cases) {
+    EXPECT_EQ(readStatus(text), errSecCSBadDictionaryFormat) << text;
+  }
+  EXPECT_EQ(readStatus("bplist00\xD0\x08"), errSecCSUnimplemented);
+  EXPECT_EQ(readStatus(std::string(requirement::kMaxPropertyListSize + 1, ' ') + "<dict/>"),
+            errSecCSBadDictionaryFormat);
+  EXPECT_EQ(readStatus("<dict/>"), errSecSuccess);  // a bare dictionary needs no wrapper
+}
+
+OSStatus evaluateWith(std::string_view text, const RequirementSubject& subject) {
+  RequirementRef requirement;
+  const OSStatus status = Requirement::compile(text, &requirement);
+  EXPECT_EQ(status, errSecSuccess) << text;
+  return status == errSecSuccess ? requirement->evaluate(subject) : status;
+}
+
+TEST(RequirementPropertyList, EvaluatesInfoAndEntitlementClauses) {
+  RequirementSubject subject;
+  subject.infoPlist = bytesOf(plist(
+      "<dict><key>CFBundleIdentifier</key><string>com.example.app</string>"
+      "<key>CFBundleVersion</key><string>1.10</string>"
+      "<key>LSUIElement</key><true/><key>Hidden</key><false/>"
+      "<key>Names</key><array><string>first</string><string>second</string></array>"
+      "<key>Built</key><date>2021-06-01T12:00:00Z</date></dict>"));
+  subject.entitlements = bytesOf(plist(
+      "<dict><key>com.apple.security.app-sandbox</key><true/>"
+      "<key>com.apple.application-identifier</key><string>TEAM.com.example.app</string></dict>"));
+  struct Case {
+    const char* text;
+    bool satisfied;
+  };
+  const Case cases[] = {
+      {"info[CFBundleIdentifier] = com.example.app", true},
+      {"info[CFBundleIdentifier] = \"com.example\"*", true},
+      {"info[CFBundleIdentifier] = *\"example\"*", true},
+      {"info[CFBundleIdentifier] = \"com.example\"", false},
+      {"info[CFBundleVersion] > \"1.9\"", true},
+      {"info[CFBundleVersion] < \"1.9\"", false},
+      {"info[LSUIElement] exists", true},
+      {"info[Hidden] exists", false},
+      {"info[Hidden] absent", false},
+      {"info[Missing] absent", true},
+      {"info[Missing] exists", false},
+      {"info[Names] = second", true},
+      {"info[Names] ~ ir", true},
+      {"info[Names] = third", false},
+      {"info[Built] = timestamp \"20210601120000Z\"", true},
+      {"info[Built] < timestamp \"20210601120000Z\"", false},
+      {"info[Built] >= timestamp \"20210101000000Z\"", true},
+      {"entitlement[\"com.apple.security.app-sandbox\"]", true},
+      {"entitlement[\"com.apple.application-identifier\"] = *\".com.example.app\"", true},
+      {"entitlement[CFBundleIdentifier] absent", true},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(evaluateWith(c.text, subject), c.satisfied ? errSecSuccess : errSecCSReqFailed) << c.text;
+  }
+}
+
+TEST(RequirementPropertyList, MissingListsHoldNoKeys) {
+  const RequirementSubject subject;  // nothing sealed
+  EXPECT_EQ(evaluateWith("info[CFBundleIdentifier] absent", subject), errSecSuccess);
+  EXPECT_EQ(evaluateWith("entitlement[a] exists", subject), errSecCSReqFailed);
+}
+
+TEST(RequirementPropertyList, AMalformedSealedListFailsEveryClauseThatReadsIt) {
+  RequirementSubject subject;
+  subject.identifier = "com.example.app";
+  subject.infoPlist = bytesOf(plist("<array><string>x</string></array>"));
+  subject.entitlements = bytesOf("<dict><key>a</key>");
+  struct Case {
+    const char* text;
+    OSStatus status;
+  };
+  const Case cases[] = {
+      {"info[a] absent", errSecCSBadDictionaryFormat},
+      {"true or info[a] exists", errSecCSBadDictionaryFormat},   // both sides are evaluated
+      {"false and info[a] exists", errSecCSBadDictionaryFormat},
+      {"info[a] exists or true", errSecCSBadDictionaryFormat},
+      {"!info[a] exists", errSecCSBadDictionaryFormat},
+      {"entitlement[a] absent", errSecCSBadDictionaryFormat},
+      {"identifier com.example.app", errSecSuccess},             // a clause that never reads it
+  };
+  for (const Case& c : cases) EXPECT_EQ(evaluateWith(c.text, subject), c.status) << c.text;
+}
+
+}  // namespace
+}  // namespace platform::codesign

@@ -1,0 +1,295 @@
+#include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+#include "TestSupport.h"
+#include "platform/FileManager.h"
+#include "platform/ScopedFd.h"
+
+namespace platform {
+namespace {
+
+using test::modeOf;
+using test::readFile;
+using test::statusOf;
+using test::writeFile;
+
+class FileManagerTest : public ::testing::Test {
+ protected:
+  std::string path(const std::string& name) const { return _directory.path(name); }
+  std::string link(const std::string& target, const std::string& name) const {
+    std::string at = path(name);
+    if (symlink(target.c_str(), at.c_str()) != 0) throw std::runtime_error("symlink failed");
+    return at;
+  }
+
+  test::TemporaryDirectory _directory;
+  FileManager _fm;
+  ErrorSlot _error;
+};
+
+FileAttributes withMode(std::uint64_t mode) {
+  FileAttributes attributes;
+  attributes.posixPermissions = mode;
+  return attributes;
+}
+
+TEST_F(FileManagerTest, ExistenceCountsALinkAsItself) {
+  writeFile(path("file"), "x");
+  std::filesystem::create_directory(path("dir"));
+  link("missing", "dangling");
+  link(path("dir"), "to-dir");
+  struct Case {
+    std::string name;
+    bool exists, directory;
+  } cases[] = {{"file", true, false},    {"dir", true, true},    {"dir/", true, true},
+               {"dangling", true, false}, {"to-dir", true, false}, {"to-dir/", true, false},
+               {"missing", false, false}};
+  for (const Case& c : cases) {
+    bool isDirectory = !c.directory;
+    EXPECT_EQ(_fm.fileExistsAtPath(path(c.name)), c.exists) << c.name;
+    EXPECT_EQ(_fm.fileExistsAtPath(path(c.name), &isDirectory), c.exists) << c.name;
+    EXPECT_EQ(isDirectory, c.directory) << c.name;
+  }
+}
+
+TEST_F(FileManagerTest, CreatesDirectoriesWithTheExactModeWhateverTheUmask) {
+  FileAttributes attributes = withMode(0751);
+  for (mode_t mask : {mode_t{0}, mode_t{077}, mode_t{0777}}) {
+    test::UmaskScope umask(mask);
+    std::string top = path("m" + std::to_string(mask));
+    ASSERT_TRUE(_fm.createDirectoryAtPath(top + "/a/b", true, &attributes, &_error));
+    EXPECT_EQ(modeOf(top), 0751u);
+    EXPECT_EQ(modeOf(top + "/a"), 0751u);
+    EXPECT_EQ(modeOf(top + "/a/b"), 0751u);
+  }
+  test::UmaskScope umask(022);
+  ASSERT_TRUE(_fm.createDirectoryAtPath(path("plain"), true, nullptr, &_error));
+  EXPECT_EQ(modeOf(path("plain")), 0755u);
+  EXPECT_FALSE(_error);
+}
+
+TEST_F(FileManagerTest, CreatingDirectoriesAcceptsExistingOnesOnly) {
+  std::filesystem::create_directory(path("dir"));
+  link(path("dir"), "to-dir");
+  writeFile(path("file"), "x");
+  EXPECT_TRUE(_fm.createDirectoryAtPath(path("dir"), true, nullptr, &_error));
+  EXPECT_TRUE(_fm.createDirectoryAtPath(path("to-dir/sub"), true, nullptr, &_error));
+  EXPECT_FALSE(_error);
+
+  EXPECT_FALSE(_fm.createDirectoryAtPath(path("file"), true, nullptr, &_error));
+  ASSERT_TRUE(_error);
+  EXPECT_EQ(_error->code(), EEXIST);
+  EXPECT_FALSE(_fm.createDirectoryAtPath(path("file/sub"), true, nullptr, &_error));
+  EXPECT_EQ(_error->code(), ENOTDIR);
+  EXPECT_FALSE(_fm.createDirectoryAtPath(path("missing/sub"), false, nullptr, &_error));
+  EXPECT_EQ(_error->code(), ENOENT);
+  EXPECT_FALSE(_fm.createDirectoryAtPath(path("dir"), false, nullptr, &_error));
+  EXPECT_EQ(_error->code(), EEXIST);
+}
+
+TEST_F(FileManagerTest, ReplacesAFileAtomicallyWithTheExactMode) {
+  writeFile(path("job.plist"), "old contents", 0600);
+  ScopedFd reader(open(path("job.plist").c_str(), O_RDONLY | O_CLOEXEC));
+  FileAttributes attributes = withMode(0644);
+  for (mode_t mask : {mode_t{0}, mode_t{0777}}) {
+    test::UmaskScope umask(mask);
+    std::string contents = std::string("new\0contents ", 13) + std::to_string(mask);
+    ASSERT_TRUE(_fm.createFileAtPath(path("job.plist"), contents, &attributes));
+    EXPECT_EQ(readFile(path("job.plist")), contents);
+    EXPECT_EQ(modeOf(path("job.plist")), 0644u);
+  }
+  // Replaced, not rewritten: a reader of the old file still sees all of it.
+  char old[64] = {};
+  EXPECT_EQ(pread(reader.get(), old, sizeof old, 0), 12);
+  EXPECT_STREQ(old, "old contents");
+  EXPECT_EQ(test::entryCount(path("")), 1u) << "a temporary file was left behind";
+
+  test::UmaskScope umask(027);
+  ASSERT_TRUE(_fm.createFileAtPath(path("plain"), "", nullptr));
+  EXPECT_EQ(modeOf(path("plain")), 0640u);
+}
+
+TEST_F(FileManagerTest, ReplacesALinkRatherThanWritingThroughIt) {
+  writeFile(path("target"), "target contents");
+  link(path("target"), "link");
+  FileAttributes attributes = withMode(0600);
+  ASSERT_TRUE(_fm.createFileAtPath(path("link"), "written", &attributes));
+  EXPECT_TRUE(S_ISREG(statusOf(path("link")).st_mode));
+  EXPECT_EQ(readFile(path("target")), "target contents");
+}
+
+TEST_F(FileManagerTest, AFailedWriteLeavesTheOldFileAndNoTemporary) {
+  std::filesystem::create_directory(path("dir"));
+  EXPECT_FALSE(_fm.createFileAtPath(path("dir"), "x", nullptr));
+  EXPECT_FALSE(_fm.createFileAtPath(path("missing/file"), "x", nullptr));
+  EXPECT_EQ(test::entryCount(path("")), 1u);
+
+  // A file-size limit, in a child so that the limit stays there.
+  writeFile(path("job.plist"), "old");
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit {4096, 4096};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    FileManager fm;
+    _exit(fm.createFileAtPath(path("job.plist"), std::string(1 << 20, 'x'), nullptr) ? 1 : 0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the write over the limit did not fail";
+  EXPECT_EQ(readFile(path("job.plist")), "old");
+  EXPECT_EQ(test::entryCount(path("")), 2u) << "a temporary file was left behind";
+}
+
+TEST_F(FileManagerTest, ReadsAttributesOfTheItemItself) {
+  writeFile(path("file"), "x", 04750);
+  link(path("file"), "link");
+  std::optional<FileAttributes> file = _fm.attributesOfItemAtPath(path("file"), &_error);
+  std::optional<FileAttributes> linked = _fm.attributesOfItemAtPath(path("link"), &_error);
+  ASSERT_TRUE(file && linked);
+  EXPECT_EQ(file->type, NSFileTypeRegular);
+  EXPECT_EQ(file->posixPermissions, 04750u);
+  EXPECT_EQ(file->ownerAccountID, static_cast<std::int32_t>(geteuid()));
+  EXPECT_EQ(linked->type, NSFileTypeSymbolicLink);
+  EXPECT_EQ(linked->posixPermissions, 0777u);
+  EXPECT_EQ(_fm.attributesOfItemAtPath(path(""), &_error)->type, NSFileTypeDirectory);
+  EXPECT_FALSE(_error);
+
+  EXPECT_FALSE(_fm.attributesOfItemAtPath(path("missing"), &_error));
+  ASSERT_TRUE(_error);
+  EXPECT_EQ(_error->description(), "Error Domain=NSPOSIXErrorDomain Code=2 \"No such file or directory\"");
+}
+
+TEST_F(FileManagerTest, NamesGroupZeroWheelAndUnknownIdsByNumber) {
+  REQUIRE_ROOT("files are given to other owners");
+  writeFile(path("file"), "x");
+  ASSERT_EQ(chown(path("file").c_str(), 0, 0), 0);
+  std::optional<FileAttributes> rootOwned = _fm.attributesOfItemAtPath(path("file"), &_error);
+  ASSERT_TRUE(rootOwned);
+  EXPECT_EQ(rootOwned->ownerAccountName, "root");
+  EXPECT_EQ(rootOwned->groupOwnerAccountName, "wheel");
+  EXPECT_EQ(rootOwned->groupOwnerAccountID, 0);
+
+  ASSERT_EQ(chown(path("file").c_str(), 54321, 54322), 0);
+  std::optional<FileAttributes> unknown = _fm.attributesOfItemAtPath(path("file"), &_error);
+  ASSERT_TRUE(unknown);
+  EXPECT_EQ(unknown->ownerAccountName, "54321");
+  EXPECT_EQ(unknown->groupOwnerAccountName, "54322");
+
+  FileAttributes wheel;
+  wheel.groupOwnerAccountName = "wheel";
+  ASSERT_TRUE(_fm.setAttributes(wheel, path("file"), &_error));
+  EXPECT_EQ(statusOf(path("file")).st_gid, 0u);
+  EXPECT_EQ(statusOf(path("file")).st_uid, 54321u);
+}
+
+TEST_F(FileManagerTest, SetUserIDSurvivesAChangeOfOwner) {
+  REQUIRE_ROOT("files are given to other owners");
+  writeFile(path("helper"), "x", 0755);
+  ASSERT_EQ(chown(path("helper").c_str(), 1234, 1234), 0);
+  FileAttributes change;
+  change.ownerAccountID = 0;
+  change.groupOwnerAccountName = "wheel";
+  change.posixPermissions = 04755;
+  ASSERT_TRUE(_fm.setAttributes(change, path("helper"), &_error));
+  struct stat status = statusOf(path("helper"));
+  EXPECT_EQ(status.st_uid, 0u);
+  EXPECT_EQ(status.st_gid, 0u);
+  EXPECT_EQ(status.st_mode & 07777, 04755u);
+}
+
+TEST_F(FileManagerTest, SettingAttributesNeverFollowsALink) {
+  writeFile(path("target"), "x", 0600);
+  std::filesystem::create_directory(path("dir"));
+  ASSERT_EQ(chmod(path("dir").c_str(), 0700), 0);
+  link(path("target"), "link");
+  link(path("dir"), "to-dir");
+  for (const char* name : {"link", "to-dir", "to-dir/"}) {
+    _error.reset();
+    EXPECT_FALSE(_fm.setAttributes(withMode(04777), path(name), &_error)) << name;
+    EXPECT_TRUE(_error) << name;
+  }
+  EXPECT_EQ(modeOf(path("target")), 0600u);
+  EXPECT_EQ(modeOf(path("dir")), 0700u);
+
+  if (geteuid() == 0) {
+    FileAttributes owner;
+    owner.ownerAccountID = 4321;
+    ASSERT_TRUE(_fm.setAttributes(owner, path("link"), &_error));
+    EXPECT_EQ(statusOf(path("link")).st_uid, 4321u);
+    EXPECT_EQ(statusOf(path("target")).st_uid, 0u);
+  }
+}
+
+TEST_F(FileManagerTest, RefusesUnknownOrNegativeAccounts) {
+  writeFile(path("file"), "x", 0644);
+  FileAttributes unknownGroup;
+  unknownGroup.groupOwnerAccountName = "no-such-group-here";
+  FileAttributes negativeOwner;
+  negativeOwner.ownerAccountID = -1;
+  negativeOwner.posixPermissions = 0600;
+  for (const FileAttributes& change : {unknownGroup, negativeOwner}) {
+    _error.reset();
+    EXPECT_FALSE(_fm.setAttributes(change, path("file"), &_error));
+    ASSERT_TRUE(_error);
+    EXPECT_EQ(_error->code(), EINVAL);
+  }
+  EXPECT_EQ(modeOf(path("file")), 0644u);
+}
+
+// Sets or clears the immutable flag the way chattr does.
+bool setImmutable(const std::string& path, bool on) {
+  ScopedFd fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  int flags = 0;
+  if (!fd.valid() || ioctl(fd.get(), FS_IOC_GETFLAGS, &flags) != 0) return false;
+  flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+  return ioctl(fd.get(), FS_IOC_SETFLAGS, &flags) == 0;
+}
+
+TEST_F(FileManagerTest, ReadsTheImmutableFlag) {
+  writeFile(path("file"), "x");
+  std::filesystem::create_directory(path("dir"));
+  link(path("file"), "link");
+  ASSERT_EQ(mkfifo(path("fifo").c_str(), 0600), 0);
+  EXPECT_EQ(_fm.isUserImmutable(path("file"), &_error), false);
+  EXPECT_EQ(_fm.isUserImmutable(path("dir"), &_error), false);
+  EXPECT_FALSE(_error);
+  for (const char* name : {"link", "fifo", "missing"}) {
+    _error.reset();
+    EXPECT_FALSE(_fm.isUserImmutable(path(name), &_error)) << name;
+    EXPECT_TRUE(_error) << name;
+  }
+}
+
+TEST_F(FileManagerTest, SeesTheImmutableFlagSet) {
+  REQUIRE_ROOT("only root sets the immutable flag");
+  writeFile(path("file"), "x");
+  std::filesystem::create_directory(path("dir"));
+  for (const char* name : {"file", "dir"}) {
+    ASSERT_TRUE(setImmutable(path(name), true)) << name;
+    std::optional<bool> locked = _fm.isUserImmutable(path(name), &_error);
+    ASSERT_TRUE(setImmutable(path(name), false)) << name;
+    EXPECT_EQ(locked, true) << name;
+  }
+}
+
+TEST_F(FileManagerTest, ReadsWholeRegularFilesOnly) {
+  std::string bytes("binary\0data\xff", 12);
+  writeFile(path("file"), bytes);
+  ASSERT_EQ(mkfifo(path("fifo").c_str(), 0600), 0);
+  std::filesystem::create_directory(path("dir"));
+  EXPECT_EQ(dataWithContentsOfFile(path("file")), bytes);
+  writeFile(path("empty"), "");
+  EXPECT_EQ(dataWithContentsOfFile(path("empty")), "");
+  EXPECT_FALSE(dataWithContentsOfFile(path("fifo")));
+  EXPECT_FALSE(dataWithContentsOfFile(path("dir")));
+  EXPECT_FALSE(dataWithContentsOfFile(path("missing")));
+}
+
+}  // namespace
+}  // namespace platform

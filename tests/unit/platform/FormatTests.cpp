@@ -1,0 +1,91 @@
+#include <errno.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <limits>
+#include <regex>
+
+#include "TestSupport.h"
+#include "platform/Error.h"
+#include "platform/Format.h"
+#include "platform/Log.h"
+
+namespace platform {
+namespace {
+
+TEST(Format, DirectivesAndEdgeCases) {
+  const std::optional<std::string> missingText;
+  const std::optional<Error> missingError;
+  const char* nullText = nullptr;
+  struct Case {
+    std::string rendered;
+    std::string expected;
+  } cases[] = {
+      {format("%@ and %s", "text", std::string("more")), "text and more"},
+      {format("%d %d", -5, std::int32_t{2147483647}), "-5 2147483647"},
+      {format("%o", std::uint64_t{04755}), "4755"},
+      {format("%o", 0), "0"},
+      {format("%o", std::numeric_limits<std::uint64_t>::max()), "1777777777777777777777"},
+      {format("%@ / %@", 42, std::uint64_t{18446744073709551615u}), "42 / 18446744073709551615"},
+      {format("100%%"), "100%"},
+      {format("%@|%@", missingText, missingError), "(null)|(null)"},
+      {format("%s", nullText), "(null)"},
+      // Inserted text is never read as a format again.
+      {format("path %@ (%@)", "/tmp/%d%@%%", "x"), "path /tmp/%d%@%% (x)"},
+      // Fewer arguments than directives: the rest insert nothing.
+      {format("%@, %@ and %d", "one"), "one,  and "},
+      // More arguments than directives: the rest are ignored.
+      {format("%@", "one", "two"), "one"},
+      // Unknown directives stay as written and take no argument.
+      {format("%x %@ %", "a"), "%x a %"},
+      // A number for a text directive prints as a number; a text for a
+      // number directive counts as 0.
+      {format("%d %o", "text", "text"), "0 0"},
+      {format("%@", Error::posix(ENOENT)), "Error Domain=NSPOSIXErrorDomain Code=2 \"No such file or directory\""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.rendered, c.expected);
+}
+
+TEST(Error, DescriptionsCarryDomainCodeAndReason) {
+  EXPECT_EQ(Error::posix(ENOENT).description(),
+            "Error Domain=NSPOSIXErrorDomain Code=2 \"No such file or directory\"");
+  EXPECT_EQ(Error::posix(EACCES).description(), "Error Domain=NSPOSIXErrorDomain Code=13 \"Permission denied\"");
+  Error unknown = Error::posix(9999);
+  EXPECT_EQ(unknown.code(), 9999);
+  EXPECT_EQ(unknown.domain(), kPOSIXErrorDomain);
+  EXPECT_FALSE(unknown.reason().empty());
+}
+
+// Standard error goes to a file for the time of one call.
+std::string capturedStandardError(void (*write)()) {
+  test::TemporaryDirectory directory;
+  std::string path = directory.path("stderr");
+  int file = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  int saved = dup(STDERR_FILENO);
+  dup2(file, STDERR_FILENO);
+  write();
+  dup2(saved, STDERR_FILENO);
+  close(saved);
+  close(file);
+  return test::readFile(path);
+}
+
+TEST(Log, WritesOneStampedLine) {
+  std::string line = capturedStandardError([] { NSLog("checked %@ [%o]", "/tmp/%d", 04755); });
+  std::smatch match;
+  std::regex shape(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} platform_tests\[(\d+):(\d+)\] (.*)\n$)");
+  ASSERT_TRUE(std::regex_match(line, match, shape)) << line;
+  EXPECT_EQ(match[1], std::to_string(getpid()));
+  EXPECT_EQ(match[2], std::to_string(gettid()));
+  EXPECT_EQ(match[3], "checked /tmp/%d [4755]");
+}
+
+TEST(Log, KeepsAnEndingNewlineSingle) {
+  std::string line = capturedStandardError([] { logLine("done\n"); });
+  EXPECT_EQ(line.substr(line.size() - 6), " done\n");
+  EXPECT_EQ(std::count(line.begin(), line.end(), '\n'), 1);
+}
+
+}  // namespace
+}  // namespace platform

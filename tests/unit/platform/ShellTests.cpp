@@ -1,0 +1,79 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <set>
+
+#include "TestSupport.h"
+#include "platform/Shell.h"
+
+namespace platform {
+namespace {
+
+TEST(Shell, ReturnsTheRawWaitStatus) {
+  EXPECT_EQ(runShellCommand("exit 0"), 0);
+  EXPECT_EQ(runShellCommand("exit 1"), 256);
+  EXPECT_EQ(runShellCommand("exit 3"), 3 << 8);
+  EXPECT_EQ(runShellCommand("no-such-command-here 2>/dev/null"), 127 << 8);
+  int killed = runShellCommand("kill -TERM $$");
+  EXPECT_TRUE(WIFSIGNALED(killed) && WTERMSIG(killed) == SIGTERM) << killed;
+}
+
+std::set<std::string> linesOf(const std::string& text) {
+  std::set<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+    lines.insert(text.substr(start, end - start));
+  }
+  return lines;
+}
+
+TEST(Shell, GivesTheCommandOnlyTheFixedPath) {
+  test::TemporaryDirectory directory;
+  setenv("HELPER_SHELL_TEST", "leaked", 1);
+  setenv("PATH", "/hostile/bin", 1);
+  int status = runShellCommand("env > " + directory.path("env"));
+  unsetenv("HELPER_SHELL_TEST");
+  setenv("PATH", "/usr/bin:/bin", 1);
+  ASSERT_EQ(status, 0);
+  // The shell itself may add variables of its own making (dash sets PWD).
+  std::set<std::string> ownVariables = {"PWD", "OLDPWD", "SHLVL", "_"};
+  std::set<std::string> lines = linesOf(test::readFile(directory.path("env")));
+  EXPECT_EQ(lines.count("PATH=/usr/bin:/bin:/usr/sbin:/sbin"), 1u);
+  for (const std::string& line : lines) {
+    std::string name = line.substr(0, line.find('='));
+    EXPECT_TRUE(name == "PATH" || ownVariables.count(name) == 1) << line;
+  }
+}
+
+TEST(Shell, StartsTheCommandWithDefaultSignalsAndOnlyStandardDescriptors) {
+  test::TemporaryDirectory directory;
+  struct sigaction ignore {}, savedTerm {}, afterInt {}, beforeInt {};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGTERM, &ignore, &savedTerm);
+  sigaction(SIGINT, nullptr, &beforeInt);
+  sigset_t usr1, savedMask;
+  sigemptyset(&usr1);
+  sigaddset(&usr1, SIGUSR1);
+  pthread_sigmask(SIG_BLOCK, &usr1, &savedMask);
+  int inherited = open("/dev/null", O_RDONLY);  // no close-on-exec on purpose
+
+  // The test builtin looks at the shell's own descriptors; grep, exec'd in
+  // the shell's place, reads the signal state that the shell was given.
+  int descriptors = runShellCommand("test ! -e /proc/self/fd/" + std::to_string(inherited));
+  std::string out = directory.path("status");
+  int signals = runShellCommand("exec grep -E '^Sig(Ign|Blk)' /proc/self/status > " + out);
+
+  close(inherited);
+  pthread_sigmask(SIG_SETMASK, &savedMask, nullptr);
+  sigaction(SIGTERM, &savedTerm, nullptr);
+  sigaction(SIGINT, nullptr, &afterInt);
+  EXPECT_EQ(descriptors, 0) << "a descriptor of the caller reached the command";
+  EXPECT_EQ(signals, 0);
+  EXPECT_EQ(test::readFile(out), "SigBlk:\t0000000000000000\nSigIgn:\t0000000000000000\n");
+  EXPECT_EQ(afterInt.sa_handler, beforeInt.sa_handler) << "SIGINT was not restored";
+}
+
+}  // namespace
+}  // namespace platform
