@@ -27,7 +27,6 @@ constexpr SecCSFlags kEnforceRevocationChecks = 1u << 30;
 }  // namespace
 
 void StaticCodeRelease::operator()(StaticCode* code) const noexcept { delete code; }
-void RequirementRelease::operator()(Requirement* requirement) const noexcept { delete requirement; }
 
 OSStatus SecStaticCodeCreateWithPath(const FileURL& path, SecCSFlags flags, StaticCodeRef* staticCode) {
   if (staticCode == nullptr) return errSecCSObjectRequired;

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "RequirementTesting.h"
 #include "platform/codesign/Requirement.h"
 #include "platform/codesign/Status.h"
 #include "platform/codesign/requirement/Match.h"
@@ -17,6 +18,7 @@ namespace {
 using requirement::Match;
 using requirement::MatchOperation;
 using requirement::Value;
+using testing_support::compileAndEvaluate;
 
 Value dateValue(std::int64_t seconds) {
   Value v;
@@ -192,13 +194,6 @@ TEST(RequirementPropertyList, RefusesMalformedLists) {
   EXPECT_EQ(readStatus("<dict/>"), errSecSuccess);  // a bare dictionary needs no wrapper
 }
 
-OSStatus evaluateWith(std::string_view text, const RequirementSubject& subject) {
-  RequirementRef requirement;
-  const OSStatus status = Requirement::compile(text, &requirement);
-  EXPECT_EQ(status, errSecSuccess) << text;
-  return status == errSecSuccess ? requirement->evaluate(subject) : status;
-}
-
 TEST(RequirementPropertyList, EvaluatesInfoAndEntitlementClauses) {
   RequirementSubject subject;
   subject.infoPlist = bytesOf(plist(
@@ -237,14 +232,14 @@ TEST(RequirementPropertyList, EvaluatesInfoAndEntitlementClauses) {
       {"entitlement[CFBundleIdentifier] absent", true},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(evaluateWith(c.text, subject), c.satisfied ? errSecSuccess : errSecCSReqFailed) << c.text;
+    EXPECT_EQ(compileAndEvaluate(c.text, subject), c.satisfied ? errSecSuccess : errSecCSReqFailed) << c.text;
   }
 }
 
 TEST(RequirementPropertyList, MissingListsHoldNoKeys) {
   const RequirementSubject subject;  // nothing sealed
-  EXPECT_EQ(evaluateWith("info[CFBundleIdentifier] absent", subject), errSecSuccess);
-  EXPECT_EQ(evaluateWith("entitlement[a] exists", subject), errSecCSReqFailed);
+  EXPECT_EQ(compileAndEvaluate("info[CFBundleIdentifier] absent", subject), errSecSuccess);
+  EXPECT_EQ(compileAndEvaluate("entitlement[a] exists", subject), errSecCSReqFailed);
 }
 
 TEST(RequirementPropertyList, AMalformedSealedListFailsEveryClauseThatReadsIt) {
@@ -265,7 +260,7 @@ TEST(RequirementPropertyList, AMalformedSealedListFailsEveryClauseThatReadsIt) {
       {"entitlement[a] absent", errSecCSBadDictionaryFormat},
       {"identifier com.example.app", errSecSuccess},             // a clause that never reads it
   };
-  for (const Case& c : cases) EXPECT_EQ(evaluateWith(c.text, subject), c.status) << c.text;
+  for (const Case& c : cases) EXPECT_EQ(compileAndEvaluate(c.text, subject), c.status) << c.text;
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "RequirementTesting.h"
 #include "platform/codesign/Requirement.h"
 #include "platform/codesign/Status.h"
 
@@ -17,14 +18,6 @@ OSStatus compileStatus(std::string_view text) {
   const OSStatus status = Requirement::compile(text, &requirement);
   EXPECT_EQ(status == errSecSuccess, requirement != nullptr) << text;
   return status;
-}
-
-// The status of evaluating text against a subject that proves nothing.
-OSStatus evaluateStatus(std::string_view text) {
-  RequirementRef requirement;
-  const OSStatus status = Requirement::compile(text, &requirement);
-  if (status != errSecSuccess) return status;
-  return requirement->evaluate(RequirementSubject{});
 }
 
 std::string repeated(std::string_view piece, int count) {
@@ -127,7 +120,7 @@ TEST(RequirementCompile, BindsNotThenAndThenOr) {
       {"true;;", true},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(evaluateStatus(c.text), c.satisfied ? errSecSuccess : errSecCSReqFailed) << c.text;
+    EXPECT_EQ(testing_support::compileAndEvaluate(c.text, RequirementSubject{}), c.satisfied ? errSecSuccess : errSecCSReqFailed) << c.text;
   }
 }
 

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "RequirementTestCertificates.h"
+#include "RequirementTesting.h"
 #include "platform/codesign/Requirement.h"
 #include "platform/codesign/Status.h"
 #include "platform/codesign/requirement/CertificateFields.h"
@@ -18,6 +19,7 @@ namespace {
 
 using testing_support::CertificateSpec;
 using testing_support::TestCertificate;
+using testing_support::compileAndEvaluate;
 
 constexpr const char* kMacAppStoreLeaf = "1.2.840.113635.100.6.1.9";
 constexpr const char* kDeveloperIDAuthority = "1.2.840.113635.100.6.2.6";
@@ -42,13 +44,6 @@ std::string toolRequirement(std::string_view identifier) {
          "\" and (certificate leaf[field.1.2.840.113635.100.6.1.9] or certificate "
          "1[field.1.2.840.113635.100.6.2.6] and certificate leaf[field.1.2.840.113635.100.6.1.13] "
          "and certificate leaf[subject.OU] = \"" + kTeam + "\")";
-}
-
-OSStatus evaluate(std::string_view text, const RequirementSubject& subject) {
-  RequirementRef requirement;
-  const OSStatus status = Requirement::compile(text, &requirement);
-  EXPECT_EQ(status, errSecSuccess) << text;
-  return status == errSecSuccess ? requirement->evaluate(subject) : status;
 }
 
 // Certificates shared by the tests: a root, the two kinds of authority
@@ -143,7 +138,7 @@ TEST_F(RequirementEvaluation, ToolRequirementAcceptsOnlyTheMakersSignatures) {
        errSecCSReqFailed},
   };
   for (const Case& testCase : cases) {
-    EXPECT_EQ(evaluate(toolRequirement(kHelperIdentifier), testCase.subject), testCase.status)
+    EXPECT_EQ(compileAndEvaluate(toolRequirement(kHelperIdentifier), testCase.subject), testCase.status)
         << testCase.name;
   }
 }
@@ -166,14 +161,14 @@ TEST_F(RequirementEvaluation, PositionsCountUpFromTheLeafAndDownFromTheAnchor) {
   for (const Case& testCase : cases) {
     const std::string prefix = "certificate " + testCase.slot;
     const bool present = !testCase.commonName.empty();
-    EXPECT_EQ(evaluate(prefix + "[subject.CN] = " + (present ? testCase.commonName : "\"x\""), subject),
+    EXPECT_EQ(compileAndEvaluate(prefix + "[subject.CN] = " + (present ? testCase.commonName : "\"x\""), subject),
               present ? errSecSuccess : errSecCSReqFailed) << testCase.slot;
     // With no certificate there, even `absent` fails.
-    EXPECT_EQ(evaluate(prefix + "[field.1.2.3.4] absent", subject),
+    EXPECT_EQ(compileAndEvaluate(prefix + "[field.1.2.3.4] absent", subject),
               present ? errSecSuccess : errSecCSReqFailed) << testCase.slot;
   }
-  EXPECT_EQ(evaluate("anchor[subject.CN] = " + rootCN, subject), errSecSuccess);
-  EXPECT_EQ(evaluate("cert leaf[subject.CN] = " + authorityCN, subject), errSecCSReqFailed);
+  EXPECT_EQ(compileAndEvaluate("anchor[subject.CN] = " + rootCN, subject), errSecSuccess);
+  EXPECT_EQ(compileAndEvaluate("cert leaf[subject.CN] = " + authorityCN, subject), errSecCSReqFailed);
 }
 
 TEST_F(RequirementEvaluation, MatchesCertificateHashes) {
@@ -194,8 +189,8 @@ TEST_F(RequirementEvaluation, MatchesCertificateHashes) {
       {"anchor = " + leaf, errSecCSReqFailed},
       {"certificate 5 = " + leaf, errSecCSReqFailed},
   };
-  for (const Case& testCase : cases) EXPECT_EQ(evaluate(testCase.text, subject), testCase.status) << testCase.text;
-  EXPECT_EQ(evaluate("certificate leaf = " + leaf, signedBy({})), errSecCSReqFailed);
+  for (const Case& testCase : cases) EXPECT_EQ(compileAndEvaluate(testCase.text, subject), testCase.status) << testCase.text;
+  EXPECT_EQ(compileAndEvaluate("certificate leaf = " + leaf, signedBy({})), errSecCSReqFailed);
 }
 
 TEST_F(RequirementEvaluation, ReadsSubjectAttributesExtensionsAndPolicies) {
@@ -237,11 +232,11 @@ TEST_F(RequirementEvaluation, ReadsSubjectAttributesExtensionsAndPolicies) {
   };
   for (const Case& testCase : cases) {
     const std::string text = std::string("certificate leaf") + testCase.clause;
-    EXPECT_EQ(evaluate(text, subject), testCase.satisfied ? errSecSuccess : errSecCSReqFailed) << text;
+    EXPECT_EQ(compileAndEvaluate(text, subject), testCase.satisfied ? errSecSuccess : errSecCSReqFailed) << text;
   }
   const RequirementSubject root = signedBy({&certificates->root});
-  EXPECT_EQ(evaluate("anchor[policy.2.23.140.1.2.1] absent", root), errSecSuccess);
-  EXPECT_EQ(evaluate("anchor[extension.2.5.29.19]", root), errSecSuccess);
+  EXPECT_EQ(compileAndEvaluate("anchor[policy.2.23.140.1.2.1] absent", root), errSecSuccess);
+  EXPECT_EQ(compileAndEvaluate("anchor[extension.2.5.29.19]", root), errSecSuccess);
 }
 
 TEST_F(RequirementEvaluation, AppleAnchorsNeedThePinnedRootAndAppleAuthority) {
@@ -270,10 +265,10 @@ TEST_F(RequirementEvaluation, AppleAnchorsNeedThePinnedRootAndAppleAuthority) {
       {"ad hoc", signedBy({}), false, false},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(evaluate("anchor apple", c.subject), c.apple ? errSecSuccess : errSecCSReqFailed) << c.name;
-    EXPECT_EQ(evaluate("anchor apple generic", c.subject),
+    EXPECT_EQ(compileAndEvaluate("anchor apple", c.subject), c.apple ? errSecSuccess : errSecCSReqFailed) << c.name;
+    EXPECT_EQ(compileAndEvaluate("anchor apple generic", c.subject),
               c.appleGeneric ? errSecSuccess : errSecCSReqFailed) << c.name;
-    EXPECT_EQ(evaluate("anchor generic apple", c.subject),
+    EXPECT_EQ(compileAndEvaluate("anchor generic apple", c.subject),
               c.appleGeneric ? errSecSuccess : errSecCSReqFailed) << c.name;
   }
 }
@@ -284,8 +279,8 @@ TEST_F(RequirementEvaluation, ConstructsNothingHereCanProveAreFalse) {
   for (const char* text : {"anchor trusted", "certificate trusted", "cert 1 trusted",
                            "certificate leaf trusted", "notarized", "legacy",
                            "anchor apple \"Named\"", "(\"named\")"}) {
-    EXPECT_EQ(evaluate(text, subject), errSecCSReqFailed) << text;
-    EXPECT_EQ(evaluate(std::string("!") + text, subject), errSecSuccess) << text;
+    EXPECT_EQ(compileAndEvaluate(text, subject), errSecCSReqFailed) << text;
+    EXPECT_EQ(compileAndEvaluate(std::string("!") + text, subject), errSecSuccess) << text;
   }
 }
 
@@ -293,17 +288,17 @@ TEST_F(RequirementEvaluation, ReportsWhatItCannotEvaluate) {
   RequirementSubject subject = signedBy({&certificates->developerID, &certificates->root});
   const std::string timestamp =
       "certificate leaf[timestamp.1.2.840.113635.100.6.1.33] exists";
-  EXPECT_EQ(evaluate(timestamp, subject), errSecCSUnimplemented);
-  EXPECT_EQ(evaluate("true or " + timestamp, subject), errSecCSUnimplemented);
+  EXPECT_EQ(compileAndEvaluate(timestamp, subject), errSecCSUnimplemented);
+  EXPECT_EQ(compileAndEvaluate("true or " + timestamp, subject), errSecCSUnimplemented);
 
   subject.certificates[0] = Bytes{0x30, 0x03, 0x02, 0x01, 0x01};  // not a certificate
-  EXPECT_EQ(evaluate("certificate leaf[subject.CN] exists", subject), errSecCSInternalError);
-  EXPECT_EQ(evaluate("certificate leaf[field.1.2.3] absent", subject), errSecCSInternalError);
-  EXPECT_EQ(evaluate("anchor[subject.CN] exists", subject), errSecSuccess);
+  EXPECT_EQ(compileAndEvaluate("certificate leaf[subject.CN] exists", subject), errSecCSInternalError);
+  EXPECT_EQ(compileAndEvaluate("certificate leaf[field.1.2.3] absent", subject), errSecCSInternalError);
+  EXPECT_EQ(compileAndEvaluate("anchor[subject.CN] exists", subject), errSecSuccess);
   Bytes trailing = certificates->root.der();
   trailing.push_back(0);
   subject.certificates[1] = trailing;
-  EXPECT_EQ(evaluate("anchor[subject.CN] exists", subject), errSecCSInternalError);
+  EXPECT_EQ(compileAndEvaluate("anchor[subject.CN] exists", subject), errSecCSInternalError);
 }
 
 TEST(RequirementCodeDirectory, MatchesIdentifierHashAndPlatform) {
@@ -329,10 +324,10 @@ TEST(RequirementCodeDirectory, MatchesIdentifierHashAndPlatform) {
       {"platform 258", false},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(evaluate(c.text, subject), c.satisfied ? errSecSuccess : errSecCSReqFailed) << c.text;
+    EXPECT_EQ(compileAndEvaluate(c.text, subject), c.satisfied ? errSecSuccess : errSecCSReqFailed) << c.text;
   }
   subject.cdhash.clear();
-  EXPECT_EQ(evaluate("cdhash H\"abababababababababababababababababababab\"", subject),
+  EXPECT_EQ(compileAndEvaluate("cdhash H\"abababababababababababababababababababab\"", subject),
             errSecCSReqFailed);
 }
 

@@ -1,0 +1,12 @@
+// The extra trusted anchor of test builds: the root certificate of the tests'
+// own certificate authority, made at build time by helper-test-signer.
+
+#include "platform/codesign/TrustedAnchors.h"
+
+#include "TestRootFingerprint.h"
+
+namespace platform::codesign {
+
+std::optional<SHA256Digest> extraTrustedAnchorSHA256() { return helper_test_ca::kRootSHA256; }
+
+}  // namespace platform::codesign
