@@ -10,6 +10,14 @@
 #define HELPER_INFO_PLIST_SECTION ".info_plist"
 #endif
 
+// clang's AddressSanitizer pads globals with a redzone, which would land in
+// the section after the text; the section must hold the text alone.
+#if defined(__clang__)
+#define HELPER_INFO_PLIST_UNPADDED __attribute__((no_sanitize("address")))
+#else
+#define HELPER_INFO_PLIST_UNPADDED
+#endif
+
 namespace {
 
 constexpr char kInfoPlistText[] =
@@ -38,7 +46,7 @@ consteval std::array<char, kInfoPlistSize> infoPlistBytes() {
 }
 
 // Kept by the linker although nothing refers to it: readers of the binary do.
-[[gnu::used, gnu::section(HELPER_INFO_PLIST_SECTION)]] const std::array<char, kInfoPlistSize>
-    kInfoPlist = infoPlistBytes();
+[[gnu::used, gnu::section(HELPER_INFO_PLIST_SECTION)]] HELPER_INFO_PLIST_UNPADDED
+const std::array<char, kInfoPlistSize> kInfoPlist = infoPlistBytes();
 
 }  // namespace

@@ -1,0 +1,229 @@
+"""What every end-to-end test stands on: a fresh sandbox per test, the tool
+run inside it as root or as an unprivileged user, and readers and writers of
+the sandbox's state (files, owners, modes, property lists, the launchctl
+stand-in's log).
+
+run.py fills in Config before the tests load; nothing else changes it.
+"""
+
+import collections
+import hashlib
+import json
+import os
+import plistlib
+import shutil
+import stat
+import subprocess
+import tempfile
+import unittest
+
+
+class Config:
+    tool = None          # the test build of the tool, on the host
+    shipped_tool = None  # the shipped build, read but never run
+    support = None       # tests/support: the sandbox and its stand-ins
+
+
+UNPRIVILEGED = "nobody"
+NOBODY_IDS = (65534, 65534)
+RUN_TIMEOUT = 60
+
+# Where the tool stands inside the sandbox: a plain copy owned by root, and a
+# set-user-ID root copy that an unprivileged user may run.
+TOOL = "/sandbox/bin/helper"
+SETUID_TOOL = "/sandbox/bin/helper-setuid"
+
+LAUNCHCTL_STATE = "/sandbox/launchctl"
+
+Result = collections.namedtuple("Result", "stdout stderr status")
+
+
+class SandboxError(Exception):
+    """The sandbox itself failed: the test says nothing about the tool."""
+
+
+def sandbox_script():
+    return os.path.join(Config.support, "sandbox")
+
+
+def run_sandbox(*args, check=True):
+    """Runs the sandbox launcher; returns the completed process."""
+    done = subprocess.run(["/bin/bash", sandbox_script(), *args],
+                          capture_output=True, timeout=RUN_TIMEOUT)
+    if check and done.returncode == 125:
+        raise SandboxError(done.stderr.decode("utf-8", "replace").strip())
+    return done
+
+
+def skip_unless_root():
+    if os.geteuid() != 0:
+        raise unittest.SkipTest("end-to-end tests need root: the sandbox mounts "
+                                "file systems in a private namespace")
+
+
+class SandboxTestCase(unittest.TestCase):
+    """Gives each test a sandbox of its own at self.root, destroyed afterwards
+    whatever the outcome. Paths given to the helpers are paths as the tool
+    sees them inside the sandbox ("/Library/...")."""
+
+    maxDiff = None
+
+    def setUp(self):
+        skip_unless_root()
+        self.root = tempfile.mkdtemp(prefix="helper-e2e-")
+        self.addCleanup(run_sandbox, "destroy", self.root)
+        run_sandbox("create", self.root)
+        self._copied = set()
+        self.tool_copy(setuid=False)
+
+    # Running things inside.
+
+    def run_in_sandbox(self, *command, user=None):
+        """Runs a command inside; returns its Result (text, exit status)."""
+        as_user = ["--user", user] if user else []
+        done = run_sandbox("run", self.root, *as_user, "--", *command)
+        return Result(done.stdout.decode("utf-8", "replace"),
+                      done.stderr.decode("utf-8", "replace"), done.returncode)
+
+    def run_tool(self, *args, user=None, setuid=False, env=None):
+        """Runs the tool with the arguments. env adds variables to the small
+        environment the sandbox gives every command."""
+        tool = self.tool_copy(setuid)
+        prefix = ["/usr/bin/env", *(f"{k}={v}" for k, v in env.items())] if env else []
+        return self.run_in_sandbox(*prefix, tool, *args, user=user)
+
+    def tool_copy(self, setuid):
+        path = SETUID_TOOL if setuid else TOOL
+        if path not in self._copied:
+            run_sandbox("copy", self.root, Config.tool, path, *(["--setuid"] if setuid else []))
+            self._copied.add(path)
+        return path
+
+    # The sandbox's state.
+
+    def host(self, path):
+        """The host path of a path inside the sandbox. A path that leads out
+        of it, through ".." or a symbolic link, is refused: the helpers run
+        as root on the host."""
+        if not path.startswith("/") or "/../" in path + "/":
+            raise ValueError(f"not an absolute sandbox path: {path}")
+        resolved = os.path.realpath(self.root + path)
+        if resolved != self.root and not resolved.startswith(self.root + "/"):
+            raise ValueError(f"{path} leads out of the sandbox to {resolved}")
+        return self.root + path
+
+    def exists(self, path):
+        return os.path.lexists(self.host(path))
+
+    def mode(self, path):
+        """Permission bits, set-user-ID, set-group-ID and sticky included."""
+        return stat.S_IMODE(os.lstat(self.host(path)).st_mode)
+
+    def owner(self, path):
+        st = os.lstat(self.host(path))
+        return st.st_uid, st.st_gid
+
+    def read_bytes(self, path):
+        with open(self.host(path), "rb") as f:
+            return f.read()
+
+    def read_plist(self, path):
+        """Parses the file as an XML property list (binary ones are refused)."""
+        return plistlib.loads(self.read_bytes(path), fmt=plistlib.FMT_XML)
+
+    def make_dir(self, path, mode=0o755, owner=(0, 0)):
+        """Creates the directory (and missing parents, as root 0755), then
+        gives the directory itself the mode and owner."""
+        os.makedirs(self.host(path), exist_ok=True)
+        os.chown(self.host(path), *owner)
+        os.chmod(self.host(path), mode)
+
+    def write_file(self, path, data=b"", mode=0o644, owner=(0, 0)):
+        os.makedirs(os.path.dirname(self.host(path)), exist_ok=True)
+        with open(self.host(path), "wb") as f:
+            f.write(data)
+        os.chown(self.host(path), *owner)
+        os.chmod(self.host(path), mode)
+
+    def remove_tree(self, path):
+        shutil.rmtree(self.host(path))
+
+    def lock(self, path):
+        """Sets the immutable flag; it is cleared again after the test."""
+        self.addCleanup(subprocess.run, ["chattr", "-i", self.host(path)], check=False)
+        subprocess.run(["chattr", "+i", self.host(path)], check=True)
+
+    def snapshot(self):
+        """Everything about every item in the sandbox that a command could
+        change, except access times and the stand-in's own records."""
+        items = {}
+        for directory, names, files in os.walk(self.root):
+            for name in names + files:
+                path = os.path.join(directory, name)[len(self.root):]
+                if path != LAUNCHCTL_STATE and not path.startswith(LAUNCHCTL_STATE + "/"):
+                    items[path] = self._describe(self.root + path)
+        return items
+
+    @staticmethod
+    def _describe(path):
+        st = os.lstat(path)
+        item = (st.st_mode, st.st_uid, st.st_gid, st.st_size, st.st_mtime_ns, st.st_ctime_ns)
+        if stat.S_ISREG(st.st_mode):
+            with open(path, "rb") as f:
+                return item + (hashlib.sha256(f.read()).hexdigest(),)
+        if stat.S_ISLNK(st.st_mode):
+            return item + (os.readlink(path),)
+        return item
+
+    # The launchctl stand-in.
+
+    def launchctl_calls(self):
+        """The calls made so far, one "arguments separated by spaces" each."""
+        path = self.host(LAUNCHCTL_STATE + "/calls")
+        if not os.path.exists(path):
+            return []
+        with open(path, encoding="utf-8") as f:
+            return f.read().splitlines()
+
+    def take_launchctl_calls(self):
+        """The calls made so far; the log starts afresh afterwards."""
+        calls = self.launchctl_calls()
+        path = self.host(LAUNCHCTL_STATE + "/calls")
+        if os.path.exists(path):
+            os.remove(path)
+        return calls
+
+    def set_launchctl_status(self, **statuses):
+        """Chooses the exit status of subcommands: load=1, start=3, ..."""
+        lines = "".join(f"{sub} {status}\n" for sub, status in statuses.items())
+        self.write_file(LAUNCHCTL_STATE + "/status", lines.encode())
+
+    def observe_launchctl(self):
+        """Makes the stand-in record its ids and environment on each call."""
+        self.write_file(LAUNCHCTL_STATE + "/observe")
+
+    def launchctl_observations(self):
+        path = self.host(LAUNCHCTL_STATE + "/observations")
+        if not os.path.exists(path):
+            return []
+        with open(path, encoding="utf-8") as f:
+            return [json.loads(line) for line in f]
+
+    # Assertions shared by the modules.
+
+    def assertResult(self, result, stdout, status):
+        """The whole standard output and the exit status, shown together."""
+        self.assertEqual((result.stdout, result.status), (stdout, status), result.stderr)
+
+    def assertUnchanged(self, before):
+        """Nothing in the sandbox differs from the snapshot before."""
+        after = self.snapshot()
+        changed = {p: (before.get(p), after.get(p)) for p in before.keys() | after.keys()
+                   if before.get(p) != after.get(p)}
+        self.assertEqual(changed, {}, "items changed: (before, after)")
+
+    def assertXMLResult(self, result, expected, status):
+        """Standard output is an XML property list equal to expected."""
+        self.assertEqual(result.status, status, result.stderr)
+        self.assertTrue(result.stdout.startswith("<?xml"), result.stdout)
+        self.assertEqual(plistlib.loads(result.stdout.encode(), fmt=plistlib.FMT_XML), expected)

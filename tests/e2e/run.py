@@ -1,0 +1,51 @@
+"""Runs one module of end-to-end tests.
+
+    run.py --tool HELPER [--shipped-tool HELPER] [--support DIR] MODULE [NAME...]
+
+Exits 0 when every test passed, 1 when one failed, and 77 (CTest's skip
+status here) when every test was skipped, such as when not run as root.
+"""
+
+import argparse
+import os
+import sys
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SKIPPED = 77
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--tool", required=True, help="the test build of the tool")
+    parser.add_argument("--shipped-tool", help="the shipped build, inspected but not run")
+    parser.add_argument("--support", default=os.path.join(HERE, "..", "support"),
+                        help="the folder of the sandbox and its stand-ins")
+    parser.add_argument("module", help="test module, e.g. test_spine")
+    parser.add_argument("names", nargs="*", help="only these tests (Class or Class.test)")
+    args = parser.parse_args()
+
+    sys.path.insert(0, HERE)
+    import harness
+    harness.Config.tool = os.path.abspath(args.tool)
+    harness.Config.shipped_tool = args.shipped_tool and os.path.abspath(args.shipped_tool)
+    harness.Config.support = os.path.abspath(args.support)
+
+    loader = unittest.TestLoader()
+    module = __import__(args.module)
+    if args.names:
+        suite = loader.loadTestsFromNames(args.names, module)
+    else:
+        suite = loader.loadTestsFromModule(module)
+    result = unittest.TextTestRunner(verbosity=2).run(suite)
+    if not result.wasSuccessful():
+        return 1
+    if result.testsRun and len(result.skipped) == result.testsRun:
+        for _, reason in result.skipped[:1]:
+            print(f"skipped: {reason}")
+        return SKIPPED
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
