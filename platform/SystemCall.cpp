@@ -1,9 +1,13 @@
 #include "platform/SystemCall.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <climits>
+#include <cstdint>
 
 namespace platform {
 
@@ -21,15 +25,17 @@ bool writeAll(int fd, std::string_view bytes) {
   return true;
 }
 
-std::optional<std::string> readAll(int fd) {
+std::optional<std::string> readAll(int fd, std::size_t limit) {
   std::string contents;
   std::array<char, 65536> buffer;
-  for (;;) {
-    ssize_t count = retryOnInterrupt([&] { return ::read(fd, buffer.data(), buffer.size()); });
+  while (contents.size() < limit) {
+    const std::size_t wanted = std::min(buffer.size(), limit - contents.size());
+    ssize_t count = retryOnInterrupt([&] { return ::read(fd, buffer.data(), wanted); });
     if (count < 0) return std::nullopt;
-    if (count == 0) return contents;
+    if (count == 0) break;
     contents.append(buffer.data(), static_cast<std::size_t>(count));
   }
+  return contents;
 }
 
 std::optional<std::string> symbolicLinkTarget(const std::string& path) {
@@ -38,6 +44,34 @@ std::optional<std::string> symbolicLinkTarget(const std::string& path) {
   if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) return std::nullopt;
   target.resize(static_cast<std::size_t>(length));
   return target;
+}
+
+ScopedFd openRegularFileForReading(const std::string& path) {
+  if (path.find('\0') != std::string::npos) {
+    errno = ENOENT;  // cut short at the NUL, it would name another item
+    return ScopedFd();
+  }
+  ScopedFd located(retryOnInterrupt([&] { return ::open(path.c_str(), O_PATH | O_CLOEXEC); }));
+  struct stat status {};
+  if (!located.valid() || fstat(located.get(), &status) != 0) return ScopedFd();
+  if (!S_ISREG(status.st_mode)) {
+    errno = EINVAL;
+    return ScopedFd();
+  }
+  const std::string inode = "/proc/self/fd/" + std::to_string(located.get());
+  return ScopedFd(retryOnInterrupt([&] { return ::open(inode.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY); }));
+}
+
+std::optional<std::string> contentsOfRegularFile(const std::string& path) {
+  const ScopedFd fd = openRegularFileForReading(path);
+  struct stat status {};
+  if (!fd.valid() || fstat(fd.get(), &status) != 0) return std::nullopt;
+  const auto size = static_cast<std::uint64_t>(status.st_size);
+  if (size > kMaximumFileRead) {
+    errno = EFBIG;
+    return std::nullopt;
+  }
+  return readAll(fd.get(), static_cast<std::size_t>(size));
 }
 
 }  // namespace platform

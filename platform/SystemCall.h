@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/ScopedFd.h"
+
 namespace platform {
 
 // Repeats a system call for as long as a signal interrupts it (-1 with
@@ -30,8 +32,27 @@ inline constexpr int kMaximumSymbolicLinks = 40;
 // one or cannot be read whole.
 std::optional<std::string> symbolicLinkTarget(const std::string& path);
 
-// Reads from the descriptor up to end of file. Nothing with errno set on a
-// read error: a part of the contents is never handed back.
-std::optional<std::string> readAll(int fd);
+// Reads from the descriptor up to end of file, or up to `limit` bytes when
+// the file is longer. Nothing with errno set on a read error: a part of the
+// contents is never handed back.
+std::optional<std::string> readAll(int fd, std::size_t limit = static_cast<std::size_t>(-1));
+
+// Opens the file at the path for reading only when it is a regular file. The
+// path is first resolved without opening anything (O_PATH), so that a
+// device's driver never runs and a named pipe never waits on behalf of
+// whoever chose the path; the inode found is then opened through that
+// descriptor, not through the path again. Invalid with errno set otherwise:
+// EINVAL for an item of another kind.
+ScopedFd openRegularFileForReading(const std::string& path);
+
+// Larger files are never read whole: no executable comes near it, and a
+// sparse file of any size costs whoever made it nothing.
+inline constexpr std::size_t kMaximumFileRead = std::size_t{1} << 30;
+
+// The contents of the regular file at the path, as long as it was when it
+// was opened (bytes added later are not read). Nothing with errno set
+// otherwise: EINVAL for an item that is not a regular file, which is never
+// opened, and EFBIG for a file larger than kMaximumFileRead.
+std::optional<std::string> contentsOfRegularFile(const std::string& path);
 
 }  // namespace platform
