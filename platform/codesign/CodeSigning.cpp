@@ -32,8 +32,8 @@ OSStatus SecStaticCodeCreateWithPath(const FileURL& path, SecCSFlags flags, Stat
   if (staticCode == nullptr) return errSecCSObjectRequired;
   staticCode->reset();
   if ((flags & ~kCreateFlags) != 0) return errSecCSInvalidFlags;
-  std::unique_ptr<MappedFile> file;
-  if (const OSStatus status = MappedFile::open(path.path, &file)) return status;
+  std::unique_ptr<LoadedFile> file;
+  if (const OSStatus status = LoadedFile::open(path.path, &file)) return status;
   staticCode->reset(new (std::nothrow) StaticCode(std::move(file)));
   return *staticCode ? errSecSuccess : errSecAllocate;
 }

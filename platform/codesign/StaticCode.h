@@ -1,21 +1,21 @@
 #pragma once
 
-// What SecStaticCodeCreateWithPath hands out: the file, mapped read-only
-// for as long as the object lives.
+// What SecStaticCodeCreateWithPath hands out: the file's contents, read
+// once, for as long as the object lives.
 
 #include <memory>
 
-#include "platform/codesign/MappedFile.h"
+#include "platform/codesign/LoadedFile.h"
 
 namespace platform::codesign {
 
 class StaticCode {
  public:
-  explicit StaticCode(std::unique_ptr<MappedFile> file) : _file(std::move(file)) {}
-  const MappedFile& file() const { return *_file; }
+  explicit StaticCode(std::unique_ptr<LoadedFile> file) : _file(std::move(file)) {}
+  const LoadedFile& file() const { return *_file; }
 
  private:
-  std::unique_ptr<MappedFile> _file;
+  std::unique_ptr<LoadedFile> _file;
 };
 
 }  // namespace platform::codesign

@@ -1,0 +1,59 @@
+// What the engine reads: only regular files, once, into memory of its own.
+// The file belongs to whoever built the bundle, who may change it at any
+// moment.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "TestFiles.h"
+#include "platform/codesign/Status.h"
+#include "platform/codesign/TrustedAnchors.h"
+
+namespace fs = std::filesystem;
+using namespace platform::codesign;
+using namespace codesign_test;
+
+namespace {
+
+OSStatus create(const fs::path& path, StaticCodeRef* code) {
+  return SecStaticCodeCreateWithPath(platform::FileURL{path.string()}, 0, code);
+}
+
+// A named pipe would hold a blocking open for ever; a device could act on
+// being opened. Neither is opened, and the answer comes at once.
+TEST(LoadedFile, OnlyARegularFileIsOpened) {
+  TempDir dir;
+  ASSERT_EQ(mkfifo(dir.file("pipe").c_str(), 0600), 0);
+  fs::create_directory(dir.file("folder"));
+  fs::create_symlink(dir.file("pipe"), dir.file("link-to-pipe"));
+  StaticCodeRef code;
+  EXPECT_EQ(create(dir.file("pipe"), &code), errSecCSRegularFile);
+  EXPECT_EQ(create(dir.file("link-to-pipe"), &code), errSecCSRegularFile);
+  EXPECT_EQ(create(dir.file("folder"), &code), errSecCSRegularFile);
+  EXPECT_EQ(create(dir.file("missing"), &code), errSecCSStaticCodeNotFound);
+  EXPECT_EQ(create("/dev/null", &code), errSecCSRegularFile);
+  EXPECT_FALSE(code);
+}
+
+// The check sees the bytes as they were when the code object was made:
+// cutting the file short afterwards neither changes the answer nor makes a
+// read of it fault.
+TEST(LoadedFile, LaterChangesToTheFileAreNotSeen) {
+  if (!extraTrustedAnchorSHA256()) GTEST_SKIP() << "built without the tests' certificate authority";
+  const fs::path signed_ = fs::path(CODESIGN_FIXTURE_DIR) / "helper-devid-arm64";
+  if (!fs::exists(signed_)) GTEST_SKIP() << "fixture " << signed_ << " was not built";
+  TempDir dir;
+  fs::copy_file(signed_, dir.file("helper"));
+  StaticCodeRef code;
+  ASSERT_EQ(create(dir.file("helper"), &code), 0);
+  fs::resize_file(dir.file("helper"), 0);
+  RequirementRef requirement;
+  ASSERT_EQ(SecRequirementCreateWithString(toolRequirement("com.quennard.brenlow-helper"), 0, &requirement), 0);
+  EXPECT_EQ(SecStaticCodeCheckValidity(code.get(), kSecCSCheckAllArchitectures | kSecCSStrictValidate,
+                                       requirement.get()),
+            0);
+}
+
+}  // namespace
