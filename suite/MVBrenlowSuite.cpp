@@ -4,6 +4,7 @@
 
 #include "platform/FileManager.h"
 #include "platform/Path.h"
+#include "platform/TrustedDirectory.h"
 
 namespace {
 
@@ -70,9 +71,10 @@ std::string MVBrenlowSuite::_baseSupportDirectory(const std::optional<std::strin
   if (directory) path = platform::stringByAppendingPathComponent(path, *directory);
   if (createDirectory) {
     // A manager of its own, not the shared one; a failure here is met by
-    // whoever uses the path.
+    // whoever uses the path. Nothing is made where another user could have
+    // laid a link that takes the creation somewhere else.
     platform::FileManager fileManager;
-    if (!fileManager.fileExistsAtPath(path)) {
+    if (!fileManager.fileExistsAtPath(path) && !platform::firstUntrustedDirectory(path)) {
       fileManager.createDirectoryAtPath(path, true, nullptr, nullptr);
     }
   }
