@@ -1,0 +1,286 @@
+#!/usr/bin/python3
+"""What an unprivileged caller does to the set-user-ID tool. Copied into the
+sandbox and run there as that user; test_attacks drives it.
+
+    attacker.py launch [OPTIONS] -- TOOL ARGS...
+        Prepares the process state the tool inherits (umask, descriptors,
+        file size and memory limits, signals, timers, working directory),
+        then becomes the tool.
+
+    attacker.py race SETTINGS
+        Runs bootstrap again and again while a second process swaps the
+        bundle's helper between a signed and an unsigned file and a third
+        watches the support directory for any root-owned executable that is
+        neither of the signed executables. Prints a JSON summary.
+
+    attacker.py shrink SETTINGS
+        Runs the tool again and again while a second process cuts the
+        bundle's helper to nothing and writes it back, in place. Prints the
+        results (stdout and exit status of each run) as JSON.
+
+    attacker.py fifo SETTINGS
+        Makes the bundle's helper a named pipe, runs the tool once while a
+        second process counts how often the pipe is opened for reading (each
+        open also releases a reader that would block), and prints JSON.
+
+SETTINGS is a JSON object; see each subcommand.
+"""
+
+import argparse
+import hashlib
+import json
+import os
+import resource
+import signal
+import stat
+import subprocess
+import sys
+import time
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def digest(data):
+    return hashlib.sha256(data).hexdigest()[:16]
+
+
+# launch
+
+def signal_number(name):
+    return getattr(signal, name if name.startswith("SIG") else "SIG" + name)
+
+
+def launch(argv):
+    parser = argparse.ArgumentParser(prog="attacker.py launch")
+    parser.add_argument("--cwd")
+    parser.add_argument("--umask", type=lambda text: int(text, 8))
+    parser.add_argument("--fsize", type=int, help="RLIMIT_FSIZE in bytes")
+    parser.add_argument("--memory", type=int, help="RLIMIT_AS in bytes")
+    parser.add_argument("--ignore", action="append", default=[], help="signal left ignored")
+    parser.add_argument("--block", action="append", default=[], help="signal left blocked")
+    parser.add_argument("--pending", action="append", default=[], help="signal left blocked and pending")
+    parser.add_argument("--timer", type=float, help="ITIMER_REAL seconds, SIGALRM at its default")
+    parser.add_argument("--close", action="append", type=int, default=[], help="descriptor left closed")
+    parser.add_argument("command", nargs=argparse.REMAINDER)
+    args = parser.parse_args(argv)
+    command = args.command[1:] if args.command[:1] == ["--"] else args.command
+
+    # Python itself ignores SIGPIPE and SIGXFSZ; the tool gets only what is asked.
+    for number in (signal.SIGPIPE, signal.SIGXFSZ, signal.SIGALRM):
+        signal.signal(number, signal.SIG_DFL)
+    if args.cwd:
+        os.chdir(args.cwd)
+    if args.umask is not None:
+        os.umask(args.umask)
+    for limit, value in ((resource.RLIMIT_FSIZE, args.fsize), (resource.RLIMIT_AS, args.memory)):
+        if value is not None:
+            resource.setrlimit(limit, (value, value))
+    for name in args.ignore:
+        signal.signal(signal_number(name), signal.SIG_IGN)
+    blocked = {signal_number(name) for name in args.block + args.pending}
+    signal.pthread_sigmask(signal.SIG_BLOCK, blocked)
+    for name in args.pending:
+        os.kill(os.getpid(), signal_number(name))
+    if args.timer:
+        signal.setitimer(signal.ITIMER_REAL, args.timer)
+    for fd in args.close:
+        os.close(fd)
+    os.execv(command[0], command)
+
+
+# Helper processes: each runs a loop until told to stop and hands back one
+# number, how often it went round.
+
+class Child:
+    def __init__(self, loop, *args):
+        self._read, write = os.pipe()
+        self.pid = os.fork()
+        if self.pid == 0:
+            try:
+                os.close(self._read)
+                stopping = []
+                signal.signal(signal.SIGTERM, lambda *_: stopping.append(True))
+                count = loop(lambda: bool(stopping), *args)
+                os.write(write, str(count).encode())
+            finally:
+                os._exit(0)  # never back into the caller's code
+        os.close(write)
+
+    def stop(self, release=None):
+        """Tells the loop to stop; release, when given, is called until the
+        process has gone, for a loop that may be waiting in a system call."""
+        os.kill(self.pid, signal.SIGTERM)
+        if release:
+            time.sleep(0.05)  # the loop has seen the request by now
+            while os.waitpid(self.pid, os.WNOHANG) == (0, 0):
+                release()
+                time.sleep(0.001)
+        else:
+            os.waitpid(self.pid, 0)
+        with os.fdopen(self._read, "rb") as f:
+            return int(f.read() or b"0")
+
+
+def swap(stopping, technique, target, sources):
+    """Replaces target by each source in turn, atomically: a new link made
+    beside it and renamed over it."""
+    spare = target + ".next"
+    count = 0
+    while not stopping():
+        source = sources[count % 2]
+        if technique == "symlink":
+            os.symlink(source, spare)
+        else:
+            os.link(source, spare)
+        os.rename(spare, target)
+        count += 1
+    return count
+
+
+def watch(stopping, directory, names, report):
+    """Scans the directory for root-owned files that are executable or
+    set-user-ID; any whose contents are not one of the signed files are
+    recorded at once (an attacker would keep them open, to run later)."""
+    scans = 0
+    while not stopping():
+        scans += 1
+        try:
+            entries = os.listdir(directory)
+        except OSError:
+            continue
+        for name in entries:
+            path = os.path.join(directory, name)
+            try:
+                fd = os.open(path, os.O_RDONLY | os.O_NOFOLLOW | os.O_NONBLOCK)
+            except OSError:
+                continue
+            try:
+                status = os.fstat(fd)
+                dangerous = status.st_mode & (stat.S_ISUID | 0o111)
+                if stat.S_ISREG(status.st_mode) and status.st_uid == 0 and dangerous:
+                    data = b"".join(iter(lambda: os.read(fd, 1 << 16), b""))
+                    contents = names.get(data, digest(data))
+                    if contents not in ("signed", "server"):
+                        with open(report, "a", encoding="utf-8") as f:
+                            f.write(json.dumps({"name": name, "mode": oct(stat.S_IMODE(status.st_mode)),
+                                                "contents": contents}) + "\n")
+            except OSError:
+                pass
+            finally:
+                os.close(fd)
+    return scans
+
+
+def installed_state(path, names):
+    """How the installed file looks to the attacker after a run."""
+    try:
+        status = os.lstat(path)
+    except FileNotFoundError:
+        return "absent"
+    if not stat.S_ISREG(status.st_mode):
+        return f"not a regular file ({stat.filemode(status.st_mode)})"
+    owner = f"{status.st_uid}:{status.st_gid}"
+    return f"{names.get(read(path), 'other')} {oct(stat.S_IMODE(status.st_mode))} {owner}"
+
+
+def run(command):
+    done = subprocess.run(command, capture_output=True, timeout=60)
+    return done.stdout.decode("utf-8", "replace").strip() or f"status {done.returncode}"
+
+
+def tally(counts, key):
+    counts[key] = counts.get(key, 0) + 1
+
+
+def race(settings):
+    """SETTINGS: tool, bundle, technique ("symlink" or "rename"), signed,
+    unsigned, server (paths), support, report, rounds, seconds."""
+    s = settings
+    helper = f"{s['bundle']}/Contents/MacOS/helper"
+    names = {read(s["signed"]): "signed", read(s["server"]): "server", read(s["unsigned"]): "unsigned"}
+    swapper = Child(swap, s["technique"], helper, (s["signed"], s["unsigned"]))
+    watcher = Child(watch, s["support"], names, s["report"])
+    outputs, states = {}, {}
+    rounds = 0
+    deadline = time.monotonic() + s["seconds"]
+    try:
+        while rounds < s["rounds"] and time.monotonic() < deadline:
+            tally(outputs, run([s["tool"], "bootstrap", s["bundle"]]))
+            tally(states, installed_state(f"{s['support']}/helper", names))
+            rounds += 1
+    finally:
+        swaps, scans = swapper.stop(), watcher.stop()
+    seen = []
+    if os.path.exists(s["report"]):
+        with open(s["report"], encoding="utf-8") as f:
+            seen = [json.loads(line) for line in f]
+    return {"rounds": rounds, "swaps": swaps, "scans": scans, "outputs": outputs,
+            "states": states, "seen": seen}
+
+
+def cut_and_restore(stopping, path, data):
+    count = 0
+    fd = os.open(path, os.O_WRONLY)
+    while not stopping():
+        os.ftruncate(fd, 0)
+        os.pwrite(fd, data, 0)
+        count += 1
+    return count
+
+
+def shrink(settings):
+    """SETTINGS: command (the tool and its arguments), file, runs."""
+    cutter = Child(cut_and_restore, settings["file"], read(settings["file"]))
+    outputs = {}
+    try:
+        for _ in range(settings["runs"]):
+            tally(outputs, run(settings["command"]))
+    finally:
+        cuts = cutter.stop()
+    return {"cuts": cuts, "outputs": outputs}
+
+
+def open_writers(stopping, path):
+    """Opens the pipe for writing again and again; each open waits for a
+    reader, so the count says how often someone opened it for reading."""
+    count = 0
+    while not stopping():
+        try:
+            fd = os.open(path, os.O_WRONLY)
+        except InterruptedError:
+            continue
+        os.close(fd)
+        if not stopping():  # not the release when told to stop
+            count += 1
+    return count
+
+
+def fifo(settings):
+    """SETTINGS: command, file."""
+    os.remove(settings["file"])
+    os.mkfifo(settings["file"], 0o755)
+    writer = Child(open_writers, settings["file"])
+    started = time.monotonic()
+    try:
+        output = run(settings["command"])
+    finally:
+        # The writer waits in open until someone reads: we do, once it has
+        # been told to stop.
+        opens = writer.stop(lambda: os.close(os.open(settings["file"], os.O_RDONLY | os.O_NONBLOCK)))
+    return {"output": output, "opens": opens, "seconds": round(time.monotonic() - started, 2)}
+
+
+def main(argv):
+    if argv[:1] == ["launch"]:
+        launch(argv[1:])
+    subcommands = {"race": race, "shrink": shrink, "fifo": fifo}
+    if len(argv) != 2 or argv[0] not in subcommands:
+        sys.exit(__doc__)
+    print(json.dumps(subcommands[argv[0]](json.loads(argv[1])), sort_keys=True))
+
+
+if __name__ == "__main__":
+    main(sys.argv[1:])

@@ -1,0 +1,537 @@
+"""Attacks on the installed set-user-ID tool by a local user without rights:
+the caller owns the bundle, chooses the process state the tool starts with
+and writes wherever the file system lets them. Every attack runs as nobody
+through a set-user-ID root copy of the tool, and every test checks both that
+the attack failed and what it left on disk.
+
+The attacker's side runs inside the sandbox as attacker.py."""
+
+import json
+import os
+import plistlib
+import shutil
+import stat
+import subprocess
+
+import harness
+from harness import SandboxTestCase
+
+LABEL = "com.quennard.brenlow-server"
+DAEMONS = "/Library/LaunchDaemons"
+JOB_FILE = f"{DAEMONS}/{LABEL}.plist"
+APP_SUPPORT = "/Library/Application Support"
+SUPPORT = f"{APP_SUPPORT}/com.quennard.brenlow"
+HELPER = f"{SUPPORT}/helper"
+SERVER = f"{SUPPORT}/brenlowd"
+SHARED = f"{SUPPORT}/Shared"
+DATA = f"{SUPPORT}/data"
+JOB = {
+    "RunAtLoad": True,
+    "KeepAlive": {"SuccessfulExit": False},
+    "EnableTransactions": True,
+    "Label": LABEL,
+    "ProgramArguments": [SERVER],
+}
+INSTALLED_NAMES = {"helper", "brenlowd", "Shared"}
+
+NOBODY = harness.NOBODY_IDS
+ROOT = (0, 0)
+ATTACKER = "/sandbox/bin/attacker.py"
+WORK = "/tmp/attack"               # the attacker's own folder
+ROOT_APP = "/Applications/Brenlow.app"
+VICTIM = "/Applications/Victim"    # root's; no command has any business here
+VICTIM_FILE = f"{VICTIM}/file"
+
+OK = "OK\n"
+NOT_VERIFIED = "ERROR: Code Signature Validation Failed\n"
+HELPER_OUTDATED = "ERROR: Helper Needs Update\n"
+NOT_STARTED = "ERROR: The server could not be started.\n"
+ATTACK_TIMEOUT = 120
+
+
+def unsafe(directory):
+    return (f"ERROR: Directory {directory} is not safe to write into: it must belong to root "
+            "and be writable by no one else.\n")
+
+
+def fixture(name):
+    """A signed fixture or bundle of the build (see tests/fixtures)."""
+    base = os.environ.get("HELPER_FIXTURE_DIR") or os.path.join(
+        os.path.dirname(harness.Config.tool), "fixtures")
+    return os.path.join(base, name)
+
+
+def fixture_bytes(name):
+    with open(fixture(name), "rb") as f:
+        return f.read()
+
+
+SIGNED_HELPER = "helper-devid-arm64"
+SIGNED_SERVER = "server-devid-arm64"
+UNSIGNED_HELPER = "unsigned-arm64"
+
+
+class AttackTestCase(SandboxTestCase):
+
+    def setUp(self):
+        super().setUp()
+        if not os.path.isdir(fixture("bundles/Brenlow.app")):
+            self.skipTest(f"the signed fixtures are not built ({fixture('bundles')})")
+        self.tool_copy(setuid=True)
+        with open(os.path.join(os.path.dirname(__file__), "attacker.py"), "rb") as f:
+            self.write_file(ATTACKER, f.read(), mode=0o755)
+
+    # The attacker's means.
+
+    def give(self, path, owner=NOBODY):
+        """Hands the item and everything in it to the owner, links included."""
+        for directory, names, files in os.walk(self.host(path)):
+            for name in names + files:
+                os.lchown(os.path.join(directory, name), *owner)
+        os.lchown(self.host(path), *owner)
+
+    def copy_bundle(self, path=f"{WORK}/Brenlow.app", bundle="Brenlow.app", owner=NOBODY):
+        """Copies a fixture bundle into the sandbox, owned by the owner."""
+        os.makedirs(os.path.dirname(self.host(path)), exist_ok=True)
+        shutil.copytree(fixture(f"bundles/{bundle}"), self.host(path), symlinks=True)
+        self.give(os.path.dirname(path) if owner == NOBODY else path, owner)
+        return path
+
+    def copy_fixture(self, name, path):
+        self.write_file(path, fixture_bytes(name), mode=0o755, owner=NOBODY)
+        return path
+
+    def link(self, path, target):
+        """Puts a symbolic link owned by nobody at path, replacing what is there."""
+        host = self.host(path)
+        if os.path.isdir(host) and not os.path.islink(host):
+            shutil.rmtree(host)
+        elif os.path.lexists(host):
+            os.remove(host)
+        os.symlink(target, host)
+        os.lchown(host, *NOBODY)
+
+    def attack(self, *args, **state):
+        """Runs the set-user-ID tool as nobody with the process state given
+        (launch options of attacker.py: umask="000", close=[1, 2], ...)."""
+        options = []
+        for name, value in state.items():
+            for item in value if isinstance(value, list) else [value]:
+                options += [f"--{name}", str(item)]
+        return self.run_in_sandbox("/usr/bin/python3", ATTACKER, "launch", *options, "--",
+                                   harness.SETUID_TOOL, *args, user=harness.UNPRIVILEGED)
+
+    def attacker(self, subcommand, settings):
+        """Runs one of attacker.py's programs as nobody; returns its summary."""
+        command = ["/bin/bash", harness.sandbox_script(), "run", self.root, "--user",
+                   harness.UNPRIVILEGED, "--", "/usr/bin/python3", ATTACKER, subcommand,
+                   json.dumps(settings)]
+        done = subprocess.run(command, capture_output=True, timeout=ATTACK_TIMEOUT)
+        self.assertEqual(done.returncode, 0, done.stderr.decode("utf-8", "replace"))
+        return json.loads(done.stdout)
+
+    # Root's installation.
+
+    def install(self, start=True):
+        """Bootstraps from a bundle of root's and, when asked, starts."""
+        if not self.exists(ROOT_APP):
+            self.copy_bundle(ROOT_APP, owner=ROOT)
+        self.assertResult(self.run_tool("bootstrap", ROOT_APP), OK, 0)
+        if start:
+            self.assertResult(self.run_tool("start"), OK, 0)
+        self.take_launchctl_calls()
+
+    def lay_out_installation(self):
+        """What bootstrap and start leave, put in place directly: quicker
+        where many cases each need a fresh one."""
+        if not self.exists(ROOT_APP):
+            self.copy_bundle(ROOT_APP, owner=ROOT)
+        self.write_file(HELPER, fixture_bytes(SIGNED_HELPER), mode=0o4755)
+        self.write_file(SERVER, fixture_bytes(SIGNED_SERVER), mode=0o755)
+        self.make_dir(SHARED, 0o777)
+        self.make_dir(DATA, 0o777)
+        self.write_file(JOB_FILE, plistlib.dumps(JOB, fmt=plistlib.FMT_XML))
+
+    def reset_library(self):
+        """An empty /Library, root's, as the sandbox made it."""
+        library = self.host("/Library")
+        for name in os.listdir(library):
+            path = os.path.join(library, name)
+            if os.path.isdir(path) and not os.path.islink(path):
+                shutil.rmtree(path)
+            else:
+                os.remove(path)
+        os.chown(library, *ROOT)
+        os.chmod(library, 0o755)
+
+    # What is on disk.
+
+    def under(self, top):
+        """Everything about top and the items below it, as snapshot() tells
+        it; links are described, not followed."""
+        items = {top: self._describe(self.host(top))}
+        if not os.path.isdir(self.host(top)) or os.path.islink(self.host(top)):
+            return items
+        for directory, names, files in os.walk(self.host(top)):
+            for name in names + files:
+                path = os.path.join(directory, name)
+                items[path[len(self.root):]] = self._describe(path)
+        return items
+
+    def assertInstalled(self):
+        """Brenlow.app's executables in place, whole, with owner and mode."""
+        self.assertEqual((self.read_bytes(HELPER), self.mode(HELPER), self.owner(HELPER)),
+                         (fixture_bytes(SIGNED_HELPER), 0o4755, ROOT), "installed helper")
+        self.assertEqual((self.read_bytes(SERVER), self.mode(SERVER), self.owner(SERVER)),
+                         (fixture_bytes(SIGNED_SERVER), 0o755, ROOT), "installed server")
+
+    def assertNothingInstalled(self):
+        self.assertFalse(self.exists(HELPER))
+        self.assertFalse(self.exists(SERVER))
+        self.assertNoStagingLeft()
+
+    def assertNoStagingLeft(self):
+        if self.exists(SUPPORT):
+            self.assertLessEqual(set(os.listdir(self.host(SUPPORT))), INSTALLED_NAMES | {"data"})
+
+
+class BundleSwapTests(AttackTestCase):
+    """The caller owns the bundle and can change it while bootstrap runs."""
+
+    ROUNDS = 12
+    SECONDS = 30  # a bound for a loaded machine; the rounds take a few
+
+    def race(self, technique):
+        work = f"{WORK}-{technique}"
+        settings = {
+            "tool": harness.SETUID_TOOL,
+            "bundle": self.copy_bundle(f"{work}/Brenlow.app"),
+            "technique": technique,
+            "signed": self.copy_fixture(SIGNED_HELPER, f"{work}/signed"),
+            "unsigned": self.copy_fixture(UNSIGNED_HELPER, f"{work}/unsigned"),
+            "server": self.copy_fixture(SIGNED_SERVER, f"{work}/server"),
+            "support": SUPPORT,
+            "report": f"{work}/seen",
+            "rounds": self.ROUNDS,
+            "seconds": self.SECONDS,
+        }
+        self.give(work)
+        return self.attacker("race", settings)
+
+    def test_a_helper_swapped_while_bootstrap_runs_is_never_installed(self):
+        # The helper flips between the signed and the unsigned file thousands
+        # of times a second, by renaming links over it, while bootstrap runs
+        # again and again and a watcher looks for any root-owned executable
+        # in the support directory that is not one of the signed files.
+        for technique in ("symlink", "rename"):
+            with self.subTest(technique=technique):
+                summary = self.race(technique)
+                self.assertEqual(summary["rounds"], self.ROUNDS, summary)
+                self.assertGreater(summary["swaps"], 100 * summary["rounds"], summary)
+                self.assertGreater(summary["scans"], summary["rounds"], summary)
+                self.assertEqual(summary["seen"], [], summary)
+                self.assertLessEqual(set(summary["states"]), {"signed 0o4755 0:0", "absent"}, summary)
+                outputs = {"OK", NOT_VERIFIED.strip(), HELPER_OUTDATED.strip()}
+                self.assertLessEqual(set(summary["outputs"]), outputs, summary)
+                # The swap did reach the verification: some rounds saw the
+                # unsigned file there.
+                self.assertIn(NOT_VERIFIED.strip(), summary["outputs"], summary)
+                self.assertNoStagingLeft()
+
+
+class BundleFileTests(AttackTestCase):
+    """The caller decides what the bundle's executables are."""
+
+    def test_an_executable_that_is_not_a_regular_file_is_never_opened(self):
+        # A named pipe stands for any special file: opening a device can have
+        # effects of its own, and opening a pipe waits for ever.
+        bundle = self.copy_bundle()
+        helper = f"{bundle}/Contents/MacOS/helper"
+        for args, expected in ((["check", bundle], HELPER_OUTDATED),
+                               (["bootstrap", bundle], NOT_VERIFIED)):
+            with self.subTest(command=args[0]):
+                summary = self.attacker("fifo", {"command": [harness.SETUID_TOOL, *args], "file": helper})
+                self.assertEqual((summary["output"], summary["opens"]), (expected.strip(), 0), summary)
+        self.assertNothingInstalled()
+
+    def test_an_executable_cut_short_under_the_tool_never_kills_it(self):
+        # The helper is emptied and written back in place, over and over,
+        # while check and bootstrap read it: a run always ends with its
+        # result, never with a signal.
+        bundle = self.copy_bundle()
+        for command, runs, outputs in (("check", 30, {"OK", HELPER_OUTDATED.strip()}),
+                                       ("bootstrap", 4, {"OK", HELPER_OUTDATED.strip(), NOT_VERIFIED.strip()})):
+            with self.subTest(command=command):
+                summary = self.attacker("shrink", {"command": [harness.SETUID_TOOL, command, bundle],
+                                                   "file": f"{bundle}/Contents/MacOS/helper", "runs": runs})
+                self.assertGreater(summary["cuts"], runs, summary)
+                self.assertLessEqual(set(summary["outputs"]), outputs, summary)
+        if self.exists(HELPER):
+            self.assertInstalled()
+        self.assertNoStagingLeft()
+
+    def test_an_executable_too_large_to_be_real_is_refused_unread(self):
+        # A sparse file costs its owner nothing; read whole, it would cost the
+        # tool its memory. The caller's memory limit keeps a tool that does
+        # read it from hurting the machine: it then fails another way.
+        bundle = self.copy_bundle()
+        os.truncate(self.host(f"{bundle}/Contents/MacOS/helper"), 2 << 30)
+        for args, expected in ((["check", bundle], HELPER_OUTDATED),
+                               (["bootstrap", bundle], NOT_VERIFIED)):
+            with self.subTest(command=args[0]):
+                self.assertResult(self.attack(*args, memory=768 << 20), expected, 1)
+        self.assertNothingInstalled()
+
+    def test_an_executable_linked_to_a_file_only_root_may_read_gives_nothing_away(self):
+        secret = b"root's secret: 7f3a1c\n"
+        self.write_file("/Library/Secret/key", secret, mode=0o600)
+        os.chmod(self.host("/Library/Secret"), 0o700)
+        bundle = self.copy_bundle()
+        self.link(f"{bundle}/Contents/MacOS/helper", "/Library/Secret/key")
+        for args, expected in ((["check", bundle], HELPER_OUTDATED),
+                               (["bootstrap", bundle], NOT_VERIFIED)):
+            with self.subTest(command=args[0]):
+                result = self.attack(*args)
+                self.assertResult(result, expected, 1)
+                self.assertNotIn(b"7f3a1c", result.stderr.encode())
+        holders = [path for path, item in self.snapshot().items()
+                   if path != "/Library/Secret/key" and stat.S_ISREG(item[0])
+                   and secret in self.read_bytes(path)]
+        self.assertEqual(holders, [])
+        self.assertNothingInstalled()
+
+
+class ProcessStateTests(AttackTestCase):
+    """The caller chooses the umask, descriptors, limits, signals, timers,
+    working directory and environment the tool starts with."""
+
+    def test_with_umask_000_nothing_made_on_demand_is_open_to_others(self):
+        bundle = self.copy_bundle()
+        self.assertResult(self.attack("bootstrap", bundle, umask="000"), OK, 0)
+        self.assertResult(self.attack("start", umask="000"), OK, 0)
+        library = {path: (self.mode(path), self.owner(path)) for path in self.under("/Library")}
+        self.assertEqual(library, {
+            "/Library": (0o755, ROOT),
+            APP_SUPPORT: (0o755, ROOT),
+            SUPPORT: (0o755, ROOT),
+            HELPER: (0o4755, ROOT),
+            SERVER: (0o755, ROOT),
+            SHARED: (0o777, ROOT),   # open to all by design
+            DATA: (0o777, ROOT),     # likewise
+            DAEMONS: (0o700, ROOT),
+            JOB_FILE: (0o644, ROOT),
+        })
+
+    def test_closed_standard_descriptors_receive_nothing_the_tool_writes(self):
+        for closed in ([2], [0, 1, 2]):
+            with self.subTest(closed=closed):
+                self.reset_library()
+                work = f"{WORK}-closed-{'-'.join(map(str, closed))}"
+                bundle = self.copy_bundle(f"{work}/Brenlow.app")
+                shown = "" if 1 in closed else OK
+                self.assertResult(self.attack("bootstrap", bundle, close=closed), shown, 0)
+                self.assertResult(self.attack("start", close=closed), shown, 0)
+                self.assertEqual(self.read_plist(JOB_FILE), JOB)
+                # A refused bundle: the diagnostics are written while files
+                # are being staged.
+                refused = self.copy_bundle(f"{work}/Refused.app", "ServerUnsigned.app")
+                result = self.attack("bootstrap", refused, close=closed)
+                self.assertResult(result, "" if 1 in closed else NOT_VERIFIED, 1)
+                self.assertInstalled()
+                self.assertNoStagingLeft()
+                for path, item in self.under("/Library").items():
+                    if stat.S_ISREG(item[0]) and path not in (HELPER, SERVER):
+                        contents = self.read_bytes(path)
+                        for text in (b"OK", b"ERROR", b"signature", b"returned"):
+                            self.assertNotIn(text, contents, path)
+
+    def test_a_file_size_limit_leaves_each_file_whole_or_absent(self):
+        limit = min(len(fixture_bytes(SIGNED_HELPER)), len(fixture_bytes(SIGNED_SERVER))) // 2
+        write_failed = f"ERROR: Write to {JOB_FILE} failed.\n"
+
+        with self.subTest("start, no job file yet"):
+            self.install(start=False)
+            self.assertResult(self.attack("start", fsize=100), write_failed, 1)
+            self.assertEqual(os.listdir(self.host(DAEMONS)), [])
+
+        with self.subTest("start over an earlier job file"):
+            earlier = plistlib.dumps({**JOB, "RunAtLoad": False}, fmt=plistlib.FMT_XML)
+            self.write_file(JOB_FILE, earlier)
+            self.assertResult(self.attack("start", fsize=100), write_failed, 1)
+            self.assertEqual((os.listdir(self.host(DAEMONS)), self.read_bytes(JOB_FILE)),
+                             ([f"{LABEL}.plist"], earlier))
+
+        with self.subTest("bootstrap over an installation"):
+            update = self.copy_bundle(f"{WORK}/BrenlowUpdate.app", "BrenlowUpdate.app")
+            self.assertResult(self.attack("bootstrap", update, fsize=limit), NOT_VERIFIED, 1)
+            self.assertInstalled()
+            self.assertNoStagingLeft()
+
+        with self.subTest("bootstrap on a fresh system"):
+            self.reset_library()
+            self.assertResult(self.attack("bootstrap", update, fsize=limit), NOT_VERIFIED, 1)
+            self.assertNothingInstalled()
+
+    def test_signals_and_timers_left_by_the_caller_change_nothing(self):
+        self.install(start=False)
+        start_calls = [f"load {JOB_FILE}", f"start {LABEL}"]
+        for state in ({"ignore": "SIGCHLD"}, {"block": "SIGCHLD"}):
+            with self.subTest(**state):
+                # launchctl's real status reaches the tool, failure or success.
+                self.set_launchctl_status(load=1)
+                self.assertResult(self.attack("start", **state), NOT_STARTED, 1)
+                self.assertEqual(self.take_launchctl_calls(), start_calls[:1])
+                self.set_launchctl_status(load=0)
+                self.assertResult(self.attack("start", **state), OK, 0)
+                self.assertEqual(self.take_launchctl_calls(), start_calls)
+
+        with self.subTest("an interval timer about to fire"):
+            self.assertResult(self.attack("bootstrap", ROOT_APP, timer=0.1), OK, 0)
+            self.assertInstalled()
+
+        with self.subTest("a signal left pending"):
+            # It ends the run before anything is changed.
+            self.assertResult(self.run_tool("start"), OK, 0)
+            self.take_launchctl_calls()
+            before = self.snapshot()
+            result = self.attack("bootstrap", ROOT_APP, pending="SIGTERM")
+            self.assertEqual(result.status, -15, result)
+            self.assertUnchanged(before)
+            self.assertEqual(self.launchctl_calls(), [])
+
+    def test_the_callers_working_directory_is_not_where_paths_start(self):
+        # A relative bundle path is taken from the root; a look-alike bundle
+        # and folders beside the caller are never used.
+        self.copy_bundle(f"{WORK}/bundle/Brenlow.app")
+        self.copy_bundle(f"{WORK}/cwd/tmp/attack/bundle/Brenlow.app", "ServerUnsigned.app")
+        self.make_dir(f"{WORK}/cwd/Library/LaunchDaemons", 0o777, NOBODY)
+        self.give(WORK)
+        before = self.under(f"{WORK}/cwd")
+        cwd = f"{WORK}/cwd"
+        self.assertResult(self.attack("bootstrap", "tmp/attack/bundle/Brenlow.app", cwd=cwd), OK, 0)
+        self.assertResult(self.attack("start", cwd=cwd), OK, 0)
+        self.assertInstalled()
+        self.assertEqual(self.read_plist(JOB_FILE), JOB)
+        self.assertEqual(self.under(f"{WORK}/cwd"), before)
+
+    def test_the_callers_environment_reaches_neither_the_tool_nor_its_commands(self):
+        self.install(start=False)
+        probe = self.build_probe()
+        hostile = {
+            "LD_PRELOAD": probe, "LD_LIBRARY_PATH": "/tmp/probe", "OPENSSL_CONF": "/tmp/probe/openssl.cnf",
+            "OPENSSL_MODULES": "/tmp/probe", "OPENSSL_ENGINES": "/tmp/probe", "PATH": "/tmp/probe:/usr/bin:/bin",
+            "IFS": "/", "ENV": "/tmp/probe/shell-startup", "BASH_ENV": "/tmp/probe/shell-startup",
+            "SHELLOPTS": "xtrace", "PS4": "$(/tmp/probe/launchctl)", "HOME": "/tmp/probe",
+        }
+        # Controls: root running the plain tool honours both, so the probe
+        # would show it if the set-user-ID copy did.
+        for name in ("LD_PRELOAD", "OPENSSL_CONF"):
+            with self.subTest(control=name):
+                self.run_tool("check", ROOT_APP, env={name: hostile[name]})
+                self.assertTrue(self.exists("/tmp/probe/loaded"), f"the probe never ran with {name}")
+                os.remove(self.host("/tmp/probe/loaded"))
+
+        self.observe_launchctl()
+        for args in (["check", ROOT_APP], ["start"], ["restart"]):
+            with self.subTest(command=args[0]):
+                result = self.run_tool(*args, user=harness.UNPRIVILEGED, setuid=True, env=hostile)
+                self.assertResult(result, OK, 0)
+                self.assertFalse(self.exists("/tmp/probe/loaded"), "the probe was loaded")
+                self.assertFalse(self.exists("/tmp/probe/ran"), "a file of the caller's was run")
+        environments = [seen["environment"] for seen in self.launchctl_observations()]
+        self.assertEqual(len(environments), 3, environments)  # load, start, stop
+        for environment in environments:
+            environment.pop("PWD", None)  # /bin/sh's own
+            self.assertEqual(environment, {"PATH": "/usr/bin:/bin:/usr/sbin:/sbin"})
+
+    def build_probe(self):
+        """A shared object that leaves /tmp/probe/loaded when it is loaded,
+        named where a hostile environment points, and a launchctl and shell
+        startup file that leave /tmp/probe/ran when run."""
+        source = self.host("/tmp/probe/probe.c")
+        self.write_file("/tmp/probe/probe.c", b"""
+            #include <fcntl.h>
+            #include <unistd.h>
+            __attribute__((constructor)) static void loaded(void) {
+              close(open("/tmp/probe/loaded", O_WRONLY | O_CREAT, 0644));
+            }
+        """)
+        os.chmod(self.host("/tmp/probe"), 0o1777)
+        subprocess.run(["gcc", "-shared", "-fPIC", "-o", self.host("/tmp/probe/probe.so"), source],
+                       check=True, capture_output=True)
+        for name in ("launchctl", "shell-startup", "sh"):
+            self.write_file(f"/tmp/probe/{name}", b"#!/bin/sh\n: > /tmp/probe/ran\n", mode=0o755)
+        self.write_file("/tmp/probe/openssl.cnf", b"\n".join([
+            b"openssl_conf = probe_init", b"[probe_init]", b"providers = probe_providers",
+            b"engines = probe_engines", b"[probe_providers]", b"probe = probe_provider",
+            b"[probe_provider]", b"module = /tmp/probe/probe.so", b"activate = 1",
+            b"[probe_engines]", b"probe = probe_engine", b"[probe_engine]",
+            b"dynamic_path = /tmp/probe/probe.so", b"init = 1", b""]))
+        return "/tmp/probe/probe.so"
+
+
+class UntrustedDirectoryTests(AttackTestCase):
+    """Directories someone other than root can change: the commands that
+    write into them refuse, name the directory, and change nothing in it,
+    links planted there (to root's files) included."""
+
+    def plant_in_support(self):
+        self.link(HELPER, VICTIM_FILE)
+        self.link(SERVER, VICTIM_FILE)
+        self.link(SHARED, VICTIM)
+
+    def support_elsewhere(self):
+        self.link(SUPPORT, VICTIM)
+
+    def app_support_elsewhere(self):
+        self.link(APP_SUPPORT, VICTIM)
+
+    def job_file_elsewhere(self):
+        self.link(JOB_FILE, VICTIM_FILE)
+
+    # (directory, owner, mode, plant, commands that must refuse)
+    CASES = [
+        (SUPPORT, NOBODY, 0o755, plant_in_support, ("bootstrap", "start", "remove")),
+        (SUPPORT, ROOT, 0o777, plant_in_support, ("bootstrap", "start", "remove")),
+        (APP_SUPPORT, NOBODY, 0o755, support_elsewhere, ("bootstrap", "start", "remove")),
+        (APP_SUPPORT, ROOT, 0o777, support_elsewhere, ("bootstrap", "start", "remove")),
+        ("/Library", NOBODY, 0o755, app_support_elsewhere, ("bootstrap", "start", "remove", "stop")),
+        (DAEMONS, NOBODY, 0o755, job_file_elsewhere, ("bootstrap", "remove", "stop")),
+        (DAEMONS, ROOT, 0o777, job_file_elsewhere, ("bootstrap", "remove", "stop")),
+    ]
+
+    def make_victim(self):
+        self.make_dir(VICTIM)
+        self.write_file(VICTIM_FILE, b"root's own file\n")
+
+    def test_commands_refuse_to_write_into_them(self):
+        self.make_victim()
+        for directory, owner, mode, plant, commands in self.CASES:
+            with self.subTest(directory=directory, owner=owner, mode=oct(mode)):
+                self.reset_library()
+                self.lay_out_installation()
+                plant(self)
+                os.chown(self.host(directory), *owner)
+                os.chmod(self.host(directory), mode)
+                before = (self.under(directory), self.under(VICTIM))
+                for command in commands:
+                    args = ["bootstrap", ROOT_APP] if command == "bootstrap" else [command]
+                    self.assertResult(self.attack(*args), unsafe(directory), 1)
+                    self.assertEqual((self.under(directory), self.under(VICTIM)), before, command)
+                # check writes nothing, wherever the paths lead.
+                self.attack("check", ROOT_APP)
+                self.assertEqual((self.under(directory), self.under(VICTIM)), before, "check")
+
+    def test_start_takes_back_a_job_folder_and_replaces_a_link_in_it(self):
+        # start owns the job folder: it gives it back to root before it
+        # writes, and the new job file takes the link's place.
+        self.make_victim()
+        self.install(start=False)
+        self.make_dir(DAEMONS, 0o755, NOBODY)
+        self.link(JOB_FILE, VICTIM_FILE)
+        before = self.under(VICTIM)
+        self.assertResult(self.attack("start"), OK, 0)
+        self.assertEqual((self.mode(DAEMONS), self.owner(DAEMONS)), (0o755, ROOT))
+        self.assertEqual((stat.S_ISREG(os.lstat(self.host(JOB_FILE)).st_mode), self.owner(JOB_FILE)), (True, ROOT))
+        self.assertEqual(self.read_plist(JOB_FILE), JOB)
+        self.assertEqual(self.under(VICTIM), before)
