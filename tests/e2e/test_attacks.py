@@ -15,23 +15,11 @@ import subprocess
 
 import harness
 from harness import SandboxTestCase
+# The installation's paths and the job file's contents, as the job tests know them.
+from test_jobs import DAEMONS, DATA, HELPER, JOB, JOB_FILE, LABEL, NOT_STARTED, SERVER, SUPPORT
 
-LABEL = "com.quennard.brenlow-server"
-DAEMONS = "/Library/LaunchDaemons"
-JOB_FILE = f"{DAEMONS}/{LABEL}.plist"
 APP_SUPPORT = "/Library/Application Support"
-SUPPORT = f"{APP_SUPPORT}/com.quennard.brenlow"
-HELPER = f"{SUPPORT}/helper"
-SERVER = f"{SUPPORT}/brenlowd"
 SHARED = f"{SUPPORT}/Shared"
-DATA = f"{SUPPORT}/data"
-JOB = {
-    "RunAtLoad": True,
-    "KeepAlive": {"SuccessfulExit": False},
-    "EnableTransactions": True,
-    "Label": LABEL,
-    "ProgramArguments": [SERVER],
-}
 INSTALLED_NAMES = {"helper", "brenlowd", "Shared"}
 
 NOBODY = harness.NOBODY_IDS
@@ -45,7 +33,6 @@ VICTIM_FILE = f"{VICTIM}/file"
 OK = "OK\n"
 NOT_VERIFIED = "ERROR: Code Signature Validation Failed\n"
 HELPER_OUTDATED = "ERROR: Helper Needs Update\n"
-NOT_STARTED = "ERROR: The server could not be started.\n"
 ATTACK_TIMEOUT = 120
 
 
