@@ -91,6 +91,8 @@ class BootstrapTests(LifecycleTestCase):
                 self.assertEqual(result.stderr, "")
                 self.assertEqual(self.take_launchctl_calls(), STOP_CALLS)
                 self.assertInstalledFrom(APP)
+                # Nothing else: no data folder, no temporary file left over.
+                self.assertEqual(sorted(os.listdir(self.host(SUPPORT))), ["Shared", "brenlowd", "helper"])
         self.assertResult(self.check(), "OK\n", 0)
 
     def test_bootstrap_stops_a_running_server_and_replaces_an_earlier_install(self):
