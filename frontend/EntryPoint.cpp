@@ -10,6 +10,7 @@
 #include "frontend/MVHelper.h"
 #include "frontend/ResultPrinter.h"
 #include "platform/Exception.h"
+#include "platform/ProcessState.h"
 #include "platform/PropertyList.h"
 #include "platform/Text.h"
 
@@ -58,6 +59,8 @@ platform::PlistValue failureResponse(const std::string& name, const std::string&
 }  // namespace
 
 void runHelper(int argc, char** argv) {
+  // Before anything else: no output may land in a file opened later.
+  if (!platform::establishSafeProcessState()) std::_Exit(EXIT_FAILURE);
   std::vector<std::string> args = argumentList(argc, argv);
   if (!args.empty()) args.erase(args.begin());
   const bool xmlOutput = removeXMLSwitch(args);

@@ -30,13 +30,36 @@ bool haveSameContents(const std::optional<std::string>& source, const std::strin
   return sourceData && installedData && *sourceData == *installedData;
 }
 
-// Bootstrap refuses an executable of the bundle that does not verify, naming
-// it in the log before it raises.
-void requireVerifiedSource(const std::optional<std::string>& path, const std::string& identifier) {
-  if (MVBrenlowSuite::instance().checkCodeSignatureAtPath(path, identifier)) return;
-  platform::NSLog("code signature check failed for %@", path);
-  fail("Code Signature Validation Failed");
-}
+// A private copy of one of the bundle's executables, made in the support
+// directory (root's alone) with no execute bit, and removed when it goes out
+// of scope. Whoever owns the bundle can change the original at any moment;
+// the copy is what gets verified and what gets installed.
+class StagedExecutable {
+ public:
+  StagedExecutable(const std::optional<std::string>& source, const std::string& directory)
+      : _source(source), _copy(source ? platform::createPrivateCopyOfFile(*source, directory) : std::nullopt) {}
+  ~StagedExecutable() {
+    if (_copy) platform::FileManager::defaultManager().removeItemAtPath(*_copy, nullptr);
+  }
+  StagedExecutable(const StagedExecutable&) = delete;
+  StagedExecutable& operator=(const StagedExecutable&) = delete;
+
+  // Bootstrap refuses an executable whose copy does not verify, naming the
+  // bundle's file in the log before it raises.
+  const std::string& verifiedCopy(const std::string& identifier) const {
+    const MVBrenlowSuite& suite = MVBrenlowSuite::instance();
+    if (_copy && suite.checkCodeSignatureOfCopy(*_copy, identifier, *_source)) return *_copy;
+    // What could not be copied is never installed; the check of the
+    // original only says why.
+    if (!_copy) suite.checkCodeSignatureAtPath(_source, identifier);
+    platform::NSLog("code signature check failed for %@", _source);
+    fail("Code Signature Validation Failed");
+  }
+
+ private:
+  std::optional<std::string> _source;
+  std::optional<std::string> _copy;
+};
 
 }  // namespace
 
@@ -44,19 +67,27 @@ void MVDaemonInstaller::bootstrapWithAppPath(const std::string& appPath) {
   stop();
   const MVBrenlowSuite& suite = MVBrenlowSuite::instance();
   const platform::Bundle bundle = openBundle(appPath);
-  const std::optional<std::string> helperSource = bundle.pathForAuxiliaryExecutable(kHelperExecutableName);
-  requireVerifiedSource(helperSource, suite.helperBundleId());
-  const std::optional<std::string> serverSource = bundle.pathForAuxiliaryExecutable(kServerExecutableName);
-  requireVerifiedSource(serverSource, suite.serverBundleId());
+  const std::string supportDirectory = suite._baseSupportDirectory(std::nullopt, std::nullopt, false);
+  requireTrustedDirectory(supportDirectory);
+  suite.baseSupportDirectory(std::nullopt, std::nullopt);
 
-  installCopyItem(*helperSource, suite.helperInstalledPath(), 0755, kInstallReplaceExisting);
+  const StagedExecutable helper(bundle.pathForAuxiliaryExecutable(kHelperExecutableName), supportDirectory);
+  const std::string& helperCopy = helper.verifiedCopy(suite.helperBundleId());
+  const StagedExecutable server(bundle.pathForAuxiliaryExecutable(kServerExecutableName), supportDirectory);
+  const std::string& serverCopy = server.verifiedCopy(suite.serverBundleId());
+
+  installCopyItem(helperCopy, suite.helperInstalledPath(), 0755, kInstallReplaceExisting);
   installSetPermissions(suite.helperInstalledPath(), 0, "wheel", 0755, 0755);
   installSetPermissions(suite.helperInstalledPath(), 0, "wheel", _helperPermissions, _helperPermissions);
-  installCopyItem(*serverSource, suite.serverInstalledPath(), 0755, kInstallReplaceExisting);
+  installCopyItem(serverCopy, suite.serverInstalledPath(), 0755, kInstallReplaceExisting);
   installSetPermissions(suite.serverInstalledPath(), 0, "wheel", 0755, 0755);
 
   if (!suite.checkCodeSignatureAtPath(suite.helperInstalledPath(), suite.helperBundleId()) ||
       !suite.checkCodeSignatureAtPath(suite.serverInstalledPath(), suite.serverBundleId())) {
+    // Nothing that failed its check may stay where start or a user would
+    // run it as root: the one step of bootstrap that undoes another.
+    installRemoveItem(suite.helperInstalledPath());
+    installRemoveItem(suite.serverInstalledPath());
     fail("Post-Install Code Signature Validation Failed");
   }
   installCreateDirectory(suite.sharedFilesPath(), 0, 0, "wheel", 0777, 0777);

@@ -23,12 +23,16 @@ platform::PlistValue serverJob(const MVBrenlowSuite& suite) {
 
 }  // namespace
 
+// Each directory is judged before anything is created or written in it.
 void MVDaemonInstaller::start() {
   const MVBrenlowSuite& suite = MVBrenlowSuite::instance();
+  requireTrustedDirectory(platform::stringByDeletingLastPathComponent(kLaunchDaemonsDirectory));
   installCreateDirectory(kLaunchDaemonsDirectory, 0, 0, "wheel", 0700, 0755);
+  requireTrustedDirectory(suite._baseSupportDirectory(std::nullopt, std::nullopt, false));
   const std::string dataDirectory =
       platform::stringByDeletingLastPathComponent(suite.fileAttributeCacheDatabaseFilePath());
   installCreateDirectory(dataDirectory, 0, 0, "wheel", 0777, 0777);
+  requireTrustedDirectory(kLaunchDaemonsDirectory);
   installWritePlist(serverJob(suite), suite.serverLaunchDaemonFilePath(), 0644, 0);
   if (system("launchctl load \"%@\"", suite.serverLaunchDaemonFilePath()) != 0) {
     abortWithError("The server could not be started.");
@@ -43,12 +47,16 @@ void MVDaemonInstaller::stop() {
   const MVBrenlowSuite& suite = MVBrenlowSuite::instance();
   system("launchctl remove %@", suite.serverBundleId());
   system("launchctl unload %@", suite.serverLaunchDaemonFilePath());
+  // A job file that is there is removed only from a directory that no other
+  // user controls; with none there, nothing changes wherever it would be.
+  if (_fm->fileExistsAtPath(suite.serverLaunchDaemonFilePath())) requireTrustedDirectory(kLaunchDaemonsDirectory);
   installRemoveItem(suite.serverLaunchDaemonFilePath());
 }
 
 void MVDaemonInstaller::remove() {
   const MVBrenlowSuite& suite = MVBrenlowSuite::instance();
   stop();
+  requireTrustedDirectory(suite._baseSupportDirectory(std::nullopt, std::nullopt, false));
   installRemoveItem(suite.serverInstalledPath());
   installRemoveItem(suite.helperInstalledPath());
 }

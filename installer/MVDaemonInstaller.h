@@ -75,6 +75,11 @@ class MVDaemonInstaller {
                          const std::string& toFile, Permissions permissions, InstallFlags flags);
   void installApplication(const std::string& path, InstallFlags flags);
 
+  // Directories another user could change are never written into: every
+  // existing directory from the root down to `directory` must belong to root
+  // and be writable by no one else.
+  void requireTrustedDirectory(const std::string& directory);
+
   // Manifests.
   void cleanupInstalledFiles();
   void cleanupTempFiles();

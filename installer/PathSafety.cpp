@@ -5,6 +5,7 @@
 #include "platform/FileManager.h"
 #include "platform/Path.h"
 #include "platform/PathResolution.h"
+#include "platform/TrustedDirectory.h"
 #include "platform/URL.h"
 
 namespace {
@@ -58,5 +59,12 @@ void MVDaemonInstaller::checkSafeToModifyItem(const std::optional<std::string>& 
     if (platform::FileManager::defaultManager().fileExistsAtPath(current) && isLocked(current)) {
       abortWithError("Path %@ is locked by the user.", current);
     }
+  }
+}
+
+void MVDaemonInstaller::requireTrustedDirectory(const std::string& directory) {
+  if (const std::optional<std::string> untrusted = platform::firstUntrustedDirectory(directory)) {
+    abortWithError("Directory %@ is not safe to write into: it must belong to root and be writable by no one else.",
+                   *untrusted);
   }
 }

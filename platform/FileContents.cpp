@@ -55,6 +55,15 @@ bool writeContents(int fd, const std::string& contents, std::optional<mode_t> mo
          (!mode || fchmod(fd, *mode) == 0);
 }
 
+// Only a regular file is read: a pipe or a device could block or never end.
+ScopedFd openRegularFileForReading(const std::string& path) {
+  std::string file = systemPath(path);
+  ScopedFd fd(retryOnInterrupt([&] { return open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); }));
+  struct stat status {};
+  if (!fd.valid() || fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) return ScopedFd();
+  return fd;
+}
+
 }  // namespace
 
 // The new contents are written and flushed to a file beside the old one and
@@ -83,13 +92,26 @@ bool FileManager::createFileAtPath(const std::string& path, const std::string& c
   return written;
 }
 
-// Only a regular file is read: a pipe or a device could block or never end.
 std::optional<std::string> dataWithContentsOfFile(const std::string& path) {
-  std::string file = systemPath(path);
-  ScopedFd fd(retryOnInterrupt([&] { return open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); }));
-  struct stat status {};
-  if (!fd.valid() || fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
+  ScopedFd fd = openRegularFileForReading(path);
+  if (!fd.valid()) return std::nullopt;
   return readAll(fd.get());
+}
+
+std::optional<std::string> createPrivateCopyOfFile(const std::string& source, const std::string& directory) {
+  ScopedFd input = openRegularFileForReading(source);
+  std::string folder = systemPath(directory);
+  ScopedFd parent(retryOnInterrupt([&] { return open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); }));
+  if (!input.valid() || !parent.valid() || folder.empty()) return std::nullopt;
+  std::optional<std::string> contents = readAll(input.get());
+  std::string temporary;
+  ScopedFd output = createTemporary(parent.get(), lastPathComponent(systemPath(source)), 0600, temporary);
+  if (!output.valid()) return std::nullopt;
+  if (!contents || !writeContents(output.get(), *contents, 0600)) {
+    unlinkat(parent.get(), temporary.c_str(), 0);
+    return std::nullopt;
+  }
+  return stringByAppendingPathComponent(folder, temporary);
 }
 
 }  // namespace platform

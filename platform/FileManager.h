@@ -70,4 +70,10 @@ class FileManager {
 // The whole contents of a file, or nothing when it cannot be read.
 std::optional<std::string> dataWithContentsOfFile(const std::string& path);
 
+// Copies the regular file at `source` into a new file of mode 0600 in
+// `directory` and returns the new file's path: a snapshot that whoever
+// controls the source can no longer change. Nothing when the source is not a
+// regular file or the copy fails; a failed copy leaves nothing behind.
+std::optional<std::string> createPrivateCopyOfFile(const std::string& source, const std::string& directory);
+
 }  // namespace platform

@@ -1,49 +1,22 @@
 #include "platform/PathResolution.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <climits>
 #include <deque>
 #include <optional>
 #include <vector>
 
 #include "platform/Path.h"
+#include "platform/PathSyntax.h"
+#include "platform/SystemCall.h"
 
 namespace platform {
 namespace {
-
-// More links than this on one path is a loop.
-constexpr int kMaximumLinks = 40;
-
-std::deque<std::string> componentsOf(std::string_view path) {
-  std::deque<std::string> components;
-  while (!path.empty()) {
-    const std::size_t slash = path.find('/');
-    const std::string_view component = path.substr(0, slash);
-    if (!component.empty()) components.emplace_back(component);
-    if (slash == std::string_view::npos) break;
-    path.remove_prefix(slash + 1);
-  }
-  return components;
-}
-
-std::optional<std::string> linkTarget(const std::string& path) {
-  struct stat status {};
-  if (::lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return std::nullopt;
-  std::string target(static_cast<std::size_t>(PATH_MAX), '\0');
-  const ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
-  if (length <= 0) return std::nullopt;
-  target.resize(static_cast<std::size_t>(length));
-  return target;
-}
 
 // The lexical form: what a path that loops through too many links is
 // judged by.
 std::string stringByStandardizingPath(std::string_view path) {
   const bool absolute = !path.empty() && path.front() == '/';
   std::vector<std::string> kept;
-  for (std::string& component : componentsOf(path)) {
+  for (std::string& component : pathComponents(path)) {
     if (component == ".") continue;
     if (component == ".." && !kept.empty() && kept.back() != "..") {
       kept.pop_back();
@@ -68,7 +41,7 @@ std::string stringByStandardizingPath(std::string_view path) {
 // dangling link is still where a creation would lead), and applying ".."
 // to what the links led to.
 std::string stringByResolvingSymlinksInAncestors(std::string_view path) {
-  std::deque<std::string> pending = componentsOf(path);
+  std::deque<std::string> pending = pathComponents(path);
   std::string resolved = path.starts_with('/') ? "/" : "";
   int links = 0;
   while (!pending.empty()) {
@@ -80,13 +53,13 @@ std::string stringByResolvingSymlinksInAncestors(std::string_view path) {
       continue;
     }
     const std::string candidate = resolved.empty() ? component : stringByAppendingPathComponent(resolved, component);
-    const std::optional<std::string> target = pending.empty() ? std::nullopt : linkTarget(candidate);
+    const std::optional<std::string> target = pending.empty() ? std::nullopt : symbolicLinkTarget(candidate);
     if (!target) {
       resolved = candidate;
       continue;
     }
-    if (++links > kMaximumLinks) return stringByStandardizingPath(path);
-    std::deque<std::string> targetComponents = componentsOf(*target);
+    if (++links > kMaximumSymbolicLinks) return stringByStandardizingPath(path);
+    std::deque<std::string> targetComponents = pathComponents(*target);
     pending.insert(pending.begin(), targetComponents.begin(), targetComponents.end());
     if (target->starts_with('/')) resolved.assign(1, '/');  // an absolute target starts again at the root
   }

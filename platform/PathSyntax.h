@@ -1,5 +1,6 @@
 #pragma once
 
+#include <deque>
 #include <string>
 #include <string_view>
 
@@ -19,6 +20,19 @@ inline std::string_view withoutTrailingSlashes(std::string_view path) {
 inline std::string systemPath(std::string_view path) {
   if (path.find('\0') != std::string_view::npos) return std::string();
   return std::string(withoutTrailingSlashes(path));
+}
+
+// The path's components in order, without the empty ones that doubled and
+// trailing slashes make; "." and ".." stay for the caller to apply.
+inline std::deque<std::string> pathComponents(std::string_view path) {
+  std::deque<std::string> components;
+  while (!path.empty()) {
+    const std::size_t slash = path.find('/');
+    if (slash != 0) components.emplace_back(path.substr(0, slash));
+    if (slash == std::string_view::npos) break;
+    path.remove_prefix(slash + 1);
+  }
+  return components;
 }
 
 }  // namespace platform

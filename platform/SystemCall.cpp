@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <climits>
 
 namespace platform {
 
@@ -29,6 +30,14 @@ std::optional<std::string> readAll(int fd) {
     if (count == 0) return contents;
     contents.append(buffer.data(), static_cast<std::size_t>(count));
   }
+}
+
+std::optional<std::string> symbolicLinkTarget(const std::string& path) {
+  std::string target(PATH_MAX, '\0');
+  const ssize_t length = readlink(path.c_str(), target.data(), target.size());
+  if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) return std::nullopt;
+  target.resize(static_cast<std::size_t>(length));
+  return target;
 }
 
 }  // namespace platform

@@ -23,6 +23,13 @@ auto retryOnInterrupt(Call call) -> decltype(call()) {
 // pipe).
 bool writeAll(int fd, std::string_view bytes);
 
+// More symbolic links than this on one path is a loop.
+inline constexpr int kMaximumSymbolicLinks = 40;
+
+// The target of the symbolic link at the path, or nothing when it is not
+// one or cannot be read whole.
+std::optional<std::string> symbolicLinkTarget(const std::string& path);
+
 // Reads from the descriptor up to end of file. Nothing with errno set on a
 // read error: a part of the contents is never handed back.
 std::optional<std::string> readAll(int fd);

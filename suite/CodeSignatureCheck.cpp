@@ -26,12 +26,10 @@ std::string requirementText(const std::string& bundleIdentifier) {
   return text;
 }
 
-}  // namespace
-
-bool MVBrenlowSuite::checkCodeSignatureAtPath(const std::optional<std::string>& path,
-                                              const std::string& bundleIdentifier) const {
+// Verifies the file at `url`; the log lines name `path`.
+bool verify(const std::optional<platform::FileURL>& url, const std::string& bundleIdentifier,
+            const std::optional<std::string>& path) {
   const std::string requirementString = requirementText(bundleIdentifier);
-  const std::optional<platform::FileURL> url = platform::fileURLWithPath(path);
   if (!url) return false;
 
   cs::StaticCodeRef staticCode;
@@ -58,4 +56,16 @@ bool MVBrenlowSuite::checkCodeSignatureAtPath(const std::optional<std::string>& 
     return false;
   }
   return true;
+}
+
+}  // namespace
+
+bool MVBrenlowSuite::checkCodeSignatureAtPath(const std::optional<std::string>& path,
+                                              const std::string& bundleIdentifier) const {
+  return verify(platform::fileURLWithPath(path), bundleIdentifier, path);
+}
+
+bool MVBrenlowSuite::checkCodeSignatureOfCopy(const std::string& copyPath, const std::string& bundleIdentifier,
+                                              const std::string& originalPath) const {
+  return verify(platform::fileURLWithPath(copyPath), bundleIdentifier, originalPath);
 }
