@@ -15,6 +15,9 @@ SUPPORT = "/Library/Application Support/com.quennard.brenlow"
 HELPER = f"{SUPPORT}/helper"
 SERVER = f"{SUPPORT}/brenlowd"
 SHARED = f"{SUPPORT}/Shared"
+# Bootstrap stages the copies it verifies in the support folder, so even a
+# refused one may create these folders or change their times.
+SUPPORT_FOLDERS = ("/Library", "/Library/Application Support", SUPPORT)
 APP = "/Applications/Brenlow.app"
 STOP_CALLS = [f"remove {LABEL}", f"unload {JOB_FILE}"]
 
@@ -68,6 +71,18 @@ class LifecycleTestCase(SandboxTestCase):
             byte = f.read(1)
             f.seek(offset)
             f.write(bytes([byte[0] ^ 0xFF]))
+
+    def assertBootstrapRefused(self, app, shipped=False):
+        """Bootstrap refuses the bundle, installs nothing and leaves no file
+        behind; returns its log messages."""
+        if shipped:
+            self.shipped_tool_copy()
+        before = self.snapshot()
+        result = self.run_tool("bootstrap", app, shipped=shipped)
+        self.assertResult(result, NOT_VALID, 1)
+        self.assertEqual(self.take_launchctl_calls(), STOP_CALLS)
+        self.assertUnchanged(before, allowed=SUPPORT_FOLDERS)
+        return log_messages(result.stderr)
 
     def assertInstalledFrom(self, app):
         """The installed layout, with both executables equal to the bundle's."""
@@ -146,12 +161,8 @@ class BootstrapTests(LifecycleTestCase):
             with self.subTest(bundle=bundle):
                 app = f"/Applications/{bundle}.app"
                 self.copy_bundle(bundle, app)
-                before = self.snapshot()
-                result = self.run_tool("bootstrap", app)
-                self.assertResult(result, NOT_VALID, 1)
-                self.assertEqual(log_messages(result.stderr), verification_log(in_bundle(app, name), status))
-                self.assertEqual(self.take_launchctl_calls(), STOP_CALLS)
-                self.assertUnchanged(before)
+                messages = self.assertBootstrapRefused(app)
+                self.assertEqual(messages, verification_log(in_bundle(app, name), status))
                 self.assertResult(self.check(app), check, 1)
         self.assertResult(self.check("/Applications/Old.app"), "OK\n", 0)
 
@@ -160,24 +171,16 @@ class BootstrapTests(LifecycleTestCase):
             with self.subTest(bundle=bundle):
                 app = f"/Applications/{bundle}.app"
                 self.copy_bundle(bundle, app)
-                before = self.snapshot()
-                result = self.run_tool("bootstrap", app)
-                self.assertResult(result, NOT_VALID, 1)
-                self.assertRegex(log_messages(result.stderr)[-1], "^code signature check failed for ")
-                self.assertUnchanged(before)
+                messages = self.assertBootstrapRefused(app)
+                self.assertRegex(messages[-1], "^code signature check failed for ")
                 self.assertResult(self.check(app), check, 1)
         self.assertFalse(self.exists(HELPER))
         self.assertFalse(self.exists(SERVER))
 
     def test_the_shipped_build_trusts_only_apple_and_refuses_the_sample_bundle(self):
         self.copy_bundle("Brenlow", APP)
-        self.shipped_tool_copy()
-        before = self.snapshot()
-        result = self.run_tool("bootstrap", APP, shipped=True)
-        self.assertResult(result, NOT_VALID, 1)
-        self.assertEqual(log_messages(result.stderr),
-                         verification_log(in_bundle(APP, "helper"), NOT_TRUSTED))
-        self.assertUnchanged(before)
+        messages = self.assertBootstrapRefused(APP, shipped=True)
+        self.assertEqual(messages, verification_log(in_bundle(APP, "helper"), NOT_TRUSTED))
         self.assertResult(self.run_tool("check", APP, shipped=True), HELPER_UPDATE, 1)
 
 
