@@ -20,18 +20,21 @@ import unittest
 
 class Config:
     tool = None          # the test build of the tool, on the host
-    shipped_tool = None  # the shipped build, read but never run
+    shipped_tool = None  # the shipped build, which trusts Apple's roots only
     support = None       # tests/support: the sandbox and its stand-ins
+    fixtures = None      # the signed fixtures, sample bundles in bundles/
 
 
 UNPRIVILEGED = "nobody"
 NOBODY_IDS = (65534, 65534)
 RUN_TIMEOUT = 60
 
-# Where the tool stands inside the sandbox: a plain copy owned by root, and a
-# set-user-ID root copy that an unprivileged user may run.
+# Where the tool stands inside the sandbox: a plain copy owned by root, a
+# set-user-ID root copy that an unprivileged user may run, and the shipped
+# build (named helper too, so that its log lines read the same).
 TOOL = "/sandbox/bin/helper"
 SETUID_TOOL = "/sandbox/bin/helper-setuid"
+SHIPPED_TOOL = "/sandbox/shipped/helper"
 
 LAUNCHCTL_STATE = "/sandbox/launchctl"
 
@@ -85,17 +88,26 @@ class SandboxTestCase(unittest.TestCase):
         return Result(done.stdout.decode("utf-8", "replace"),
                       done.stderr.decode("utf-8", "replace"), done.returncode)
 
-    def run_tool(self, *args, user=None, setuid=False, env=None):
-        """Runs the tool with the arguments. env adds variables to the small
-        environment the sandbox gives every command."""
-        tool = self.tool_copy(setuid)
+    def run_tool(self, *args, user=None, setuid=False, shipped=False, env=None):
+        """Runs the tool with the arguments: the test build, or with shipped
+        the shipped one. env adds variables to the small environment the
+        sandbox gives every command."""
+        tool = self.shipped_tool_copy() if shipped else self.tool_copy(setuid)
         prefix = ["/usr/bin/env", *(f"{k}={v}" for k, v in env.items())] if env else []
         return self.run_in_sandbox(*prefix, tool, *args, user=user)
 
     def tool_copy(self, setuid):
         path = SETUID_TOOL if setuid else TOOL
+        return self._copy_in(Config.tool, path, setuid)
+
+    def shipped_tool_copy(self):
+        if not Config.shipped_tool:
+            self.fail("the shipped build was not given (run.py --shipped-tool)")
+        return self._copy_in(Config.shipped_tool, SHIPPED_TOOL, False)
+
+    def _copy_in(self, source, path, setuid):
         if path not in self._copied:
-            run_sandbox("copy", self.root, Config.tool, path, *(["--setuid"] if setuid else []))
+            run_sandbox("copy", self.root, source, path, *(["--setuid"] if setuid else []))
             self._copied.add(path)
         return path
 
@@ -144,6 +156,13 @@ class SandboxTestCase(unittest.TestCase):
             f.write(data)
         os.chown(self.host(path), *owner)
         os.chmod(self.host(path), mode)
+
+    def copy_bundle(self, name, path):
+        """Copies the sample bundle NAME.app from the fixtures to the path,
+        owned by root as an installed application is."""
+        if not Config.fixtures:
+            self.fail("the fixtures were not given (run.py --fixtures)")
+        shutil.copytree(os.path.join(Config.fixtures, "bundles", f"{name}.app"), self.host(path))
 
     def remove_tree(self, path):
         shutil.rmtree(self.host(path))
@@ -215,11 +234,12 @@ class SandboxTestCase(unittest.TestCase):
         """The whole standard output and the exit status, shown together."""
         self.assertEqual((result.stdout, result.status), (stdout, status), result.stderr)
 
-    def assertUnchanged(self, before):
-        """Nothing in the sandbox differs from the snapshot before."""
+    def assertUnchanged(self, before, allowed=()):
+        """Nothing in the sandbox differs from the snapshot before, except
+        the items at the allowed paths."""
         after = self.snapshot()
         changed = {p: (before.get(p), after.get(p)) for p in before.keys() | after.keys()
-                   if before.get(p) != after.get(p)}
+                   if before.get(p) != after.get(p) and p not in allowed}
         self.assertEqual(changed, {}, "items changed: (before, after)")
 
     def assertXMLResult(self, result, expected, status):

@@ -1,6 +1,7 @@
 """Runs one module of end-to-end tests.
 
-    run.py --tool HELPER [--shipped-tool HELPER] [--support DIR] MODULE [NAME...]
+    run.py --tool HELPER [--shipped-tool HELPER] [--support DIR] [--fixtures DIR]
+           MODULE [NAME...]
 
 Exits 0 when every test passed, 1 when one failed, and 77 (CTest's skip
 status here) when every test was skipped, such as when not run as root.
@@ -18,18 +19,22 @@ SKIPPED = 77
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--tool", required=True, help="the test build of the tool")
-    parser.add_argument("--shipped-tool", help="the shipped build, inspected but not run")
+    parser.add_argument("--shipped-tool", help="the shipped build, trusting Apple's roots only")
     parser.add_argument("--support", default=os.path.join(HERE, "..", "support"),
                         help="the folder of the sandbox and its stand-ins")
+    parser.add_argument("--fixtures", help="the built fixtures, with the sample bundles in bundles/")
     parser.add_argument("module", help="test module, e.g. test_spine")
     parser.add_argument("names", nargs="*", help="only these tests (Class or Class.test)")
     args = parser.parse_args()
+    if args.fixtures and not os.path.isdir(os.path.join(args.fixtures, "bundles")):
+        parser.error(f"no sample bundles in {args.fixtures}: build the target helper_signed_fixtures")
 
     sys.path.insert(0, HERE)
     import harness
     harness.Config.tool = os.path.abspath(args.tool)
     harness.Config.shipped_tool = args.shipped_tool and os.path.abspath(args.shipped_tool)
     harness.Config.support = os.path.abspath(args.support)
+    harness.Config.fixtures = args.fixtures and os.path.abspath(args.fixtures)
 
     loader = unittest.TestLoader()
     module = __import__(args.module)

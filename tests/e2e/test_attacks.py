@@ -42,10 +42,8 @@ def unsafe(directory):
 
 
 def fixture(name):
-    """A signed fixture or bundle of the build (see tests/fixtures)."""
-    base = os.environ.get("HELPER_FIXTURE_DIR") or os.path.join(
-        os.path.dirname(harness.Config.tool), "fixtures")
-    return os.path.join(base, name)
+    """A signed fixture of the build (see tests/fixtures)."""
+    return os.path.join(harness.Config.fixtures or "", name)
 
 
 def fixture_bytes(name):
@@ -62,8 +60,8 @@ class AttackTestCase(SandboxTestCase):
 
     def setUp(self):
         super().setUp()
-        if not os.path.isdir(fixture("bundles/Brenlow.app")):
-            self.skipTest(f"the signed fixtures are not built ({fixture('bundles')})")
+        if not harness.Config.fixtures:
+            self.fail("the fixtures were not given (run.py --fixtures)")
         self.tool_copy(setuid=True)
         with open(os.path.join(os.path.dirname(__file__), "attacker.py"), "rb") as f:
             self.write_file(ATTACKER, f.read(), mode=0o755)
@@ -77,11 +75,12 @@ class AttackTestCase(SandboxTestCase):
                 os.lchown(os.path.join(directory, name), *owner)
         os.lchown(self.host(path), *owner)
 
-    def copy_bundle(self, path=f"{WORK}/Brenlow.app", bundle="Brenlow.app", owner=NOBODY):
-        """Copies a fixture bundle into the sandbox, owned by the owner."""
+    def plant_bundle(self, path=f"{WORK}/Brenlow.app", name="Brenlow"):
+        """Copies the sample bundle NAME.app to the path; it and the folder
+        holding it belong to nobody."""
         os.makedirs(os.path.dirname(self.host(path)), exist_ok=True)
-        shutil.copytree(fixture(f"bundles/{bundle}"), self.host(path), symlinks=True)
-        self.give(os.path.dirname(path) if owner == NOBODY else path, owner)
+        self.copy_bundle(name, path)
+        self.give(os.path.dirname(path))
         return path
 
     def copy_fixture(self, name, path):
@@ -122,7 +121,7 @@ class AttackTestCase(SandboxTestCase):
     def install(self, start=True):
         """Bootstraps from a bundle of root's and, when asked, starts."""
         if not self.exists(ROOT_APP):
-            self.copy_bundle(ROOT_APP, owner=ROOT)
+            self.copy_bundle("Brenlow", ROOT_APP)
         self.assertResult(self.run_tool("bootstrap", ROOT_APP), OK, 0)
         if start:
             self.assertResult(self.run_tool("start"), OK, 0)
@@ -132,7 +131,7 @@ class AttackTestCase(SandboxTestCase):
         """What bootstrap and start leave, put in place directly: quicker
         where many cases each need a fresh one."""
         if not self.exists(ROOT_APP):
-            self.copy_bundle(ROOT_APP, owner=ROOT)
+            self.copy_bundle("Brenlow", ROOT_APP)
         self.write_file(HELPER, fixture_bytes(SIGNED_HELPER), mode=0o4755)
         self.write_file(SERVER, fixture_bytes(SIGNED_SERVER), mode=0o755)
         self.make_dir(SHARED, 0o777)
@@ -192,7 +191,7 @@ class BundleSwapTests(AttackTestCase):
         work = f"{WORK}-{technique}"
         settings = {
             "tool": harness.SETUID_TOOL,
-            "bundle": self.copy_bundle(f"{work}/Brenlow.app"),
+            "bundle": self.plant_bundle(f"{work}/Brenlow.app"),
             "technique": technique,
             "signed": self.copy_fixture(SIGNED_HELPER, f"{work}/signed"),
             "unsigned": self.copy_fixture(UNSIGNED_HELPER, f"{work}/unsigned"),
@@ -232,7 +231,7 @@ class BundleFileTests(AttackTestCase):
     def test_an_executable_that_is_not_a_regular_file_is_never_opened(self):
         # A named pipe stands for any special file: opening a device can have
         # effects of its own, and opening a pipe waits for ever.
-        bundle = self.copy_bundle()
+        bundle = self.plant_bundle()
         helper = f"{bundle}/Contents/MacOS/helper"
         for args, expected in ((["check", bundle], HELPER_OUTDATED),
                                (["bootstrap", bundle], NOT_VERIFIED)):
@@ -245,7 +244,7 @@ class BundleFileTests(AttackTestCase):
         # The helper is emptied and written back in place, over and over,
         # while check and bootstrap read it: a run always ends with its
         # result, never with a signal.
-        bundle = self.copy_bundle()
+        bundle = self.plant_bundle()
         for command, runs, outputs in (("check", 30, {"OK", HELPER_OUTDATED.strip()}),
                                        ("bootstrap", 4, {"OK", HELPER_OUTDATED.strip(), NOT_VERIFIED.strip()})):
             with self.subTest(command=command):
@@ -264,7 +263,7 @@ class BundleFileTests(AttackTestCase):
         with open(harness.Config.tool, "rb") as f:
             if b"__asan_init" in f.read():
                 self.skipTest("AddressSanitizer cannot start under a memory limit")
-        bundle = self.copy_bundle()
+        bundle = self.plant_bundle()
         os.truncate(self.host(f"{bundle}/Contents/MacOS/helper"), 2 << 30)
         for args, expected in ((["check", bundle], HELPER_OUTDATED),
                                (["bootstrap", bundle], NOT_VERIFIED)):
@@ -276,7 +275,7 @@ class BundleFileTests(AttackTestCase):
         secret = b"root's secret: 7f3a1c\n"
         self.write_file("/Library/Secret/key", secret, mode=0o600)
         os.chmod(self.host("/Library/Secret"), 0o700)
-        bundle = self.copy_bundle()
+        bundle = self.plant_bundle()
         self.link(f"{bundle}/Contents/MacOS/helper", "/Library/Secret/key")
         for args, expected in ((["check", bundle], HELPER_OUTDATED),
                                (["bootstrap", bundle], NOT_VERIFIED)):
@@ -296,7 +295,7 @@ class ProcessStateTests(AttackTestCase):
     working directory and environment the tool starts with."""
 
     def test_with_umask_000_nothing_made_on_demand_is_open_to_others(self):
-        bundle = self.copy_bundle()
+        bundle = self.plant_bundle()
         self.assertResult(self.attack("bootstrap", bundle, umask="000"), OK, 0)
         self.assertResult(self.attack("start", umask="000"), OK, 0)
         library = {path: (self.mode(path), self.owner(path)) for path in self.under("/Library")}
@@ -317,14 +316,14 @@ class ProcessStateTests(AttackTestCase):
             with self.subTest(closed=closed):
                 self.reset_library()
                 work = f"{WORK}-closed-{'-'.join(map(str, closed))}"
-                bundle = self.copy_bundle(f"{work}/Brenlow.app")
+                bundle = self.plant_bundle(f"{work}/Brenlow.app")
                 shown = "" if 1 in closed else OK
                 self.assertResult(self.attack("bootstrap", bundle, close=closed), shown, 0)
                 self.assertResult(self.attack("start", close=closed), shown, 0)
                 self.assertEqual(self.read_plist(JOB_FILE), JOB)
                 # A refused bundle: the diagnostics are written while files
                 # are being staged.
-                refused = self.copy_bundle(f"{work}/Refused.app", "ServerUnsigned.app")
+                refused = self.plant_bundle(f"{work}/Refused.app", "ServerUnsigned")
                 result = self.attack("bootstrap", refused, close=closed)
                 self.assertResult(result, "" if 1 in closed else NOT_VERIFIED, 1)
                 self.assertInstalled()
@@ -352,7 +351,7 @@ class ProcessStateTests(AttackTestCase):
                              ([f"{LABEL}.plist"], earlier))
 
         with self.subTest("bootstrap over an installation"):
-            update = self.copy_bundle(f"{WORK}/BrenlowUpdate.app", "BrenlowUpdate.app")
+            update = self.plant_bundle(f"{WORK}/BrenlowUpdate.app", "BrenlowUpdate")
             self.assertResult(self.attack("bootstrap", update, fsize=limit), NOT_VERIFIED, 1)
             self.assertInstalled()
             self.assertNoStagingLeft()
@@ -392,8 +391,8 @@ class ProcessStateTests(AttackTestCase):
     def test_the_callers_working_directory_is_not_where_paths_start(self):
         # A relative bundle path is taken from the root; a look-alike bundle
         # and folders beside the caller are never used.
-        self.copy_bundle(f"{WORK}/bundle/Brenlow.app")
-        self.copy_bundle(f"{WORK}/cwd/tmp/attack/bundle/Brenlow.app", "ServerUnsigned.app")
+        self.plant_bundle(f"{WORK}/bundle/Brenlow.app")
+        self.plant_bundle(f"{WORK}/cwd/tmp/attack/bundle/Brenlow.app", "ServerUnsigned")
         self.make_dir(f"{WORK}/cwd/Library/LaunchDaemons", 0o777, NOBODY)
         self.give(WORK)
         before = self.under(f"{WORK}/cwd")

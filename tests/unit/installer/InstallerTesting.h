@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "common/ScratchDirectory.h"
+#include "common/TestSupport.h"
 #include "installer/MVDaemonInstaller.h"
 #include "platform/Exception.h"
 #include "platform/FileManager.h"
@@ -81,13 +81,4 @@ inline std::string actionLogOf(MVDaemonInstaller& installer, const std::function
   return outcome.log;
 }
 
-inline struct stat statOf(const std::string& path) {
-  struct stat status {};
-  EXPECT_EQ(::lstat(path.c_str(), &status), 0) << path;
-  return status;
-}
 
-inline void writeFile(const std::string& path, const std::string& contents, mode_t mode = 0644) {
-  std::ofstream(path, std::ios::binary) << contents;
-  ASSERT_EQ(::chmod(path.c_str(), mode), 0) << path;
-}

@@ -6,7 +6,9 @@
 
 namespace {
 
-using testing_support::ScratchDirectory;
+using testing_support::TemporaryDirectory;
+using testing_support::readFile;
+using testing_support::writeFile;
 
 TEST(InstallerCore, ShellCommandsReturnTheRawWaitStatusAndLogIt) {
   MVDaemonInstaller installer;
@@ -48,7 +50,7 @@ TEST(InstallerCore, ManifestsKeepFirstRecordingOrderWithoutDuplicates) {
 }
 
 TEST(InstallerCore, CleanupRemovesInRecordingOrderPastFailuresAndKeepsTheList) {
-  ScratchDirectory scratch;
+  TemporaryDirectory scratch;
   std::filesystem::create_directory(scratch / "dir");
   writeFile(scratch / "dir/inner", "x");
   writeFile(scratch / "file", "y");
@@ -69,7 +71,7 @@ TEST(InstallerCore, CleanupRemovesInRecordingOrderPastFailuresAndKeepsTheList) {
 }
 
 TEST(InstallerCore, RemovingARecordedItemTakesItOutOfTheInstalledManifestOnly) {
-  ScratchDirectory scratch;
+  TemporaryDirectory scratch;
   writeFile(scratch / "file", "x");
   MVDaemonInstaller installer;
   installer.installAddManifestPath(scratch / "file", 0);

@@ -10,7 +10,9 @@
 
 namespace {
 
-using testing_support::ScratchDirectory;
+using testing_support::TemporaryDirectory;
+using testing_support::readFile;
+using testing_support::writeFile;
 
 std::string refusalOf(const std::optional<std::string>& path) {
   MVDaemonInstaller installer;
@@ -46,7 +48,7 @@ TEST(PathSafety, ProtectedLocationsReachedThroughOtherSpellingsAreRefused) {
 }
 
 TEST(PathSafety, ProtectedLocationsReachedThroughSymbolicLinksAreRefused) {
-  ScratchDirectory scratch;
+  TemporaryDirectory scratch;
   std::filesystem::create_directory_symlink("/System", scratch / "system");  // dangling here: still refused
   std::filesystem::create_directory_symlink("/", scratch / "root");
   std::filesystem::create_directory(scratch / "dir");
@@ -90,7 +92,7 @@ class ImmutableFlag {
 
 TEST(PathSafety, LockedItemsAndItemsUnderLockedDirectoriesAreRefused) {
   if (!testing_support::runningAsRoot()) GTEST_SKIP() << "setting the immutable flag needs root";
-  ScratchDirectory scratch;
+  TemporaryDirectory scratch;
   std::filesystem::create_directories(scratch / "locked/open");
   writeFile(scratch / "locked/open/file", "x");
   writeFile(scratch / "item", "x");

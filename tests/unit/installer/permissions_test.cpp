@@ -8,7 +8,9 @@
 
 namespace {
 
-using testing_support::ScratchDirectory;
+using testing_support::TemporaryDirectory;
+using testing_support::readFile;
+using testing_support::writeFile;
 
 constexpr uid_t kOtherUser = 65534;
 
@@ -32,10 +34,10 @@ class PermissionEnforcement : public testing::Test {
   mode_t enforced(mode_t mode, Permissions pmin, Permissions pmax) {
     EXPECT_EQ(::chmod(_directory.c_str(), mode), 0);
     _installer.installSetPermissions(_directory, 0, std::nullopt, pmin, pmax);
-    return statOf(_directory).st_mode & 07777;
+    return testing_support::statusOf(_directory).st_mode & 07777;
   }
 
-  ScratchDirectory _scratch;
+  TemporaryDirectory _scratch;
   std::string _file = _scratch / "file";
   std::string _directory = _scratch / "dir";
   RecordingFileManager* _fm = new RecordingFileManager;
@@ -74,7 +76,7 @@ TEST_F(PermissionEnforcement, EveryMismatchIsFixedInOneChangeAndVerified) {
   EXPECT_EQ(_fm->changes[0].groupOwnerAccountName, "wheel");
   EXPECT_EQ(_fm->changes[0].ownerAccountID, 0);
   EXPECT_EQ(_fm->changes[0].posixPermissions, 0755u);
-  const struct stat status = statOf(_file);
+  const struct stat status = testing_support::statusOf(_file);
   EXPECT_EQ(status.st_uid, 0u);
   EXPECT_EQ(status.st_gid, 0u);
   EXPECT_EQ(status.st_mode & 07777, 0755u);
@@ -101,8 +103,8 @@ TEST_F(PermissionEnforcement, ASetUserIDModeHoldsTogetherWithAnOwnerChange) {
   ASSERT_EQ(::chown(_file.c_str(), kOtherUser, kOtherUser), 0);
   _installer.installSetPermissions(_file, 0, "wheel", 04755, 04755);
   EXPECT_EQ(_fm->changes.size(), 1u);
-  EXPECT_EQ(statOf(_file).st_mode & 07777, 04755u);
-  EXPECT_EQ(statOf(_file).st_uid, 0u);
+  EXPECT_EQ(testing_support::statusOf(_file).st_mode & 07777, 04755u);
+  EXPECT_EQ(testing_support::statusOf(_file).st_uid, 0u);
 }
 
 TEST_F(PermissionEnforcement, TheHelpersSetUserIDStepLogsTheRangeInOctal) {
@@ -117,10 +119,10 @@ TEST_F(PermissionEnforcement, AGroupIsLeftAloneWhenAbsentOrNamedLikeItsOwner) {
   constexpr uid_t kDaemon = 1;  // user "daemon" with its own group "daemon"
   ASSERT_EQ(::chown(_file.c_str(), kDaemon, kDaemon), 0);
   _installer.installSetPermissions(_file, kDaemon, "wheel", 0755, 0755);
-  EXPECT_EQ(statOf(_file).st_gid, kDaemon);
+  EXPECT_EQ(testing_support::statusOf(_file).st_gid, kDaemon);
   ASSERT_EQ(::chown(_file.c_str(), 0, kOtherUser), 0);
   _installer.installSetPermissions(_file, 0, std::nullopt, 0755, 0755);
-  EXPECT_EQ(statOf(_file).st_gid, kOtherUser);
+  EXPECT_EQ(testing_support::statusOf(_file).st_gid, kOtherUser);
   EXPECT_TRUE(_fm->changes.empty());
 }
 
@@ -154,7 +156,7 @@ TEST_F(PermissionEnforcement, ALinkIsNeverFollowed) {
   std::filesystem::create_symlink(_file, _scratch / "link");
   ASSERT_EQ(::chmod(_file.c_str(), 0700), 0);
   EXPECT_THROW(_installer.installSetPermissions(_scratch / "link", 0, std::nullopt, 0755, 0755), platform::Exception);
-  EXPECT_EQ(statOf(_file).st_mode & 07777, 0700u);
+  EXPECT_EQ(testing_support::statusOf(_file).st_mode & 07777, 0700u);
 }
 
 }  // namespace

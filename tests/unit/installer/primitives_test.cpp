@@ -11,18 +11,14 @@
 
 namespace {
 
-using testing_support::ScratchDirectory;
+using testing_support::TemporaryDirectory;
+using testing_support::readFile;
+using testing_support::writeFile;
 
-std::string contentsOf(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::stringstream contents;
-  contents << file.rdbuf();
-  return contents.str();
-}
 
 class Primitives : public testing::Test {
  protected:
-  ScratchDirectory _scratch;
+  TemporaryDirectory _scratch;
   RecordingFileManager* _fm = new RecordingFileManager;
   MVDaemonInstaller _installer{std::unique_ptr<platform::FileManager>(_fm)};
 };
@@ -52,7 +48,7 @@ TEST_F(Primitives, RemovingADirectoryTakesItsContentsButNeverFollowsALink) {
   _installer.installAddManifestPath(_scratch / "dir", 0);
   _installer.installRemoveItem(_scratch / "dir");
   EXPECT_FALSE(std::filesystem::exists(_scratch / "dir"));
-  EXPECT_EQ(contentsOf(_scratch / "outside"), "keep");
+  EXPECT_EQ(readFile(_scratch / "outside"), "keep");
   EXPECT_TRUE(_installer.installedFiles().empty());
 }
 
@@ -87,7 +83,7 @@ TEST_F(RootPrimitives, AnExistingDirectoryIsOnlyCorrected) {
   });
   EXPECT_EQ(log.find("creating directory"), std::string::npos);
   EXPECT_TRUE(_installer.installedFiles().empty());
-  EXPECT_EQ(statOf(_scratch / "dir").st_mode & 07777, 0700u);
+  EXPECT_EQ(testing_support::statusOf(_scratch / "dir").st_mode & 07777, 0700u);
 }
 
 TEST_F(RootPrimitives, AFileInTheWayOfADirectoryIsReplaced) {
@@ -103,8 +99,8 @@ TEST_F(RootPrimitives, AFileInTheWayOfADirectoryIsReplaced) {
 TEST_F(RootPrimitives, MissingParentsAreCreatedButOnlyTheDirectoryIsRecordedAndEnforced) {
   ::umask(022);
   _installer.installCreateDirectory(_scratch / "a/b/c", -1, 0, "wheel", 0777, 0777);
-  EXPECT_EQ(statOf(_scratch / "a/b/c").st_mode & 07777, 0777u);
-  EXPECT_EQ(statOf(_scratch / "a").st_mode & 07777, 0777u);  // the same mode attribute, not the umask
+  EXPECT_EQ(testing_support::statusOf(_scratch / "a/b/c").st_mode & 07777, 0777u);
+  EXPECT_EQ(testing_support::statusOf(_scratch / "a").st_mode & 07777, 0777u);  // the same mode attribute, not the umask
   // Flags -1 widen with their sign to every bit, the temporary one included.
   EXPECT_EQ(_installer.tempFiles(), std::vector<std::string>{_scratch / "a/b/c"});
   EXPECT_TRUE(_installer.installedFiles().empty());
@@ -114,9 +110,9 @@ TEST_F(RootPrimitives, CopiesReplaceRecordAndEnforceTheTopItem) {
   writeFile(_scratch / "source", "new", 0700);
   writeFile(_scratch / "destination", "old", 0600);
   _installer.installCopyItem(_scratch / "source", _scratch / "destination", 0755, kInstallReplaceExisting);
-  EXPECT_EQ(contentsOf(_scratch / "destination"), "new");
-  EXPECT_EQ(statOf(_scratch / "destination").st_mode & 07777, 0755u);
-  EXPECT_EQ(statOf(_scratch / "destination").st_uid, 0u);
+  EXPECT_EQ(readFile(_scratch / "destination"), "new");
+  EXPECT_EQ(testing_support::statusOf(_scratch / "destination").st_mode & 07777, 0755u);
+  EXPECT_EQ(testing_support::statusOf(_scratch / "destination").st_uid, 0u);
   EXPECT_EQ(_installer.installedFiles(), std::vector<std::string>{_scratch / "destination"});
 
   // Without the replace flag an existing destination is a failed copy.
@@ -150,15 +146,15 @@ TEST_F(Primitives, AMoveRecordsItsDestinationBeforeMoving) {
   EXPECT_EQ(_installer.installedFiles(), std::vector<std::string>{_scratch / "taken"});
 
   _installer.installMoveItem(_scratch / "source", _scratch / "moved", 0);
-  EXPECT_EQ(statOf(_scratch / "moved").st_mode & 07777, 0640u);  // nothing enforced on a move
+  EXPECT_EQ(testing_support::statusOf(_scratch / "moved").st_mode & 07777, 0640u);  // nothing enforced on a move
 }
 
 TEST_F(RootPrimitives, WritesReplaceAtomicallyWithTheRequestedMode) {
   writeFile(_scratch / "job.plist", "old", 0600);
   ::umask(077);
   _installer.installWriteData("new contents", _scratch / "job.plist", 0644, 0);
-  EXPECT_EQ(contentsOf(_scratch / "job.plist"), "new contents");
-  EXPECT_EQ(statOf(_scratch / "job.plist").st_mode & 07777, 0644u);
+  EXPECT_EQ(readFile(_scratch / "job.plist"), "new contents");
+  EXPECT_EQ(testing_support::statusOf(_scratch / "job.plist").st_mode & 07777, 0644u);
   ::umask(022);
   _installer.installWriteData(std::nullopt, _scratch / "empty", 0600, 0);
   EXPECT_EQ(std::filesystem::file_size(_scratch / "empty"), 0u);
@@ -169,7 +165,7 @@ TEST_F(RootPrimitives, PropertyListsAreWrittenAsXML) {
   platform::PlistValue job = platform::PlistValue::dictionary();
   job.set("Label", platform::PlistValue::string("a&b"));
   _installer.installWritePlist(job, _scratch / "job.plist", 0644, 0);
-  EXPECT_NE(contentsOf(_scratch / "job.plist").find("<key>Label</key>\n\t<string>a&amp;b</string>"), std::string::npos);
+  EXPECT_NE(readFile(_scratch / "job.plist").find("<key>Label</key>\n\t<string>a&amp;b</string>"), std::string::npos);
   const platform::Exception error =
       raisedBy([&] { _installer.installWritePlist(std::nullopt, _scratch / "other.plist", 0644, 0); });
   EXPECT_EQ(error.reason(), "Internal error.");

@@ -5,17 +5,17 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 
-#include "TestSupport.h"
+#include "common/TestSupport.h"
 #include "platform/FileManager.h"
 #include "platform/ScopedFd.h"
 
 namespace platform {
 namespace {
 
-using test::modeOf;
-using test::readFile;
-using test::statusOf;
-using test::writeFile;
+using testing_support::modeOf;
+using testing_support::readFile;
+using testing_support::statusOf;
+using testing_support::writeFile;
 
 class FileManagerTest : public ::testing::Test {
  protected:
@@ -26,7 +26,7 @@ class FileManagerTest : public ::testing::Test {
     return at;
   }
 
-  test::TemporaryDirectory _directory;
+  testing_support::TemporaryDirectory _directory;
   FileManager _fm;
   ErrorSlot _error;
 };
@@ -59,14 +59,14 @@ TEST_F(FileManagerTest, ExistenceCountsALinkAsItself) {
 TEST_F(FileManagerTest, CreatesDirectoriesWithTheExactModeWhateverTheUmask) {
   FileAttributes attributes = withMode(0751);
   for (mode_t mask : {mode_t{0}, mode_t{077}, mode_t{0777}}) {
-    test::UmaskScope umask(mask);
+    testing_support::UmaskScope umask(mask);
     std::string top = path("m" + std::to_string(mask));
     ASSERT_TRUE(_fm.createDirectoryAtPath(top + "/a/b", true, &attributes, &_error));
     EXPECT_EQ(modeOf(top), 0751u);
     EXPECT_EQ(modeOf(top + "/a"), 0751u);
     EXPECT_EQ(modeOf(top + "/a/b"), 0751u);
   }
-  test::UmaskScope umask(022);
+  testing_support::UmaskScope umask(022);
   ASSERT_TRUE(_fm.createDirectoryAtPath(path("plain"), true, nullptr, &_error));
   EXPECT_EQ(modeOf(path("plain")), 0755u);
   EXPECT_FALSE(_error);
@@ -96,7 +96,7 @@ TEST_F(FileManagerTest, ReplacesAFileAtomicallyWithTheExactMode) {
   ScopedFd reader(open(path("job.plist").c_str(), O_RDONLY | O_CLOEXEC));
   FileAttributes attributes = withMode(0644);
   for (mode_t mask : {mode_t{0}, mode_t{0777}}) {
-    test::UmaskScope umask(mask);
+    testing_support::UmaskScope umask(mask);
     std::string contents = std::string("new\0contents ", 13) + std::to_string(mask);
     ASSERT_TRUE(_fm.createFileAtPath(path("job.plist"), contents, &attributes));
     EXPECT_EQ(readFile(path("job.plist")), contents);
@@ -106,9 +106,9 @@ TEST_F(FileManagerTest, ReplacesAFileAtomicallyWithTheExactMode) {
   char old[64] = {};
   EXPECT_EQ(pread(reader.get(), old, sizeof old, 0), 12);
   EXPECT_STREQ(old, "old contents");
-  EXPECT_EQ(test::entryCount(path("")), 1u) << "a temporary file was left behind";
+  EXPECT_EQ(testing_support::entryCount(path("")), 1u) << "a temporary file was left behind";
 
-  test::UmaskScope umask(027);
+  testing_support::UmaskScope umask(027);
   ASSERT_TRUE(_fm.createFileAtPath(path("plain"), "", nullptr));
   EXPECT_EQ(modeOf(path("plain")), 0640u);
 }
@@ -126,7 +126,7 @@ TEST_F(FileManagerTest, AFailedWriteLeavesTheOldFileAndNoTemporary) {
   std::filesystem::create_directory(path("dir"));
   EXPECT_FALSE(_fm.createFileAtPath(path("dir"), "x", nullptr));
   EXPECT_FALSE(_fm.createFileAtPath(path("missing/file"), "x", nullptr));
-  EXPECT_EQ(test::entryCount(path("")), 1u);
+  EXPECT_EQ(testing_support::entryCount(path("")), 1u);
 
   // A file-size limit, in a child so that the limit stays there.
   writeFile(path("job.plist"), "old");
@@ -143,7 +143,7 @@ TEST_F(FileManagerTest, AFailedWriteLeavesTheOldFileAndNoTemporary) {
   ASSERT_EQ(waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the write over the limit did not fail";
   EXPECT_EQ(readFile(path("job.plist")), "old");
-  EXPECT_EQ(test::entryCount(path("")), 2u) << "a temporary file was left behind";
+  EXPECT_EQ(testing_support::entryCount(path("")), 2u) << "a temporary file was left behind";
 }
 
 TEST_F(FileManagerTest, ReadsAttributesOfTheItemItself) {

@@ -1,15 +1,15 @@
 #include <gtest/gtest.h>
 
-#include "TestSupport.h"
+#include "common/TestSupport.h"
 #include "platform/FileManager.h"
 
 namespace platform {
 namespace {
 
-using test::modeOf;
-using test::readFile;
-using test::statusOf;
-using test::writeFile;
+using testing_support::modeOf;
+using testing_support::readFile;
+using testing_support::statusOf;
+using testing_support::writeFile;
 
 // A tree with everything that a removal or copy must not follow out of:
 //   tree/file (0751), tree/sub/deep, tree/sub/empty/,
@@ -32,10 +32,10 @@ class FileTreeTest : public ::testing::Test {
   void expectOutsideUntouched() {
     EXPECT_EQ(readFile(path("outside/secret")), "keep me");
     EXPECT_EQ(modeOf(path("outside/secret")), 0600u);
-    EXPECT_EQ(test::entryCount(path("outside")), 1u);
+    EXPECT_EQ(testing_support::entryCount(path("outside")), 1u);
   }
 
-  test::TemporaryDirectory _directory;
+  testing_support::TemporaryDirectory _directory;
   FileManager _fm;
   ErrorSlot _error;
 };

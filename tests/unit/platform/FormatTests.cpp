@@ -6,7 +6,7 @@
 #include <limits>
 #include <regex>
 
-#include "TestSupport.h"
+#include "common/TestSupport.h"
 #include "platform/Error.h"
 #include "platform/Format.h"
 #include "platform/Log.h"
@@ -59,7 +59,7 @@ TEST(Error, DescriptionsCarryDomainCodeAndReason) {
 
 // Standard error goes to a file for the time of one call.
 std::string capturedStandardError(void (*write)()) {
-  test::TemporaryDirectory directory;
+  testing_support::TemporaryDirectory directory;
   std::string path = directory.path("stderr");
   int file = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   int saved = dup(STDERR_FILENO);
@@ -68,7 +68,7 @@ std::string capturedStandardError(void (*write)()) {
   dup2(saved, STDERR_FILENO);
   close(saved);
   close(file);
-  return test::readFile(path);
+  return testing_support::readFile(path);
 }
 
 TEST(Log, WritesOneStampedLine) {

@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 
-#include "TestSupport.h"
+#include "common/TestSupport.h"
 #include "platform/Bundle.h"
 #include "platform/Path.h"
 
@@ -75,12 +75,12 @@ TEST(Path, ExpandsTildeFromTheUserDatabaseNotTheEnvironment) {
 }
 
 TEST(Bundle, OpensOnlyADirectoryAndFindsItsExecutables) {
-  test::TemporaryDirectory directory;
+  testing_support::TemporaryDirectory directory;
   std::string app = directory.path("Tool.app");
   std::filesystem::create_directories(app + "/Contents/MacOS");
-  test::writeFile(app + "/Contents/MacOS/helper", "#!/bin/sh\n", 0755);
+  testing_support::writeFile(app + "/Contents/MacOS/helper", "#!/bin/sh\n", 0755);
   ASSERT_EQ(symlink("/nonexistent", (app + "/Contents/MacOS/dangling").c_str()), 0);
-  test::writeFile(directory.path("file.app"), "");
+  testing_support::writeFile(directory.path("file.app"), "");
 
   EXPECT_FALSE(Bundle::bundleWithPath(directory.path("file.app")));
   EXPECT_FALSE(Bundle::bundleWithPath(directory.path("missing.app")));

@@ -4,7 +4,7 @@
 #include <limits>
 #include <memory>
 
-#include "TestSupport.h"
+#include "common/TestSupport.h"
 #include "platform/PropertyList.h"
 
 namespace platform {
@@ -63,9 +63,9 @@ TEST(PropertyList, SetReplacesAndFindLooksUp) {
 
 // What an independent parser makes of the text, as JSON with sorted keys.
 std::string readBack(const std::string& xml) {
-  test::TemporaryDirectory directory;
+  testing_support::TemporaryDirectory directory;
   std::string path = directory.path("value.plist");
-  test::writeFile(path, xml);
+  testing_support::writeFile(path, xml);
   std::string command = std::string(HELPER_PYTHON3) +
                         " -c 'import json, plistlib, sys; "
                         "print(json.dumps(plistlib.load(open(sys.argv[1], \"rb\")), sort_keys=True))' " +

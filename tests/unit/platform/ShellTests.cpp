@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <set>
 
-#include "TestSupport.h"
+#include "common/TestSupport.h"
 #include "platform/Shell.h"
 
 namespace platform {
@@ -30,7 +30,7 @@ std::set<std::string> linesOf(const std::string& text) {
 }
 
 TEST(Shell, GivesTheCommandOnlyTheFixedPath) {
-  test::TemporaryDirectory directory;
+  testing_support::TemporaryDirectory directory;
   setenv("HELPER_SHELL_TEST", "leaked", 1);
   setenv("PATH", "/hostile/bin", 1);
   int status = runShellCommand("env > " + directory.path("env"));
@@ -39,7 +39,7 @@ TEST(Shell, GivesTheCommandOnlyTheFixedPath) {
   ASSERT_EQ(status, 0);
   // The shell itself may add variables of its own making (dash sets PWD).
   std::set<std::string> ownVariables = {"PWD", "OLDPWD", "SHLVL", "_"};
-  std::set<std::string> lines = linesOf(test::readFile(directory.path("env")));
+  std::set<std::string> lines = linesOf(testing_support::readFile(directory.path("env")));
   EXPECT_EQ(lines.count("PATH=/usr/bin:/bin:/usr/sbin:/sbin"), 1u);
   for (const std::string& line : lines) {
     std::string name = line.substr(0, line.find('='));
@@ -48,7 +48,7 @@ TEST(Shell, GivesTheCommandOnlyTheFixedPath) {
 }
 
 TEST(Shell, StartsTheCommandWithDefaultSignalsAndOnlyStandardDescriptors) {
-  test::TemporaryDirectory directory;
+  testing_support::TemporaryDirectory directory;
   struct sigaction ignore {}, savedTerm {}, afterInt {}, beforeInt {};
   ignore.sa_handler = SIG_IGN;
   sigaction(SIGTERM, &ignore, &savedTerm);
@@ -71,7 +71,7 @@ TEST(Shell, StartsTheCommandWithDefaultSignalsAndOnlyStandardDescriptors) {
   sigaction(SIGINT, nullptr, &afterInt);
   EXPECT_EQ(descriptors, 0) << "a descriptor of the caller reached the command";
   EXPECT_EQ(signals, 0);
-  EXPECT_EQ(test::readFile(out), "SigBlk:\t0000000000000000\nSigIgn:\t0000000000000000\n");
+  EXPECT_EQ(testing_support::readFile(out), "SigBlk:\t0000000000000000\nSigIgn:\t0000000000000000\n");
   EXPECT_EQ(afterInt.sa_handler, beforeInt.sa_handler) << "SIGINT was not restored";
 }
 

@@ -10,7 +10,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace platform::test {
+namespace testing_support {
 
 // A fresh directory under /tmp, removed with everything in it at the end of
 // the test. The removal is the standard library's, so that a fault in the
@@ -18,7 +18,7 @@ namespace platform::test {
 class TemporaryDirectory {
  public:
   TemporaryDirectory() {
-    std::string pattern = "/tmp/platform-test-XXXXXX";
+    std::string pattern = "/tmp/helper-test-XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     _path = pattern;
   }
@@ -30,6 +30,7 @@ class TemporaryDirectory {
   TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
 
   std::string path(const std::string& name = "") const { return name.empty() ? _path : _path + "/" + name; }
+  std::string operator/(const std::string& name) const { return path(name); }
 
  private:
   std::string _path;
@@ -74,7 +75,9 @@ inline std::size_t entryCount(const std::string& directory) {
   return count;
 }
 
-}  // namespace platform::test
+inline bool runningAsRoot() { return geteuid() == 0; }
+
+}  // namespace testing_support
 
 #define REQUIRE_ROOT(why)                                    \
   do {                                                       \

@@ -1,0 +1,152 @@
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+
+#include "common/TestSupport.h"
+#include "platform/FileManager.h"
+#include "platform/ProcessState.h"
+#include "platform/TrustedDirectory.h"
+
+namespace {
+
+using testing_support::TemporaryDirectory;
+using testing_support::readFile;
+using testing_support::writeFile;
+namespace fs = std::filesystem;
+
+constexpr uid_t kNobody = 65534;
+
+// A directory that only root can change, so that what the tests put below
+// it is judged on its own (/tmp itself is writable by everyone).
+class RootOnlyDirectory {
+ public:
+  RootOnlyDirectory() {
+    std::string pattern = "/run/helper-test-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) std::abort();
+    _path = pattern;
+  }
+  ~RootOnlyDirectory() { fs::remove_all(_path); }
+  std::string operator/(const std::string& name) const { return _path + "/" + name; }
+
+ private:
+  std::string _path;
+};
+
+TEST(TrustedDirectory, SystemFoldersAreTrustedAndTheirMissingChildrenNotJudged) {
+  EXPECT_EQ(platform::firstUntrustedDirectory("/usr/lib"), std::nullopt);
+  EXPECT_EQ(platform::firstUntrustedDirectory("/usr/no-such/folder"), std::nullopt);
+  EXPECT_EQ(platform::firstUntrustedDirectory("/tmp/anything"), "/tmp");
+  EXPECT_EQ(platform::firstUntrustedDirectory("relative/folder"), "relative/folder");
+}
+
+TEST(TrustedDirectory, AnyStepAnotherUserCouldChangeIsNamed) {
+  if (!testing_support::runningAsRoot()) GTEST_SKIP() << "making root-owned folders needs root";
+  RootOnlyDirectory root;
+  fs::create_directories(root / "safe/deeper");
+  for (const char* name : {"world", "group", "owned"}) fs::create_directory(root / name);
+  ASSERT_EQ(chmod((root / "world").c_str(), 0777), 0);
+  ASSERT_EQ(chmod((root / "group").c_str(), 0775), 0);
+  ASSERT_EQ(chown((root / "owned").c_str(), kNobody, 0), 0);
+  fs::create_directory_symlink(root / "safe", root / "root-link");
+  fs::create_directory_symlink(root / "safe", root / "user-link");
+  ASSERT_EQ(lchown((root / "user-link").c_str(), kNobody, kNobody), 0);
+  fs::create_directory_symlink("/tmp", root / "to-tmp");
+
+  const std::pair<std::string, std::optional<std::string>> table[] = {
+      {root / "safe/deeper", std::nullopt},
+      {root / "world/x", root / "world"},
+      {root / "group", root / "group"},
+      {root / "owned/x", root / "owned"},
+      {root / "root-link/deeper", std::nullopt},
+      {root / "user-link/deeper", root / "user-link"},
+      {root / "to-tmp/x", "/tmp"},
+      {root / "safe/../world/x", root / "world"},
+  };
+  for (const auto& [directory, untrusted] : table) {
+    EXPECT_EQ(platform::firstUntrustedDirectory(directory), untrusted) << directory;
+  }
+}
+
+TEST(PrivateCopy, IsASnapshotOnlyRootCanReadThatTheOriginalCannotChange) {
+  TemporaryDirectory scratch;
+  writeFile(scratch / "original", "signed bytes", 0755);
+  const std::optional<std::string> copy = platform::createPrivateCopyOfFile(scratch / "original", scratch.path());
+  ASSERT_TRUE(copy);
+  writeFile(scratch / "original", "other bytes", 0755);
+  EXPECT_EQ(readFile(*copy), "signed bytes");
+  EXPECT_EQ(testing_support::modeOf(*copy), 0600u);
+  EXPECT_EQ(fs::path(*copy).parent_path(), scratch.path());
+}
+
+TEST(PrivateCopy, OnlyRegularFilesAreCopiedAndAFailureLeavesNothing) {
+  TemporaryDirectory scratch;
+  fs::create_directory(scratch / "folder");
+  ASSERT_EQ(mkfifo((scratch / "pipe").c_str(), 0644), 0);  // would block a plain open
+  fs::create_directory(scratch / "out");
+  for (const char* source : {"folder", "pipe", "missing"}) {
+    EXPECT_FALSE(platform::createPrivateCopyOfFile(scratch / source, scratch / "out")) << source;
+  }
+  EXPECT_EQ(testing_support::entryCount(scratch / "out"), 0u);
+  writeFile(scratch / "file", "x");
+  EXPECT_FALSE(platform::createPrivateCopyOfFile(scratch / "file", scratch / "missing-folder"));
+}
+
+// Runs `prepare`, then the reset, then `check`, in a child; true when the
+// child's check held.
+bool holdsInChild(const std::function<void()>& prepare, const std::function<bool()>& check) {
+  const pid_t child = fork();
+  if (child == 0) {
+    prepare();
+    _exit(platform::establishSafeProcessState() && check() ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+TEST(ProcessState, ClosedStandardDescriptorsAreNeverHandedToFilesOpenedLater) {
+  EXPECT_TRUE(holdsInChild([] { close(0), close(1), close(2); },
+                           [] {
+                             const int fd = open("/dev/zero", O_RDONLY);
+                             return fd > STDERR_FILENO && fcntl(STDOUT_FILENO, F_GETFD) != -1;
+                           }));
+}
+
+TEST(ProcessState, TheCallersUmaskDirectoryAndSignalsAreReset) {
+  EXPECT_TRUE(holdsInChild(
+      [] {
+        umask(0);
+        (void)chdir("/tmp");
+        signal(SIGCHLD, SIG_IGN);
+        sigset_t blocked;
+        sigemptyset(&blocked);
+        sigaddset(&blocked, SIGTERM);
+        sigprocmask(SIG_BLOCK, &blocked, nullptr);
+        const struct itimerval soon {{0, 0}, {100, 0}};
+        setitimer(ITIMER_REAL, &soon, nullptr);
+      },
+      [] {
+        const mode_t mask = umask(022);
+        struct sigaction chld {}, xfsz {};
+        sigaction(SIGCHLD, nullptr, &chld);
+        sigaction(SIGXFSZ, nullptr, &xfsz);
+        sigset_t blocked;
+        sigprocmask(SIG_BLOCK, nullptr, &blocked);
+        struct itimerval timer {};
+        getitimer(ITIMER_REAL, &timer);
+        char cwd[8] = {};
+        return mask == 022 && chld.sa_handler == SIG_DFL && xfsz.sa_handler == SIG_IGN &&
+               !sigismember(&blocked, SIGTERM) && timer.it_value.tv_sec == 0 && getcwd(cwd, sizeof cwd) &&
+               std::string(cwd) == "/";
+      }));
+}
+
+}  // namespace
