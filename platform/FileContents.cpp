@@ -23,7 +23,8 @@ constexpr int kTemporaryNameAttempts = 16;
 std::optional<std::string> temporaryName(const std::string& name) {
   std::array<unsigned char, 6> random{};
   if (getrandom(random.data(), random.size(), 0) != static_cast<ssize_t>(random.size())) return std::nullopt;
-  std::string out = "." + name.substr(0, 200) + ".";
+  std::string out(1, '.');
+  out.append(name, 0, 200).push_back('.');
   for (unsigned char byte : random) {
     out += "0123456789abcdef"[byte >> 4];
     out += "0123456789abcdef"[byte & 15];

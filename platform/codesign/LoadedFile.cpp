@@ -24,6 +24,23 @@ OSStatus statusForErrno(int error) {
   return kUnixErrorBase + error;
 }
 
+// Only root can change a root-owned file that its group and others may not
+// write: such a file is read where it lies, without the copy. Root's own
+// files are what the tool checks most (its private copies and what it
+// installed).
+bool onlyRootCanChange(int file) {
+  struct stat info {};
+  return ::fstat(file, &info) == 0 && info.st_uid == 0 && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+OSStatus sizeOf(int file, std::uint64_t* size) {
+  struct stat info {};
+  if (::fstat(file, &info) != 0) return statusForErrno(errno);
+  if (static_cast<std::uint64_t>(info.st_size) > kMaximumFileRead) return kUnixErrorBase + EFBIG;
+  *size = static_cast<std::uint64_t>(info.st_size);
+  return errSecSuccess;
+}
+
 // Copies up to `size` bytes of `from` into `to` inside the kernel, quicker
 // than through a buffer of ours. A file that shrank meanwhile gives fewer.
 bool copyInto(int to, int from, std::uint64_t size) {
@@ -39,16 +56,13 @@ bool copyInto(int to, int from, std::uint64_t size) {
 
 // A sealed copy of the open regular file in anonymous memory, and its size.
 OSStatus copyOf(int file, ScopedFd* copy, std::uint64_t* size) {
-  struct stat info {};
-  if (::fstat(file, &info) != 0) return statusForErrno(errno);
-  if (static_cast<std::uint64_t>(info.st_size) > kMaximumFileRead) return kUnixErrorBase + EFBIG;
+  std::uint64_t original = 0;
+  if (const OSStatus status = sizeOf(file, &original)) return status;
   copy->reset(::memfd_create("code", MFD_CLOEXEC | MFD_ALLOW_SEALING));
-  if (!copy->valid() || !copyInto(copy->get(), file, static_cast<std::uint64_t>(info.st_size)) ||
-      ::fcntl(copy->get(), F_ADD_SEALS, kSeals) != 0 || ::fstat(copy->get(), &info) != 0) {
+  if (!copy->valid() || !copyInto(copy->get(), file, original) || ::fcntl(copy->get(), F_ADD_SEALS, kSeals) != 0) {
     return statusForErrno(errno);
   }
-  *size = static_cast<std::uint64_t>(info.st_size);
-  return errSecSuccess;
+  return sizeOf(copy->get(), size);
 }
 
 }  // namespace
@@ -64,10 +78,11 @@ OSStatus LoadedFile::open(const std::string& path, std::unique_ptr<LoadedFile>* 
   if (!file.valid()) return statusForErrno(errno);
   ScopedFd copy;
   std::uint64_t size = 0;
-  if (const OSStatus status = copyOf(file.get(), &copy, &size)) return status;
+  const bool inPlace = onlyRootCanChange(file.get());
+  if (const OSStatus status = inPlace ? sizeOf(file.get(), &size) : copyOf(file.get(), &copy, &size)) return status;
   void* address = nullptr;
   if (size > 0) {
-    address = ::mmap(nullptr, static_cast<std::size_t>(size), PROT_READ, MAP_PRIVATE, copy.get(), 0);
+    address = ::mmap(nullptr, static_cast<std::size_t>(size), PROT_READ, MAP_PRIVATE, inPlace ? file.get() : copy.get(), 0);
     if (address == MAP_FAILED) return statusForErrno(errno);
   }
   out->reset(new (std::nothrow) LoadedFile(address, size));

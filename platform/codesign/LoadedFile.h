@@ -1,9 +1,11 @@
 #pragma once
 
-// A private copy of a regular file, made in memory that only this object
-// holds and mapped read-only for its lifetime. The engine reads code pages
-// from the mapping; whoever can write the original can neither change what
-// is being checked nor, by cutting the original short, make a read fault.
+// A regular file mapped read-only for the object's lifetime. A file that
+// someone other than root could write is first copied into sealed memory that
+// only this object holds, so that whoever can write the original can neither
+// change what is being checked nor, by cutting it short, make a read fault;
+// a file only root can change is mapped where it lies, read once, page by
+// page, never copied.
 
 #include <cstdint>
 #include <memory>
