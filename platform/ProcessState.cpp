@@ -47,7 +47,6 @@ void resetSignals() {
 bool establishSafeProcessState() {
   if (!standardDescriptorsOpen()) return false;
   umask(022);
-  if (chdir("/") != 0) return false;
   resetSignals();
   return true;
 }

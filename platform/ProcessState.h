@@ -4,12 +4,13 @@ namespace platform {
 
 // Makes the process's inherited state harmless before anything else runs:
 // whoever starts a set-user-ID program chooses its descriptors, umask,
-// working directory, signal handling and timers.
+// signal handling and timers. (The working directory stays: the tool's own
+// paths are absolute, and a relative bundle path means what its caller
+// meant by it.)
 // - descriptors 0, 1 and 2 are open (on /dev/null when they were closed), so
 //   that no file opened later takes their place and receives output;
 // - the umask is 022, so that directories made on demand are never group-
 //   or world-writable unless a mode is asked for;
-// - the working directory is the root;
 // - every signal has its default action and none is blocked, except that a
 //   write past the file-size limit fails with EFBIG instead of killing the
 //   process halfway; interval timers are cancelled.

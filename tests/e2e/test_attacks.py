@@ -388,16 +388,17 @@ class ProcessStateTests(AttackTestCase):
             self.assertUnchanged(before)
             self.assertEqual(self.launchctl_calls(), [])
 
-    def test_the_callers_working_directory_is_not_where_paths_start(self):
-        # A relative bundle path is taken from the root; a look-alike bundle
-        # and folders beside the caller are never used.
-        self.plant_bundle(f"{WORK}/bundle/Brenlow.app")
-        self.plant_bundle(f"{WORK}/cwd/tmp/attack/bundle/Brenlow.app", "ServerUnsigned")
+    def test_the_callers_working_directory_only_anchors_a_relative_bundle_path(self):
+        # A relative bundle path means what its caller meant by it; the
+        # tool's own paths are absolute, so look-alike folders beside the
+        # caller are never used.
+        self.plant_bundle(f"{WORK}/cwd/bundle/Brenlow.app")
         self.make_dir(f"{WORK}/cwd/Library/LaunchDaemons", 0o777, NOBODY)
+        self.make_dir(f"{WORK}/cwd/Library/Application Support", 0o777, NOBODY)
         self.give(WORK)
         before = self.under(f"{WORK}/cwd")
         cwd = f"{WORK}/cwd"
-        self.assertResult(self.attack("bootstrap", "tmp/attack/bundle/Brenlow.app", cwd=cwd), OK, 0)
+        self.assertResult(self.attack("bootstrap", "bundle/Brenlow.app", cwd=cwd), OK, 0)
         self.assertResult(self.attack("start", cwd=cwd), OK, 0)
         self.assertInstalled()
         self.assertEqual(self.read_plist(JOB_FILE), JOB)

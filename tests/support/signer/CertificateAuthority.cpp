@@ -147,33 +147,33 @@ void addRoleExtensions(X509* certificate, X509V3_CTX* context, Role role) {
   }
 }
 
-void setSerialAndValidity(X509* certificate, const CertificateSpec& spec) {
+void setSerialAndValidity(X509* certificate, const CertificateSpec& profile) {
   BIGNUMPtr serial(must(BN_new(), "allocating a serial number"));
   mustSucceed(BN_rand(serial.get(), 63, BN_RAND_TOP_ONE, BN_RAND_BOTTOM_ANY), "drawing a serial number");
   must(BN_to_ASN1_INTEGER(serial.get(), X509_get_serialNumber(certificate)), "setting the serial number");
-  mustSucceed(ASN1_TIME_set_string_X509(X509_getm_notBefore(certificate), spec.notBefore), "setting notBefore");
-  mustSucceed(ASN1_TIME_set_string_X509(X509_getm_notAfter(certificate), spec.notAfter), "setting notAfter");
+  mustSucceed(ASN1_TIME_set_string_X509(X509_getm_notBefore(certificate), profile.notBefore), "setting notBefore");
+  mustSucceed(ASN1_TIME_set_string_X509(X509_getm_notAfter(certificate), profile.notAfter), "setting notAfter");
 }
 
-Issued issue(const CertificateSpec& spec, const Issued* issuer) {
+Issued issue(const CertificateSpec& profile, const Issued* issuer) {
   EVPKeyPtr key(must(EVP_RSA_gen(2048), "generating a key"));
   X509Ptr certificate(must(X509_new(), "allocating a certificate"));
   mustSucceed(X509_set_version(certificate.get(), X509_VERSION_3), "setting the version");
-  setSerialAndValidity(certificate.get(), spec);
-  X509NamePtr subject = nameOf(spec.subject);
+  setSerialAndValidity(certificate.get(), profile);
+  X509NamePtr subject = nameOf(profile.subject);
   mustSucceed(X509_set_subject_name(certificate.get(), subject.get()), "setting the subject");
   X509* issuerCertificate = issuer ? issuer->certificate.get() : certificate.get();
   mustSucceed(X509_set_issuer_name(certificate.get(), X509_get_subject_name(issuerCertificate)), "setting the issuer");
   mustSucceed(X509_set_pubkey(certificate.get(), key.get()), "setting the public key");
   X509V3_CTX context;
   X509V3_set_ctx(&context, issuerCertificate, certificate.get(), nullptr, nullptr, 0);
-  addRoleExtensions(certificate.get(), &context, spec.role);
+  addRoleExtensions(certificate.get(), &context, profile.role);
   addExtension(certificate.get(), &context, NID_subject_key_identifier, "hash");
   addExtension(certificate.get(), &context, NID_authority_key_identifier, "keyid:always");
-  for (const Marker& marker : spec.markers)
+  for (const Marker& marker : profile.markers)
     mustSucceed(X509_add_ext(certificate.get(), markerExtension(marker.oid, marker.critical).get(), -1), "adding a marker");
   EVP_PKEY* signingKey = issuer ? issuer->key.get() : key.get();
-  mustSucceed(X509_sign(certificate.get(), signingKey, EVP_sha256()), std::string("signing ") + spec.name);
+  mustSucceed(X509_sign(certificate.get(), signingKey, EVP_sha256()), std::string("signing ") + profile.name);
   return {std::move(certificate), std::move(key)};
 }
 
@@ -204,12 +204,12 @@ void writeFingerprint(const std::string& directory, X509* root) {
 
 void makeCertificateAuthority(const std::string& directory) {
   std::map<std::string, Issued> issued;
-  for (const CertificateSpec& spec : authoritySpecs()) {
-    const Issued* issuer = spec.issuer ? &issued.at(spec.issuer) : nullptr;
-    Issued result = issue(spec, issuer);
-    writeCertificate(directory + "/" + spec.name + ".pem", result.certificate.get());
-    writePrivateKey(directory + "/" + spec.name + ".key", result.key.get());
-    issued.emplace(spec.name, std::move(result));
+  for (const CertificateSpec& profile : authoritySpecs()) {
+    const Issued* issuer = profile.issuer ? &issued.at(profile.issuer) : nullptr;
+    Issued result = issue(profile, issuer);
+    writeCertificate(directory + "/" + profile.name + ".pem", result.certificate.get());
+    writePrivateKey(directory + "/" + profile.name + ".key", result.key.get());
+    issued.emplace(profile.name, std::move(result));
   }
   writeFingerprint(directory, issued.at("root").certificate.get());
 }

@@ -65,9 +65,9 @@ void addPolicies(X509* certificate, const std::vector<std::string>& oids) {
           "policies extension");
 }
 
-void setSubject(X509* certificate, const CertificateSpec& spec) {
+void setSubject(X509* certificate, const CertificateSpec& profile) {
   X509_NAME* name = X509_get_subject_name(certificate);
-  for (const auto& [attribute, value] : spec.subject) {
+  for (const auto& [attribute, value] : profile.subject) {
     require(X509_NAME_add_entry_by_txt(name, attribute.c_str(), MBSTRING_UTF8,
                                        reinterpret_cast<const unsigned char*>(value.c_str()), -1, -1,
                                        0) == 1,
@@ -75,10 +75,10 @@ void setSubject(X509* certificate, const CertificateSpec& spec) {
   }
 }
 
-void addExtensions(X509* certificate, X509* issuer, const CertificateSpec& spec) {
-  if (spec.isAuthority) addConfiguredExtension(certificate, issuer, NID_basic_constraints, "critical,CA:TRUE");
-  for (const std::string& oid : spec.extensions) addMarkerExtension(certificate, oid);
-  if (!spec.policies.empty()) addPolicies(certificate, spec.policies);
+void addExtensions(X509* certificate, X509* issuer, const CertificateSpec& profile) {
+  if (profile.isAuthority) addConfiguredExtension(certificate, issuer, NID_basic_constraints, "critical,CA:TRUE");
+  for (const std::string& oid : profile.extensions) addMarkerExtension(certificate, oid);
+  if (!profile.policies.empty()) addPolicies(certificate, profile.policies);
 }
 
 Bytes encode(X509* certificate) {
@@ -92,11 +92,11 @@ Bytes encode(X509* certificate) {
 
 }  // namespace
 
-TestCertificate TestCertificate::root(const CertificateSpec& spec) { return make(spec, nullptr); }
+TestCertificate TestCertificate::root(const CertificateSpec& profile) { return make(profile, nullptr); }
 
-TestCertificate TestCertificate::issue(const CertificateSpec& spec) const { return make(spec, this); }
+TestCertificate TestCertificate::issue(const CertificateSpec& profile) const { return make(profile, this); }
 
-TestCertificate TestCertificate::make(const CertificateSpec& spec, const TestCertificate* issuer) {
+TestCertificate TestCertificate::make(const CertificateSpec& profile, const TestCertificate* issuer) {
   TestCertificate made;
   made._key.reset(EVP_EC_gen("P-256"), KeyFree{});
   made._certificate.reset(X509_new(), CertificateFree{});
@@ -110,9 +110,9 @@ TestCertificate TestCertificate::make(const CertificateSpec& spec, const TestCer
               X509_gmtime_adj(X509_getm_notAfter(certificate), 86400) != nullptr &&
               X509_set_pubkey(certificate, made._key.get()) == 1,
           "certificate fields");
-  setSubject(certificate, spec);
+  setSubject(certificate, profile);
   require(X509_set_issuer_name(certificate, X509_get_subject_name(issuerCertificate)) == 1, "issuer");
-  addExtensions(certificate, issuerCertificate, spec);
+  addExtensions(certificate, issuerCertificate, profile);
   require(X509_sign(certificate, signingKey, EVP_sha256()) > 0, "signature");
   made._der = encode(certificate);
   return made;

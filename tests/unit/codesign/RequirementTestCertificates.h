@@ -27,8 +27,8 @@ struct CertificateSpec {
 // (tests only).
 class TestCertificate {
  public:
-  static TestCertificate root(const CertificateSpec& spec);
-  TestCertificate issue(const CertificateSpec& spec) const;
+  static TestCertificate root(const CertificateSpec& profile);
+  TestCertificate issue(const CertificateSpec& profile) const;
 
   const Bytes& der() const { return _der; }
 
@@ -40,7 +40,7 @@ class TestCertificate {
     void operator()(X509* certificate) const noexcept { X509_free(certificate); }
   };
 
-  static TestCertificate make(const CertificateSpec& spec, const TestCertificate* issuer);
+  static TestCertificate make(const CertificateSpec& profile, const TestCertificate* issuer);
 
   std::shared_ptr<EVP_PKEY> _key;
   std::shared_ptr<X509> _certificate;

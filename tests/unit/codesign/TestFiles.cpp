@@ -76,11 +76,11 @@ std::string safeName(std::string text) {
 
 // Runs `npm pack` in the cache directory; the tarball's path, or nothing.
 std::optional<fs::path> packTarball(const Published& binary, const fs::path& cache, std::string* why) {
-  const fs::path listing = cache / (safeName(binary.spec) + ".pack");
-  const std::string command = "cd '" + cache.string() + "' && timeout 300 npm pack --silent '" + binary.spec +
+  const fs::path listing = cache / (safeName(binary.profile) + ".pack");
+  const std::string command = "cd '" + cache.string() + "' && timeout 300 npm pack --silent '" + binary.profile +
                               "' > '" + listing.string() + "' 2>/dev/null";
   if (std::system("command -v npm > /dev/null 2>&1") != 0) return *why = "npm is not installed", std::nullopt;
-  if (std::system(command.c_str()) != 0) return *why = "npm pack " + std::string(binary.spec) + " failed (offline?)", std::nullopt;
+  if (std::system(command.c_str()) != 0) return *why = "npm pack " + std::string(binary.profile) + " failed (offline?)", std::nullopt;
   std::ifstream in(listing);
   std::string name, line;
   while (std::getline(in, line))
@@ -93,16 +93,16 @@ std::optional<fs::path> packTarball(const Published& binary, const fs::path& cac
 
 std::optional<fs::path> fetchPublished(const Published& binary, std::string* why) {
   const fs::path cache = CODESIGN_DOWNLOAD_DIR;
-  const fs::path target = cache / safeName(std::string(binary.spec) + "-" + fs::path(binary.member).filename().string());
+  const fs::path target = cache / safeName(std::string(binary.profile) + "-" + fs::path(binary.member).filename().string());
   if (fs::exists(target) && sha256Hex(readFile(target)) == binary.fileSha256) return target;
   fs::create_directories(cache);
   const auto tarball = packTarball(binary, cache, why);
   if (!tarball) return std::nullopt;
   if (sha256Hex(readFile(*tarball)) != binary.tarballSha256)
-    return *why = "tarball digest differs for " + std::string(binary.spec), std::nullopt;
+    return *why = "tarball digest differs for " + std::string(binary.profile), std::nullopt;
   const std::string extract = "tar -xzOf '" + tarball->string() + "' '" + binary.member + "' > '" + target.string() + "'";
   if (std::system(extract.c_str()) != 0 || sha256Hex(readFile(target)) != binary.fileSha256)
-    return *why = "extracted file digest differs for " + std::string(binary.spec), std::nullopt;
+    return *why = "extracted file digest differs for " + std::string(binary.profile), std::nullopt;
   return target;
 }
 

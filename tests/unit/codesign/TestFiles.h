@@ -41,7 +41,7 @@ std::string toolRequirement(const std::string& identifier, const std::string& te
 
 // A binary published by others on the npm registry.
 struct Published {
-  const char* spec;        // name@version
+  const char* profile;        // name@version
   const char* member;      // path inside the tarball
   const char* tarballSha256;
   const char* fileSha256;

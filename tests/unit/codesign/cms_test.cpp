@@ -62,26 +62,26 @@ void addMarker(X509* cert, const std::string& oid, bool critical) {
   X509_EXTENSION_free(ext), ASN1_OCTET_STRING_free(value), ASN1_OBJECT_free(object);
 }
 
-Cert makeCert(const CertSpec& spec, EVP_PKEY* key, X509* issuer, EVP_PKEY* issuerKey) {
+Cert makeCert(const CertSpec& profile, EVP_PKEY* key, X509* issuer, EVP_PKEY* issuerKey) {
   Cert cert(X509_new());
   X509_set_version(cert.get(), 2);
   static long serial = 1;
   ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), ++serial);
   X509_NAME* name = X509_get_subject_name(cert.get());
-  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>(spec.cn.c_str()), -1, -1, 0);
-  if (!spec.ou.empty())
-    X509_NAME_add_entry_by_txt(name, "OU", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>(spec.ou.c_str()), -1, -1, 0);
+  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>(profile.cn.c_str()), -1, -1, 0);
+  if (!profile.ou.empty())
+    X509_NAME_add_entry_by_txt(name, "OU", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>(profile.ou.c_str()), -1, -1, 0);
   X509_set_issuer_name(cert.get(), issuer ? X509_get_subject_name(issuer) : name);
-  X509_gmtime_adj(X509_getm_notBefore(cert.get()), spec.notBefore);
-  X509_gmtime_adj(X509_getm_notAfter(cert.get()), spec.notAfter);
+  X509_gmtime_adj(X509_getm_notBefore(cert.get()), profile.notBefore);
+  X509_gmtime_adj(X509_getm_notAfter(cert.get()), profile.notAfter);
   X509_set_pubkey(cert.get(), key);
   X509* signer = issuer ? issuer : cert.get();
-  addExtension(cert.get(), signer, NID_basic_constraints, spec.ca ? "critical,CA:TRUE" : "critical,CA:FALSE");
-  addExtension(cert.get(), signer, NID_key_usage, spec.ca ? "critical,keyCertSign,cRLSign" : spec.keyUsage);
+  addExtension(cert.get(), signer, NID_basic_constraints, profile.ca ? "critical,CA:TRUE" : "critical,CA:FALSE");
+  addExtension(cert.get(), signer, NID_key_usage, profile.ca ? "critical,keyCertSign,cRLSign" : profile.keyUsage);
   addExtension(cert.get(), signer, NID_subject_key_identifier, "hash");
-  if (!spec.ca && !spec.extendedKeyUsage.empty())
-    addExtension(cert.get(), signer, NID_ext_key_usage, spec.extendedKeyUsage);
-  for (const auto& [oid, critical] : spec.markers) addMarker(cert.get(), oid, critical);
+  if (!profile.ca && !profile.extendedKeyUsage.empty())
+    addExtension(cert.get(), signer, NID_ext_key_usage, profile.extendedKeyUsage);
+  for (const auto& [oid, critical] : profile.markers) addMarker(cert.get(), oid, critical);
   X509_sign(cert.get(), issuer ? issuerKey : key, EVP_sha256());
   return cert;
 }
@@ -89,9 +89,9 @@ Cert makeCert(const CertSpec& spec, EVP_PKEY* key, X509* issuer, EVP_PKEY* issue
 Key newKey() { return Key(EVP_EC_gen("P-256")); }
 
 CertSpec caCertificate(const std::string& cn, std::vector<std::pair<std::string, bool>> markers) {
-  CertSpec spec;
-  spec.cn = cn, spec.ca = true, spec.extendedKeyUsage = "", spec.markers = std::move(markers);
-  return spec;
+  CertSpec profile;
+  profile.cn = cn, profile.ca = true, profile.extendedKeyUsage = "", profile.markers = std::move(markers);
+  return profile;
 }
 
 // Root, Developer ID-like intermediate and leaf, with what to sign.
