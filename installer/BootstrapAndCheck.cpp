@@ -69,7 +69,7 @@ void MVDaemonInstaller::bootstrapWithAppPath(const std::string& appPath) {
   const platform::Bundle bundle = openBundle(appPath);
   const std::string supportDirectory = suite._baseSupportDirectory(std::nullopt, std::nullopt, false);
   requireTrustedDirectory(supportDirectory);
-  suite.baseSupportDirectory(std::nullopt, std::nullopt);
+  suite.baseSupportDirectory(std::nullopt, std::nullopt);  // made now: the private copies are staged there
 
   const StagedExecutable helper(bundle.pathForAuxiliaryExecutable(kHelperExecutableName), supportDirectory);
   const std::string& helperCopy = helper.verifiedCopy(suite.helperBundleId());
