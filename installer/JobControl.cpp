@@ -56,7 +56,9 @@ void MVDaemonInstaller::stop() {
 void MVDaemonInstaller::remove() {
   const MVBrenlowSuite& suite = MVBrenlowSuite::instance();
   stop();
-  requireTrustedDirectory(suite._baseSupportDirectory(std::nullopt, std::nullopt, false));
+  const std::string supportDirectory = suite._baseSupportDirectory(std::nullopt, std::nullopt, false);
+  requireTrustedDirectory(supportDirectory);
+  removeAbandonedStagingFiles(supportDirectory);
   installRemoveItem(suite.serverInstalledPath());
   installRemoveItem(suite.helperInstalledPath());
 }

@@ -14,8 +14,18 @@ namespace platform {
 // - every signal has its default action and none is blocked, except that a
 //   write past the file-size limit fails with EFBIG instead of killing the
 //   process halfway; interval timers are cancelled.
+// - the environment is empty: nothing the tool or its libraries read may
+//   come from the caller (the executable also empties it before any library
+//   starts, see EnvironmentReset.cpp).
 // False when the descriptors cannot be made safe: the caller must then stop
 // without writing anything.
 bool establishSafeProcessState();
+
+// Once the process is fully root, the caller can still reach it through
+// the terminal (interrupt, quit, suspend, background reads and writes,
+// hang-up) and through a pipe whose reader it closed. All of these are
+// ignored from then on, so a root run always goes on to its result; a write
+// to a closed pipe fails with EPIPE instead.
+void ignoreCallerSignals();
 
 }  // namespace platform

@@ -38,6 +38,16 @@ OSStatus SecStaticCodeCreateWithPath(const FileURL& path, SecCSFlags flags, Stat
   return *staticCode ? errSecSuccess : errSecAllocate;
 }
 
+OSStatus staticCodeCreateWithDescriptor(int fd, SecCSFlags flags, StaticCodeRef* staticCode) {
+  if (staticCode == nullptr) return errSecCSObjectRequired;
+  staticCode->reset();
+  if ((flags & ~kCreateFlags) != 0) return errSecCSInvalidFlags;
+  std::unique_ptr<LoadedFile> file;
+  if (const OSStatus status = LoadedFile::openDescriptor(fd, &file)) return status;
+  staticCode->reset(new (std::nothrow) StaticCode(std::move(file)));
+  return *staticCode ? errSecSuccess : errSecAllocate;
+}
+
 OSStatus SecRequirementCreateWithString(std::string_view text, SecCSFlags flags, RequirementRef* requirement) {
   if (requirement == nullptr) return errSecCSObjectRequired;
   requirement->reset();
