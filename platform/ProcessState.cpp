@@ -57,7 +57,7 @@ void ignoreCallerSignals() {
   struct sigaction ignore {};
   ignore.sa_handler = SIG_IGN;
   sigemptyset(&ignore.sa_mask);
-  for (int signal : {SIGINT, SIGQUIT, SIGTSTP, SIGTTIN, SIGTTOU, SIGHUP, SIGPIPE}) sigaction(signal, &ignore, nullptr);
+  for (int signal : kCallerSignals) sigaction(signal, &ignore, nullptr);
 }
 
 }  // namespace platform

@@ -1,6 +1,15 @@
 #pragma once
 
+#include <signal.h>
+
+#include <array>
+
 namespace platform {
+
+// The signals a caller can still send a run of another user's: those of
+// the terminal (interrupt, quit, suspend, background reads and writes,
+// hang-up) and that of a pipe whose reader it closed.
+inline constexpr std::array<int, 7> kCallerSignals{SIGINT, SIGQUIT, SIGTSTP, SIGTTIN, SIGTTOU, SIGHUP, SIGPIPE};
 
 // Makes the process's inherited state harmless before anything else runs:
 // whoever starts a set-user-ID program chooses its descriptors, umask,
@@ -21,11 +30,9 @@ namespace platform {
 // without writing anything.
 bool establishSafeProcessState();
 
-// Once the process is fully root, the caller can still reach it through
-// the terminal (interrupt, quit, suspend, background reads and writes,
-// hang-up) and through a pipe whose reader it closed. All of these are
-// ignored from then on, so a root run always goes on to its result; a write
-// to a closed pipe fails with EPIPE instead.
+// Once the process is fully root, the caller signals above are ignored
+// from then on, so a root run always goes on to its result; a write to a
+// closed pipe fails with EPIPE instead.
 void ignoreCallerSignals();
 
 }  // namespace platform
