@@ -25,7 +25,8 @@ OSStatus copyInfoPlist(const StaticCode* staticCode, std::string* plist) {
 
 std::optional<std::string> bundleVersionOf(const std::string& plist) {
   requirement::Value dictionary;
-  const Bytes data(plist.begin(), plist.end());
+  // A list compiled in as a C string ends with its NUL.
+  const Bytes data(plist.begin(), plist.begin() + static_cast<std::ptrdiff_t>(plist.find_last_not_of('\0') + 1));
   if (requirement::readPropertyListDictionary(data, &dictionary) != errSecSuccess) return std::nullopt;
   const requirement::Value* version = dictionary.find("CFBundleVersion");
   if (version == nullptr || version->type != requirement::Value::Type::String) return std::nullopt;
