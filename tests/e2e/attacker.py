@@ -327,32 +327,54 @@ def how_it_ended(status):
     return f"exit {os.WEXITSTATUS(status)}"
 
 
+def foreground_job(slave, command, report):
+    """In a new session on the terminal, like a login shell: runs the
+    command as the terminal's foreground job, in a process group of its own
+    that the session leader keeps from being orphaned (the terminal's stop
+    keys are not discarded), and reports how the job ended."""
+    os.setsid()
+    fcntl.ioctl(slave, termios.TIOCSCTTY, 0)
+    job = os.fork()
+    if job == 0:
+        os.setpgid(0, 0)
+        for fd in (0, 1, 2):
+            os.dup2(slave, fd)
+        os.execv(command[0], command)
+    os.setpgid(job, job)
+    signal.signal(signal.SIGTTOU, signal.SIG_IGN)
+    os.tcsetpgrp(slave, job)
+    os.write(report, f"{job}\n".encode())
+    _, status = os.waitpid(job, os.WUNTRACED)
+    os.write(report, how_it_ended(status).encode())
+    os._exit(0)
+
+
 def terminal(settings):
     """SETTINGS: command, calls (the stand-in's record), hold (its pipe).
     The keys are typed only once launchctl has been called, so after the
     privilege step; each is typed once its echo proves the terminal took the
     last one, and so signalled the job."""
     master, slave = pty.openpty()
-    pid = os.fork()
-    if pid == 0:
+    report, report_writer = os.pipe()
+    leader = os.fork()
+    if leader == 0:
         os.close(master)
-        os.setsid()
-        fcntl.ioctl(slave, termios.TIOCSCTTY, 0)
-        for fd in (0, 1, 2):
-            os.dup2(slave, fd)
-        os.execv(settings["command"][0], settings["command"])
+        os.close(report)
+        foreground_job(slave, settings["command"], report_writer)
     os.close(slave)
-    reached = wait_for(lambda: os.path.exists(settings["calls"]))
-    typed = []
-    for key, echo in ((b"\x03", b"^C"), (b"\x1c", b"^\\"), (b"\x1a", b"^Z")):
-        os.write(master, key)
-        typed.append(echo in read_until(master, echo))
-    os.close(os.open(settings["hold"], os.O_WRONLY))
-    ended = []
-    wait_for(lambda: ended.append(os.waitpid(pid, os.WNOHANG | os.WUNTRACED)) or ended[-1][0] != 0)
-    status = ended[-1][1] if ended and ended[-1][0] else None
-    output = read_until(master, seconds=2).decode("utf-8", "replace")
-    return {"reached": reached, "typed": typed, "ended": how_it_ended(status), "output": output, "pid": pid}
+    os.close(report_writer)
+    with os.fdopen(report, "rb") as reports:
+        job = int(reports.readline())
+        reached = wait_for(lambda: os.path.exists(settings["calls"]))
+        typed = []
+        for key, echo in ((b"\x03", b"^C"), (b"\x1c", b"^\\"), (b"\x1a", b"^Z")):
+            os.write(master, key)
+            typed.append(echo in read_until(master, echo))
+        os.close(os.open(settings["hold"], os.O_WRONLY))
+        output = read_until(master, b"\n", 10).decode("utf-8", "replace")
+        ended = select.select([reports], [], [], 30)[0] and reports.read().decode()
+    os.waitpid(leader, 0)
+    return {"reached": reached, "typed": typed, "ended": ended or "still running", "output": output, "pid": job}
 
 
 def held(settings):

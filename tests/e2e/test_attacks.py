@@ -110,6 +110,9 @@ class AttackTestCase(SandboxTestCase):
         (launch options of attacker.py: umask="000", close=[1, 2], ...)."""
         options = []
         for name, value in state.items():
+            if value is True:
+                options.append(f"--{name}")
+                continue
             for item in value if isinstance(value, list) else [value]:
                 options += [f"--{name}", str(item)]
         return self.run_in_sandbox("/usr/bin/python3", ATTACKER, "launch", *options, "--",
@@ -573,7 +576,8 @@ class InterruptedRunTests(AttackTestCase):
                                    start_new_session=True)
             time.sleep(length * (kill + 0.5) / self.KILLS)  # the moment of the kill, not a synchronisation
             alive = run.poll() is None
-            os.killpg(run.pid, signal.SIGKILL)
+            if alive:
+                os.killpg(run.pid, signal.SIGKILL)
             run.wait(timeout=ATTACK_TIMEOUT)
             yield alive
 
@@ -610,7 +614,7 @@ class InterruptedRunTests(AttackTestCase):
         bundle = self.plant_bundle()
         os.truncate(self.host(f"{bundle}/Contents/MacOS/helper"), 1 << 30)
         for _ in range(3):
-            self.assertResult(self.attack("bootstrap", bundle, **{"broken-stderr": []}), NOT_VERIFIED, 1)
+            self.assertResult(self.attack("bootstrap", bundle, **{"broken-stderr": True}), NOT_VERIFIED, 1)
             self.assertNothingInstalled()
         owned_by_root = [path for path, item in self.under("/Library").items()
                          if item[1] == 0 and stat.S_ISREG(item[0])]
