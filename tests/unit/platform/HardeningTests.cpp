@@ -11,9 +11,11 @@
 #include <functional>
 
 #include "common/TestSupport.h"
+#include "platform/CallerIdentity.h"
 #include "platform/FileManager.h"
 #include "platform/ProcessState.h"
 #include "platform/StagedFile.h"
+#include "platform/SystemCall.h"
 #include "platform/TrustedDirectory.h"
 
 namespace {
@@ -124,6 +126,26 @@ TEST(StagedFile, KeepsHolesAndTellsWhichSideFailed) {
   EXPECT_EQ(failure, platform::StagedFile::Failure::kSource);
   close(folder);
   close(sparse);
+}
+
+TEST(CallerFileAccess, OpensWithTheCallersRightsAndRootsAfterwards) {
+  if (!testing_support::runningAsRoot()) GTEST_SKIP() << "taking another user's file access needs root";
+  RootOnlyDirectory root;
+  writeFile(root / "secret", "root's", 0600);
+  {
+    const platform::ScopedCallerFileAccess asCaller({kNobody, kNobody});
+    EXPECT_FALSE(platform::openRegularFileForReading(root / "secret").valid());
+    EXPECT_EQ(errno, EACCES);
+  }
+  EXPECT_TRUE(platform::openRegularFileForReading(root / "secret").valid());
+}
+
+TEST(RegularFiles, TheKernelsOwnFilesAreNotRegular) {
+  for (const char* path : {"/proc/self/status", "/sys/kernel/mm/transparent_hugepage/enabled"}) {
+    if (access(path, R_OK) != 0) continue;
+    EXPECT_FALSE(platform::openRegularFileForReading(path).valid()) << path;
+    EXPECT_EQ(errno, EINVAL) << path;
+  }
 }
 
 // Runs `prepare`, then the reset, then `check`, in a child; true when the
