@@ -48,6 +48,8 @@ class CommandLineTests(SandboxTestCase):
         cases = {
             ("foo",): not_recognized("foo"),
             ("FoO", "start"): not_recognized("foo"),
+            # Letters beyond ASCII are lower-cased too.
+            ("STÁRT",): not_recognized("stárt"),
             # Only "-xml" itself is the switch; in other letters it is a word.
             ("-XML", "restart"): not_recognized("-xml"),
             # The reason is printed, never used as a format.
@@ -70,7 +72,8 @@ class CommandLineTests(SandboxTestCase):
 
     def test_bootstrap_and_check_without_a_path_fail_on_the_missing_argument(self):
         before = self.snapshot()
-        for word in ("bootstrap", "check", "CHECK"):
+        # "CHEC" and the Kelvin sign is "check".
+        for word in ("bootstrap", "check", "CHECK", "CHEC\u212a"):
             with self.subTest(word=word):
                 result = self.run_tool(word)
                 self.assertResult(result, "ERROR: index 0 beyond bounds for empty array\n", 1)
