@@ -64,7 +64,12 @@ class CommandLineTests(SandboxTestCase):
 
     def test_failures_in_xml_hold_exactly_error_and_success(self):
         for args, reason in ((["-xml", "foo"], not_recognized("foo")),
-                             (["%@%d", "-xml"], not_recognized("%@%d"))):
+                             (["%@%d", "-xml"], not_recognized("%@%d")),
+                             # Characters XML cannot hold read back as U+FFFD;
+                             # a byte that is not UTF-8 already did.
+                             (["-xml", "a\x01\x1b[1m\x7f"], not_recognized("a\ufffd\ufffd[1m\x7f")),
+                             (["-xml", "\ufffe\uffff\t\r\n"], not_recognized("\ufffd\ufffd\t\r\n")),
+                             (["-xml", "\udcff"], not_recognized("\ufffd"))):
             with self.subTest(args=args):
                 result = self.run_tool(*args)
                 self.assertXMLResult(result, {"error": reason, "success": False}, 1)

@@ -87,8 +87,9 @@ TEST(PropertyList, ReadsBackWithAnIndependentParser) {
   job.set("Markup", PlistValue::string("<key>&amp;</key> caf\xc3\xa9"));
   job.set("Empty", PlistValue::dictionary());
   job.set("", PlistValue::string(""));
+  job.set("Controls", PlistValue::string("a\x01\x1F\t\r\n\x7F\uFFFE\uFFFF\xFF"));
   EXPECT_EQ(readBack(xmlPropertyListData(job)),
-            "{\"\": \"\", \"Empty\": {}, \"Label\": \"com.example.server\", "
+            "{\"\": \"\", \"Controls\": \"a\\ufffd\\ufffd\\t\\r\\n\\u007f\\ufffd\\ufffd\\ufffd\", \"Empty\": {}, \"Label\": \"com.example.server\", "
             "\"Markup\": \"<key>&amp;</key> caf\\u00e9\", \"ProgramArguments\": [\"/x/y z\", \"-v\"], "
             "\"RunAtLoad\": true, \"Umask\": -9223372036854775808}\n");
 }
