@@ -143,9 +143,9 @@ std::optional<FileAttributes> FileManager::attributesOfItemAtPath(const std::str
   FileAttributes attributes;
   attributes.type = fileType(status->st_mode);
   attributes.ownerAccountID = static_cast<std::int32_t>(status->st_uid);
-  attributes.ownerAccountName = userName(status->st_uid).value_or(std::to_string(status->st_uid));
+  attributes.ownerAccountName = userName(status->st_uid);
   attributes.groupOwnerAccountID = static_cast<std::int32_t>(status->st_gid);
-  attributes.groupOwnerAccountName = groupName(status->st_gid).value_or(std::to_string(status->st_gid));
+  attributes.groupOwnerAccountName = groupName(status->st_gid);
   attributes.posixPermissions = status->st_mode & kPermissionBits;
   return attributes;
 }
