@@ -57,10 +57,16 @@ void MVDaemonInstaller::remove() {
   const MVBrenlowSuite& suite = MVBrenlowSuite::instance();
   stop();
   const std::string supportDirectory = suite._baseSupportDirectory(std::nullopt, std::nullopt, false);
+  const std::string server = suite.serverInstalledPath();
+  const std::string helper = suite.helperInstalledPath();
+  // As in stop, the support directory is judged only when an installed
+  // executable is there to delete; with neither there, nothing in it is
+  // deleted, not even a staging copy that an earlier version left behind.
+  if (!_fm->fileExistsAtPath(server) && !_fm->fileExistsAtPath(helper)) return;
   requireTrustedDirectory(supportDirectory);
   removeAbandonedStagingFiles(supportDirectory);
-  installRemoveItem(suite.serverInstalledPath());
-  installRemoveItem(suite.helperInstalledPath());
+  installRemoveItem(server);
+  installRemoveItem(helper);
 }
 
 void MVDaemonInstaller::restart() { system("launchctl stop %@", MVBrenlowSuite::instance().serverBundleId()); }

@@ -491,6 +491,9 @@ class UntrustedDirectoryTests(AttackTestCase):
 
     def support_elsewhere(self):
         self.link(SUPPORT, VICTIM)
+        # Files by the installed names, which remove would delete there.
+        for name in ("helper", "brenlowd"):
+            self.write_file(f"{VICTIM}/{name}", b"root's own file\n")
 
     def app_support_elsewhere(self):
         self.link(APP_SUPPORT, VICTIM)

@@ -107,13 +107,16 @@ class StartTests(JobTestCase):
 class StopAndRemoveTests(JobTestCase):
 
     def test_with_nothing_installed_they_succeed_again_and_again(self):
-        # launchctl fails for a job it does not know; that is no error.
+        # launchctl fails for a job it does not know; that is no error. An
+        # open support folder is not judged while there is nothing to delete.
         self.set_launchctl_status(remove=1, unload=1)
+        self.make_dir(SUPPORT, 0o777, NOBODY)
         for word in ("stop", "stop", "remove", "remove"):
             with self.subTest(word=word):
                 self.assertResult(self.run_tool(word), "OK\n", 0)
                 self.assertEqual(self.take_launchctl_calls(), STOP_CALLS)
         self.assertFalse(self.exists(JOB_FILE))
+        self.assertEqual((self.mode(SUPPORT), self.owner(SUPPORT)), (0o777, NOBODY))
 
     def test_stop_removes_the_job_file_only(self):
         self.install_job()
