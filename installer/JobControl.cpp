@@ -27,10 +27,12 @@ platform::PlistValue serverJob(const MVBrenlowSuite& suite) {
 void MVDaemonInstaller::start() {
   const MVBrenlowSuite& suite = MVBrenlowSuite::instance();
   requireTrustedDirectory(platform::stringByDeletingLastPathComponent(kLaunchDaemonsDirectory));
+  requireRealDirectory(kLaunchDaemonsDirectory);
   installCreateDirectory(kLaunchDaemonsDirectory, 0, 0, "wheel", 0700, 0755);
   requireTrustedDirectory(suite._baseSupportDirectory(std::nullopt, std::nullopt, false));
   const std::string dataDirectory =
       platform::stringByDeletingLastPathComponent(suite.fileAttributeCacheDatabaseFilePath());
+  requireRealDirectory(dataDirectory);
   installCreateDirectory(dataDirectory, 0, 0, "wheel", 0777, 0777);
   requireTrustedDirectory(kLaunchDaemonsDirectory);
   installWritePlist(serverJob(suite), suite.serverLaunchDaemonFilePath(), 0644, 0);
@@ -49,7 +51,10 @@ void MVDaemonInstaller::stop() {
   system("launchctl unload %@", suite.serverLaunchDaemonFilePath());
   // A job file that is there is removed only from a directory that no other
   // user controls; with none there, nothing changes wherever it would be.
-  if (_fm->fileExistsAtPath(suite.serverLaunchDaemonFilePath())) requireTrustedDirectory(kLaunchDaemonsDirectory);
+  if (_fm->fileExistsAtPath(suite.serverLaunchDaemonFilePath())) {
+    requireRealDirectory(kLaunchDaemonsDirectory);
+    requireTrustedDirectory(kLaunchDaemonsDirectory);
+  }
   installRemoveItem(suite.serverLaunchDaemonFilePath());
 }
 

@@ -92,6 +92,9 @@ class MVDaemonInstaller {
   // existing directory from the root down to `directory` must belong to root
   // and be writable by no one else.
   void requireTrustedDirectory(const std::string& directory);
+  // Root creates, writes and deletes only in a real directory: a symbolic
+  // link at `directory`, whoever laid it, would carry that work elsewhere.
+  void requireRealDirectory(const std::string& directory);
 
   // Manifests.
   void cleanupInstalledFiles();
