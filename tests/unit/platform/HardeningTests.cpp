@@ -62,6 +62,8 @@ TEST(TrustedDirectory, AnyStepAnotherUserCouldChangeIsNamed) {
   fs::create_directory_symlink(root / "safe", root / "user-link");
   ASSERT_EQ(lchown((root / "user-link").c_str(), kNobody, kNobody), 0);
   fs::create_directory_symlink("/tmp", root / "to-tmp");
+  fs::create_directory_symlink(root / "safe/deeper", root / "deep-link");
+  fs::create_directory_symlink("../world", root / "safe/up");  // read from safe, not from the root
 
   const std::pair<std::string, std::optional<std::string>> table[] = {
       {root / "safe/deeper", std::nullopt},
@@ -72,6 +74,9 @@ TEST(TrustedDirectory, AnyStepAnotherUserCouldChangeIsNamed) {
       {root / "user-link/deeper", root / "user-link"},
       {root / "to-tmp/x", "/tmp"},
       {root / "safe/../world/x", root / "world"},
+      // ".." goes back from where the link led: deeper/../.. is the root.
+      {root / "deep-link/../../world/x", root / "world"},
+      {root / "safe/up/x", root / "world"},
   };
   for (const auto& [directory, untrusted] : table) {
     EXPECT_EQ(platform::firstUntrustedDirectory(directory), untrusted) << directory;
