@@ -66,6 +66,7 @@ TEST(Text, LowercaseIsTheSimpleUnicodeMapping) {
 TEST(Text, InvalidUTF8BecomesOneReplacementPerByte) {
   const std::pair<std::string, std::string> table[] = {
       {"caf\xC3\xA9 \xF0\x9F\x98\x80", "caf\xC3\xA9 \xF0\x9F\x98\x80"},
+      {"\xC2\x80\xE0\xA0\x80\xF0\x90\x80\x80", "\u0080\u0800\U00010000"},  // the least of each length
       {"\xC0\xAF", "\uFFFD\uFFFD"},              // overlong "/"
       {"\xED\xA0\x80", "\uFFFD\uFFFD\uFFFD"},    // a surrogate
       {"\xF4\x90\x80\x80", "\uFFFD\uFFFD\uFFFD\uFFFD"},  // above U+10FFFF
