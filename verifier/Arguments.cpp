@@ -30,7 +30,7 @@ class Words {
 bool takeOption(const std::string& word, Words& words, Arguments& out, std::string* problem) {
   bool missing = false;
   if (word == "--json") return out.json = true;
-  if (word == "--help" || word == "-h") return out.help = true;
+  if (word == "--help") return out.help = true;
   if (auto text = words.valueOf(word, "--requirement", &missing)) {
     if (out.requirement) return *problem = "--requirement given twice", false;
     return out.requirement = std::move(*text), true;

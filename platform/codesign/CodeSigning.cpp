@@ -1,10 +1,8 @@
 #include "platform/codesign/CodeSigning.h"
 
-#include <algorithm>
 #include <ctime>
 #include <new>
 
-#include "platform/codesign/ExtraAnchors.h"
 #include "platform/codesign/Requirement.h"
 #include "platform/codesign/StaticCode.h"
 #include "platform/codesign/Status.h"
@@ -25,15 +23,6 @@ constexpr SecCSFlags kValidityFlags = 0x1 | 0x2 | 0x4 | 0x8 | 0x10 | 0x40 | 0x80
                                       (1u << 28) | (1u << 29) | (1u << 30) | (1u << 31);
 // Revocation cannot be checked offline; asking for it is refused.
 constexpr SecCSFlags kEnforceRevocationChecks = 1u << 30;
-
-OSStatus checkStaticCode(const StaticCode* staticCode, SecCSFlags flags, const Requirement* requirement,
-                         const AnchorPredicate& isAnchor) {
-  if (staticCode == nullptr) return errSecCSObjectRequired;
-  if ((flags & ~kValidityFlags) != 0) return errSecCSInvalidFlags;
-  if ((flags & kEnforceRevocationChecks) != 0) return errSecCSUnimplemented;
-  const ValidationPolicy policy{isAnchor, std::time(nullptr)};
-  return checkValidity(staticCode->file().bytes(), flags, requirement, policy);
-}
 
 }  // namespace
 
@@ -70,13 +59,14 @@ OSStatus SecStaticCodeCheckValidity(const StaticCode* staticCode, SecCSFlags fla
   return checkStaticCode(staticCode, flags, requirement, isTrustedAnchor);
 }
 
-OSStatus staticCodeCheckValidityWithAnchors(const StaticCode* staticCode, SecCSFlags flags,
-                                            const Requirement* requirement,
-                                            std::span<const SHA256Digest> extraAnchors) {
-  const auto isAnchor = [extraAnchors](const SHA256Digest& print) {
-    return isTrustedAnchor(print) || std::find(extraAnchors.begin(), extraAnchors.end(), print) != extraAnchors.end();
-  };
-  return checkStaticCode(staticCode, flags, requirement, isAnchor);
+OSStatus checkStaticCode(const StaticCode* staticCode, SecCSFlags flags, const Requirement* requirement,
+                         const AnchorPredicate& isAnchor) {
+  if (staticCode == nullptr) return errSecCSObjectRequired;
+  if ((flags & ~kValidityFlags) != 0) return errSecCSInvalidFlags;
+  if ((flags & kEnforceRevocationChecks) != 0) return errSecCSUnimplemented;
+  const ValidationPolicy policy{isAnchor, std::time(nullptr)};
+  return checkValidity(staticCode->file().bytes(), flags, requirement, policy);
 }
+
 
 }  // namespace platform::codesign

@@ -1,10 +1,12 @@
 #include "platform/codesign/ExtraAnchors.h"
 
+#include <algorithm>
 #include <limits>
 
 #include <openssl/pem.h>
 
 #include "platform/codesign/OpenSSLTypes.h"
+#include "platform/codesign/Validation.h"
 
 namespace platform::codesign {
 namespace {
@@ -37,6 +39,15 @@ std::optional<SHA256Digest> anchorFingerprint(std::span<const std::uint8_t> file
   if (!cert || X509_digest(cert.get(), EVP_sha256(), print.data(), &length) != 1 || length != print.size())
     return std::nullopt;
   return print;
+}
+
+OSStatus staticCodeCheckValidityWithAnchors(const StaticCode* staticCode, SecCSFlags flags,
+                                            const Requirement* requirement,
+                                            std::span<const SHA256Digest> extraAnchors) {
+  const auto isAnchor = [extraAnchors](const SHA256Digest& print) {
+    return isTrustedAnchor(print) || std::find(extraAnchors.begin(), extraAnchors.end(), print) != extraAnchors.end();
+  };
+  return checkStaticCode(staticCode, flags, requirement, isAnchor);
 }
 
 }  // namespace platform::codesign

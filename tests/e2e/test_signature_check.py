@@ -29,6 +29,10 @@ def tool_requirement(identifier, team="Q7MK2RX5VN"):
             f'and certificate leaf[subject.OU] = "{team}")')
 
 
+# A certificate file is capped at 1 MiB before it is parsed, so the parser's
+# own bound (the largest int) cannot be reached from here and is not tested.
+
+
 def fixture_table():
     """(case, fixture, requirement or None, expected line) from statuses.txt."""
     with open(STATUS_TABLE, encoding="utf-8") as table:
@@ -143,6 +147,7 @@ class VerdictTests(CommandTestCase):
             ("adhoc", APPLE_ANCHOR, [self.ca("root")], REQ_FAILED),
             ("unsigned", None, [], "-67062 errSecCSUnsigned"),
             ("/nonexistent/file", None, [], "-67068 errSecCSStaticCodeNotFound"),
+            ("-", None, [], "-67068 errSecCSStaticCodeNotFound"),  # a file name, not an option
             (Config.test_ca, None, [], "-67015 errSecCSRegularFile"),
         ]
         for path, requirement, anchors, expected in cases:
@@ -172,6 +177,10 @@ class CommandLineTests(CommandTestCase):
                 out, err, status = run(*args)
                 self.assertEqual((out, status, err.count("\n")), ("", 2, 1), err)
                 self.assertIn(named, err)
+
+    def test_help_is_the_usage_line(self):
+        self.assertEqual(run("--help"), ("usage: signature-check [--json] [--requirement TEXT] "
+                                          "[--anchor CERTFILE]... FILE", "", 0))
 
     def test_json_names_any_path(self):
         strange = "dir\"quote\\back\nline\x01"
