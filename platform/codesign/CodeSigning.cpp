@@ -68,5 +68,4 @@ OSStatus checkStaticCode(const StaticCode* staticCode, SecCSFlags flags, const R
   return checkValidity(staticCode->file().bytes(), flags, requirement, policy);
 }
 
-
 }  // namespace platform::codesign
