@@ -135,7 +135,8 @@ class VerdictTests(CommandTestCase):
         helper = tool_requirement("com.quennard.brenlow-helper")
         # (file or published key, requirement, anchors, expected line). A
         # certificate file is capped at 1 MiB before it is parsed, so the
-        # parser's own bound (the largest int) cannot be reached and is untested.
+        # parser's own bound (the largest int) cannot be reached, nor can a
+        # SHA-256 digest of another length: both stay untested.
         cases = [
             (fixture("helper-devid-arm64"), helper, [], NOT_TRUSTED),
             (fixture("helper-devid-arm64"), helper, [self.der_root()], SUCCESS),
@@ -161,6 +162,8 @@ class VerdictTests(CommandTestCase):
 class CommandLineTests(CommandTestCase):
     def test_bad_usage_is_one_line_and_status_2(self):
         unreadable = self.scratch_file("not-a-certificate.pem", b"-----BEGIN CERTIFICATE-----\nAAAA\n")
+        with open(self.ca("root"), "rb") as pem:
+            oversized = self.scratch_file("oversized.pem", pem.read() + b"\n" * (1 << 20))
         # (arguments, what the one line on standard error names)
         cases = [
             ([], "usage: signature-check"),
@@ -172,6 +175,7 @@ class CommandLineTests(CommandTestCase):
             (["--anchor", unreadable, "a"], unreadable),
             (["--anchor", "/nonexistent.pem", "a"], "/nonexistent.pem"),
             (["--anchor", "/dev/zero", "a"], "/dev/zero"),
+            (["--anchor", oversized, "a"], oversized),
         ]
         for args, named in cases:
             with self.subTest(args=args):
@@ -183,6 +187,8 @@ class CommandLineTests(CommandTestCase):
         self.assertEqual(run("--help"), ("usage: signature-check [--json] [--requirement TEXT] "
                                           "[--anchor CERTFILE]... FILE", "", 0))
 
+    # A space escaped as \u0020 would read the same to any JSON reader, so no
+    # test tells the two apart.
     def test_json_names_any_path(self):
         strange = "dir\"quote\\back\nline\x01"
         directory = os.path.join(self.scratch.encode(), strange.encode() + b"\xff")
