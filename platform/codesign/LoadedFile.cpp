@@ -18,10 +18,11 @@ namespace {
 // Once the copy is made nothing may change it, not even by mistake here.
 constexpr int kSeals = F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL;
 
-OSStatus statusForErrno(int error) {
-  if (error == ENOENT || error == ENOTDIR) return errSecCSStaticCodeNotFound;
-  if (error == EINVAL) return errSecCSRegularFile;  // see openRegularFileForReading
-  return kUnixErrorBase + error;
+OSStatus statusForErrno(int error) { return kUnixErrorBase + error; }
+
+bool isRegularFile(int fd) {
+  struct stat info {};
+  return ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
 }
 
 // Only root can change a root-owned file that its group and others may not
@@ -71,10 +72,10 @@ LoadedFile::~LoadedFile() {
   if (_address != nullptr) ::munmap(_address, static_cast<std::size_t>(_size));
 }
 
-OSStatus LoadedFile::open(const std::string& path, std::unique_ptr<LoadedFile>* out) {
+OSStatus LoadedFile::load(int fd, std::unique_ptr<LoadedFile>* out) {
   out->reset();
-  if (path.empty()) return errSecCSStaticCodeNotFound;
-  const ScopedFd file = openRegularFileForReading(path);
+  if (!isRegularFile(fd)) return errSecCSRegularFile;
+  const ScopedFd file(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
   if (!file.valid()) return statusForErrno(errno);
   ScopedFd copy;
   std::uint64_t size = 0;

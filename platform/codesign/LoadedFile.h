@@ -22,12 +22,12 @@ class LoadedFile {
   LoadedFile& operator=(const LoadedFile&) = delete;
   ~LoadedFile();
 
-  // 0 and the copy; errSecCSStaticCodeNotFound when nothing is at the path,
-  // errSecCSRegularFile when it is not a regular file (which is then never
-  // opened), 100000 + errno for other system failures, EFBIG among them for
-  // a file larger than platform::kMaximumFileRead. The copy holds the bytes
-  // the file had, up to the size it had when it was opened.
-  static OSStatus open(const std::string& path, std::unique_ptr<LoadedFile>* out);
+  // 0 and the copy of the open file; errSecCSRegularFile when the
+  // descriptor is not a regular file, 100000 + errno for other system
+  // failures, EFBIG among them for a file larger than
+  // platform::kMaximumFileRead. The copy holds the bytes the file had, up to
+  // the size it had when it was loaded; the caller keeps its descriptor.
+  static OSStatus load(int fd, std::unique_ptr<LoadedFile>* out);
 
   ByteReader bytes() const;
 

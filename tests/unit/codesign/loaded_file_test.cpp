@@ -2,6 +2,7 @@
 // The file belongs to whoever built the bundle, who may change it at any
 // moment.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <filesystem>
 
 #include "TestFiles.h"
+#include "platform/ScopedFd.h"
 #include "platform/codesign/Status.h"
 #include "platform/codesign/TrustedAnchors.h"
 
@@ -35,7 +37,33 @@ TEST(LoadedFile, OnlyARegularFileIsOpened) {
   EXPECT_EQ(create(dir.file("folder"), &code), errSecCSRegularFile);
   EXPECT_EQ(create(dir.file("missing"), &code), errSecCSStaticCodeNotFound);
   EXPECT_EQ(create("/dev/null", &code), errSecCSRegularFile);
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  const platform::ScopedFd reader(ends[0]), writer(ends[1]);
+  const platform::ScopedFd folder(open(dir.file("folder").c_str(), O_RDONLY | O_DIRECTORY));
+  EXPECT_EQ(staticCodeCreateWithDescriptor(reader.get(), 0, &code), errSecCSRegularFile);
+  EXPECT_EQ(staticCodeCreateWithDescriptor(folder.get(), 0, &code), errSecCSRegularFile);
+  EXPECT_EQ(staticCodeCreateWithDescriptor(-1, 0, &code), errSecCSRegularFile);
   EXPECT_FALSE(code);
+}
+
+// A nameless staging copy verifies through its descriptor, which stays the
+// caller's: it is still open once the code object is gone.
+TEST(LoadedFile, ANamelessCopyVerifiesThroughItsDescriptor) {
+  if (!extraTrustedAnchorSHA256()) GTEST_SKIP() << "built without the tests' certificate authority";
+  const fs::path signed_ = fs::path(CODESIGN_FIXTURE_DIR) / "helper-devid-arm64";
+  if (!fs::exists(signed_)) GTEST_SKIP() << "fixture " << signed_ << " was not built";
+  TempDir dir;
+  const platform::ScopedFd copy(open(dir.file("").c_str(), O_TMPFILE | O_RDWR, 0600));
+  ASSERT_TRUE(copy.valid());
+  const Bytes bytes = readFile(signed_);
+  ASSERT_EQ(write(copy.get(), bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  StaticCodeRef code;
+  ASSERT_EQ(staticCodeCreateWithDescriptor(copy.get(), 0, &code), 0);
+  EXPECT_EQ(SecStaticCodeCheckValidity(code.get(), kSecCSCheckAllArchitectures | kSecCSStrictValidate, nullptr), 0);
+  code.reset();
+  struct stat info {};
+  EXPECT_EQ(fstat(copy.get(), &info), 0);
 }
 
 // The check of a file someone else can write sees the bytes as they were
