@@ -52,8 +52,8 @@ OSStatus staticCodeCreateWithDescriptor(int fd, SecCSFlags flags, StaticCodeRef*
   if (staticCode == nullptr) return errSecCSObjectRequired;
   staticCode->reset();
   if ((flags & ~kCreateFlags) != 0) return errSecCSInvalidFlags;
-  std::unique_ptr<LoadedFile> file;
-  if (const OSStatus status = LoadedFile::load(fd, &file)) return status;
+  std::unique_ptr<DescriptorFile> file;
+  if (const OSStatus status = DescriptorFile::open(fd, &file)) return status;
   staticCode->reset(new (std::nothrow) StaticCode(std::move(file)));
   return *staticCode ? errSecSuccess : errSecAllocate;
 }
@@ -70,7 +70,7 @@ OSStatus SecStaticCodeCheckValidity(const StaticCode* staticCode, SecCSFlags fla
   if ((flags & ~kValidityFlags) != 0) return errSecCSInvalidFlags;
   if ((flags & kEnforceRevocationChecks) != 0) return errSecCSUnimplemented;
   const ValidationPolicy policy{isTrustedAnchor, std::time(nullptr)};
-  return checkValidity(staticCode->file().bytes(), flags, requirement, policy);
+  return checkValidity(staticCode->file(), flags, requirement, policy);
 }
 
 }  // namespace platform::codesign

@@ -1,4 +1,4 @@
-// What the engine reads: only regular files, once, into memory of its own.
+// What the engine reads: only regular files, by offset, a piece at a time.
 // The file belongs to whoever built the bundle, who may change it at any
 // moment.
 
@@ -8,11 +8,14 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 
+#include "SyntheticMachO.h"
 #include "TestFiles.h"
 #include "platform/ScopedFd.h"
 #include "platform/codesign/Status.h"
 #include "platform/codesign/TrustedAnchors.h"
+#include "platform/codesign/Validation.h"
 
 namespace fs = std::filesystem;
 using namespace platform::codesign;
@@ -26,7 +29,7 @@ OSStatus create(const fs::path& path, StaticCodeRef* code) {
 
 // A named pipe would hold a blocking open for ever; a device could act on
 // being opened. Neither is opened, and the answer comes at once.
-TEST(LoadedFile, OnlyARegularFileIsOpened) {
+TEST(FileReading, OnlyARegularFileIsOpened) {
   TempDir dir;
   ASSERT_EQ(mkfifo(dir.file("pipe").c_str(), 0600), 0);
   fs::create_directory(dir.file("folder"));
@@ -49,7 +52,7 @@ TEST(LoadedFile, OnlyARegularFileIsOpened) {
 
 // A nameless staging copy verifies through its descriptor, which stays the
 // caller's: it is still open once the code object is gone.
-TEST(LoadedFile, ANamelessCopyVerifiesThroughItsDescriptor) {
+TEST(FileReading, ANamelessCopyVerifiesThroughItsDescriptor) {
   if (!extraTrustedAnchorSHA256()) GTEST_SKIP() << "built without the tests' certificate authority";
   const fs::path signed_ = fs::path(CODESIGN_FIXTURE_DIR) / "helper-devid-arm64";
   if (!fs::exists(signed_)) GTEST_SKIP() << "fixture " << signed_ << " was not built";
@@ -66,26 +69,61 @@ TEST(LoadedFile, ANamelessCopyVerifiesThroughItsDescriptor) {
   EXPECT_EQ(fstat(copy.get(), &info), 0);
 }
 
-// The check of a file someone else can write sees the bytes as they were
-// when the code object was made: cutting the file short afterwards neither
-// changes the answer nor makes a read of it fault.
-TEST(LoadedFile, LaterChangesToTheFileAreNotSeen) {
-  if (!extraTrustedAnchorSHA256()) GTEST_SKIP() << "built without the tests' certificate authority";
-  const fs::path signed_ = fs::path(CODESIGN_FIXTURE_DIR) / "helper-devid-arm64";
-  if (!fs::exists(signed_)) GTEST_SKIP() << "fixture " << signed_ << " was not built";
-  TempDir dir;
-  fs::copy_file(signed_, dir.file("helper"));
-  if (geteuid() == 0) {
-    ASSERT_EQ(chown(dir.file("helper").c_str(), 65534, 65534), 0);  // not root's alone
+// A file that ends after its first `reads` reads, as if cut short then.
+class CutShort final : public FileSource {
+ public:
+  CutShort(const Bytes& bytes, int reads) : _bytes(bytes), _reads(reads) {}
+  std::uint64_t size() const override { return _bytes.size(); }
+  std::int64_t readAt(std::uint64_t offset, std::span<std::uint8_t> out) const override {
+    return _reads-- > 0 ? MemorySource(_bytes).readAt(offset, out) : 0;
   }
-  StaticCodeRef code;
-  ASSERT_EQ(create(dir.file("helper"), &code), 0);
-  fs::resize_file(dir.file("helper"), 0);
-  RequirementRef requirement;
-  ASSERT_EQ(SecRequirementCreateWithString(toolRequirement("com.quennard.brenlow-helper"), 0, &requirement), 0);
-  EXPECT_EQ(SecStaticCodeCheckValidity(code.get(), kSecCSCheckAllArchitectures | kSecCSStrictValidate,
-                                       requirement.get()),
-            0);
+
+ private:
+  const Bytes& _bytes;
+  mutable int _reads;
+};
+
+// Nothing is mapped, so a file cut short while it is read, at whatever
+// point, makes a read come up short: a failed verification, never a fault.
+TEST(FileReading, AFileCutShortWhileReadFailsVerification) {
+  SyntheticOptions options;
+  options.codeSize = 5u << 20;  // the code takes several reads
+  const Bytes file = buildSignedMachO(options);
+  const ValidationPolicy policy{[](const SHA256Digest&) { return false; }, 0};
+  int reads = 0;
+  for (OSStatus status = -1; status != 0; ++reads) {
+    status = checkValidity(CutShort(file, reads), kSecCSCheckAllArchitectures | kSecCSStrictValidate, nullptr, policy);
+    if (status != 0) {
+      EXPECT_EQ(status, errSecCSSignatureFailed) << "cut after " << reads << " reads";
+    }
+  }
+  EXPECT_GT(reads, 5);
+}
+
+// A file cut short or changed after the code object was made is judged on
+// what is read at the check: it fails, up to the size it had when opened.
+TEST(FileReading, AFileChangedAfterOpeningFailsVerification) {
+  TempDir dir;
+  SyntheticLayout layout;
+  const Bytes original = buildSignedMachO(SyntheticOptions{}, &layout);
+  const std::function<void(const fs::path&)> changes[] = {
+      [](const fs::path& p) { fs::resize_file(p, 0); },
+      [&](const fs::path& p) { fs::resize_file(p, layout.signature + 40); },
+      [&](const fs::path& p) { fs::resize_file(p, layout.commandsEnd + 0x800); },
+      [&](const fs::path& p) {
+        Bytes changed = original;
+        changed[layout.commandsEnd + 0x1000] ^= 1;
+        writeFile(p, changed);
+      },
+  };
+  for (const auto& change : changes) {
+    writeFile(dir.file("code"), original);
+    StaticCodeRef code;
+    ASSERT_EQ(create(dir.file("code"), &code), 0);
+    change(dir.file("code"));
+    EXPECT_EQ(SecStaticCodeCheckValidity(code.get(), kSecCSCheckAllArchitectures | kSecCSStrictValidate, nullptr),
+              errSecCSSignatureFailed);
+  }
 }
 
 }  // namespace
