@@ -12,6 +12,10 @@
 //
 //   codesign_bench FOLDER...        the benchmark
 //   codesign_bench check FILE       the check of one file (what is timed)
+//   codesign_bench make FILE SHIFT  writes the test file, pages of 2^SHIFT
+//   codesign_bench compare FILE COMMAND...
+//                                   times COMMAND against openssl on FILE
+//                                   (`helper check` in the sandbox)
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -22,6 +26,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -101,9 +106,20 @@ void writeFile(const fs::path& path, const codesign_test::Bytes& bytes) {
   }
 }
 
-// One file, one owner: alternated rounds after one warm-up of each.
-void measure(const std::string& self, const fs::path& file, const char* label) {
-  const std::vector<std::string> check{self, "check", file.string()};
+// An ad-hoc signed x86_64 file of about kFileSize bytes.
+int makeFile(const char* path, int pageShift) {
+  codesign_test::SyntheticOptions options;
+  options.cputype = 0x01000007;
+  options.pageShift = static_cast<std::uint8_t>(pageShift);
+  options.identifier = "com.quennard.brenlow-server";
+  options.codeSize = kFileSize - (1u << 20);  // the signature follows
+  writeFile(path, codesign_test::buildSignedMachO(options));
+  return 0;
+}
+
+// The command against openssl on the file: alternated rounds after one
+// warm-up of each.
+void measure(const std::vector<std::string>& check, const fs::path& file, const char* label) {
   const std::vector<std::string> openssl{"/usr/bin/openssl", "dgst", "-sha256", file.string()};
   timed(check), timed(openssl);
   std::vector<double> engine, reference, engineCpu, referenceCpu;
@@ -121,25 +137,16 @@ void measure(const std::string& self, const fs::path& file, const char* label) {
 
 void benchFolder(const std::string& self, const fs::path& folder) {
   for (const std::uint8_t shift : {14, 12}) {
-    codesign_test::SyntheticOptions options;
-    options.cputype = 0x01000007;
-    options.pageShift = shift;
-    options.identifier = "com.quennard.brenlow-server";
-    options.codeSize = kFileSize - (1u << 20);  // the signature follows
     const fs::path file = folder / ("codesign-bench-" + std::to_string(1u << shift));
     // Made by a child: a spawned process would inherit this one's peak
     // memory, and the file's bytes would count in the check's.
-    if (const pid_t maker = fork(); maker == 0) {
-      writeFile(file, codesign_test::buildSignedMachO(options));
-      _exit(0);
-    } else if (maker > 0) {
-      waitpid(maker, nullptr, 0);
-    }
+    timed({self, "make", file.string(), std::to_string(shift)});
     const std::string page = std::to_string((1u << shift) / 1024) + " KiB pages";
     fs::permissions(file, fs::perms(0644));
-    measure(self, file, (folder.string() + ", " + page + ", root's").c_str());
+    const std::vector<std::string> check{self, "check", file.string()};
+    measure(check, file, (folder.string() + ", " + page + ", root's").c_str());
     if (geteuid() == 0 && chown(file.c_str(), 65534, 65534) == 0)
-      measure(self, file, (folder.string() + ", " + page + ", a user's").c_str());
+      measure(check, file, (folder.string() + ", " + page + ", a user's").c_str());
     fs::remove(file);
   }
 }
@@ -148,6 +155,11 @@ void benchFolder(const std::string& self, const fs::path& folder) {
 
 int main(int argc, char** argv) {
   if (argc == 3 && std::string(argv[1]) == "check") return checkOne(argv[2]);
+  if (argc == 4 && std::string(argv[1]) == "make") return makeFile(argv[2], std::atoi(argv[3]));
+  if (argc >= 4 && std::string(argv[1]) == "compare") {
+    measure(std::vector<std::string>(argv + 3, argv + argc), argv[2], argv[2]);
+    return 0;
+  }
   const std::string self = fs::read_symlink("/proc/self/exe").string();
   std::printf("about %llu MB, one SHA-256 CodeDirectory; median of %d alternated runs, each a process\n",
               static_cast<unsigned long long>(kFileSize / 1000000), kRounds);
