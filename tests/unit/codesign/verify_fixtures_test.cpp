@@ -62,6 +62,7 @@ INSTANTIATE_TEST_SUITE_P(
         FixtureCase{"ExpiredWithoutTimestamp", "helper-devid-expired-no-timestamp", toolRequirement(kHelper), 0},
         FixtureCase{"Intel", "helper-devid-x86_64", toolRequirement(kHelper), 0},
         FixtureCase{"SixteenKiBPages", "helper-devid-16k-arm64", toolRequirement(kHelper), 0},
+        FixtureCase{"OnePage", "helper-devid-onepage-arm64", toolRequirement(kHelper), 0},
         FixtureCase{"Timestamped", "helper-devid-timestamped-arm64", toolRequirement(kHelper), 0},
         FixtureCase{"BadTimestamp", "helper-devid-bad-timestamp-arm64", toolRequirement(kHelper),
                     errSecTimestampInvalid},
