@@ -12,7 +12,8 @@
 //
 //   codesign_bench FOLDER...        the benchmark
 //   codesign_bench check FILE       the check of one file (what is timed)
-//   codesign_bench make FILE SHIFT  writes the test file, pages of 2^SHIFT
+//   codesign_bench make FILE SHIFT [BYTES]
+//                                   writes the test file, pages of 2^SHIFT
 //   codesign_bench compare FILE COMMAND...
 //                                   times COMMAND against openssl on FILE
 //                                   (`helper check` in the sandbox)
@@ -106,13 +107,13 @@ void writeFile(const fs::path& path, const codesign_test::Bytes& bytes) {
   }
 }
 
-// An ad-hoc signed x86_64 file of about kFileSize bytes.
-int makeFile(const char* path, int pageShift) {
+// An ad-hoc signed x86_64 file of about `size` bytes.
+int makeFile(const char* path, int pageShift, std::uint64_t size) {
   codesign_test::SyntheticOptions options;
   options.cputype = 0x01000007;
   options.pageShift = static_cast<std::uint8_t>(pageShift);
   options.identifier = "com.quennard.brenlow-server";
-  options.codeSize = kFileSize - (1u << 20);  // the signature follows
+  options.codeSize = size - (1u << 20);  // the signature follows
   writeFile(path, codesign_test::buildSignedMachO(options));
   return 0;
 }
@@ -155,7 +156,8 @@ void benchFolder(const std::string& self, const fs::path& folder) {
 
 int main(int argc, char** argv) {
   if (argc == 3 && std::string(argv[1]) == "check") return checkOne(argv[2]);
-  if (argc == 4 && std::string(argv[1]) == "make") return makeFile(argv[2], std::atoi(argv[3]));
+  if ((argc == 4 || argc == 5) && std::string(argv[1]) == "make")
+    return makeFile(argv[2], std::atoi(argv[3]), argc == 5 ? std::strtoull(argv[4], nullptr, 10) : kFileSize);
   if (argc >= 4 && std::string(argv[1]) == "compare") {
     measure(std::vector<std::string>(argv + 3, argv + argc), argv[2], argv[2]);
     return 0;
