@@ -1,8 +1,28 @@
-// Times the verification of a 64 MiB single-architecture Mach-O signed with
-// one SHA-256 CodeDirectory against `openssl dgst -sha256` of the same file,
-// side by side, and prints both and their ratio. The file is ad-hoc signed,
-// so the time is the container, the CodeDirectory and every page hash; the
-// CMS check of a real signature adds a fixed few milliseconds.
+// Times what `helper check` does for one executable, as a process of its
+// own, against `openssl dgst -sha256` of the same file, alternated in one
+// run: a Mach-O of about 90 MB with one SHA-256 CodeDirectory, with 16 KiB
+// and with 4 KiB pages, owned by root and by a user (mode 0644), in each
+// folder given (a tmpfs and a disk file system). Prints the median wall time
+// of each, their ratio, and the check's peak resident memory.
+//
+// The file is ad-hoc signed, so the tool's requirement fails, after the
+// container, the CodeDirectory and every page hash were checked: that is the
+// time being measured. A real signature's CMS check adds a fixed few
+// milliseconds.
+//
+//   codesign_bench FOLDER...        the benchmark
+//   codesign_bench check FILE       the check of one file (what is timed)
+//   codesign_bench make FILE SHIFT [BYTES]
+//                                   writes the test file, pages of 2^SHIFT
+//   codesign_bench compare FILE COMMAND...
+//                                   times COMMAND against openssl on FILE
+//                                   (`helper check` in the sandbox)
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -14,40 +34,65 @@
 
 #include "SyntheticMachO.h"
 #include "platform/codesign/CodeSigning.h"
-#include "platform/codesign/Status.h"
 
 namespace fs = std::filesystem;
 using namespace platform::codesign;
 using Clock = std::chrono::steady_clock;
 
+extern char** environ;
+
 namespace {
 
-constexpr std::uint64_t kFileSize = 64ull << 20;
-constexpr int kRounds = 7;
+constexpr std::uint64_t kFileSize = 90'000'000;
+constexpr int kRounds = 9;
+// The tool's requirement for its server, as suite/CodeSignatureCheck.cpp writes it.
+constexpr const char* kRequirement =
+    "anchor apple generic and identifier \"com.quennard.brenlow-server\" and (certificate "
+    "leaf[field.1.2.840.113635.100.6.1.9] or certificate 1[field.1.2.840.113635.100.6.2.6] and certificate "
+    "leaf[field.1.2.840.113635.100.6.1.13] and certificate leaf[subject.OU] = \"Q7MK2RX5VN\")";
 
-double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
-
-double timeVerification(const fs::path& file) {
-  const auto start = Clock::now();
+// The tool's three calls for one file, flags 17; prints the status.
+int checkOne(const char* path) {
   StaticCodeRef code;
-  OSStatus status = SecStaticCodeCreateWithPath(platform::FileURL{file.string()}, 0, &code);
-  if (status == 0) status = SecStaticCodeCheckValidity(code.get(), kSecCSCheckAllArchitectures | kSecCSStrictValidate, nullptr);
-  const double elapsed = seconds(Clock::now() - start);
-  if (status != 0) {
-    std::fprintf(stderr, "verification failed: %d\n", status);
-    std::exit(1);
-  }
-  return elapsed;
+  RequirementRef requirement;
+  OSStatus status = SecStaticCodeCreateWithPath(platform::FileURL{path}, 0, &code);
+  if (status == 0) status = SecRequirementCreateWithString(kRequirement, 0, &requirement);
+  if (status == 0)
+    status = SecStaticCodeCheckValidity(code.get(), kSecCSCheckAllArchitectures | kSecCSStrictValidate,
+                                        requirement.get());
+  std::printf("%d\n", status);
+  return 0;
 }
 
-double timeOpenssl(const fs::path& file) {
-  const std::string command = "openssl dgst -sha256 '" + file.string() + "' > /dev/null";
+struct Run {
+  double seconds = 0;  // wall time
+  double cpu = 0;      // user and system time
+  long maxRssKiB = 0;
+};
+
+double seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; }
+
+// Runs the command to its end with its output discarded.
+Run timed(const std::vector<std::string>& command) {
+  std::vector<char*> argv;
+  for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   const auto start = Clock::now();
-  if (std::system(command.c_str()) != 0) {
-    std::fprintf(stderr, "openssl dgst failed\n");
-    std::exit(1);
+  pid_t child = -1;
+  Run run;
+  if (posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+    int status = 0;
+    struct rusage usage {};
+    wait4(child, &status, 0, &usage);
+    run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    run.cpu = seconds(usage.ru_utime) + seconds(usage.ru_stime);
+    run.maxRssKiB = usage.ru_maxrss;
   }
-  return seconds(Clock::now() - start);
+  posix_spawn_file_actions_destroy(&actions);
+  return run;
 }
 
 double median(std::vector<double> values) {
@@ -55,27 +100,72 @@ double median(std::vector<double> values) {
   return values[values.size() / 2];
 }
 
-}  // namespace
-
-int main() {
-  codesign_test::SyntheticOptions options;
-  options.cputype = 0x01000007;
-  options.codeSize = kFileSize - 0x40000;  // the signature fills the rest
-  const codesign_test::Bytes bytes = codesign_test::buildSignedMachO(options);
-  const fs::path file = fs::temp_directory_path() / "codesign-bench-64MiB";
-  if (FILE* out = std::fopen(file.c_str(), "wb")) {
+void writeFile(const fs::path& path, const codesign_test::Bytes& bytes) {
+  if (FILE* out = std::fopen(path.c_str(), "wb")) {
     std::fwrite(bytes.data(), 1, bytes.size(), out);
     std::fclose(out);
   }
-  timeVerification(file), timeOpenssl(file);  // warm the page cache for both
-  std::vector<double> engine, openssl;
-  for (int i = 0; i < kRounds; ++i) engine.push_back(timeVerification(file)), openssl.push_back(timeOpenssl(file));
-  const double e = median(engine), o = median(openssl);
-  std::printf("file: %llu bytes, one SHA-256 CodeDirectory, %d rounds (median)\n",
-              static_cast<unsigned long long>(bytes.size()), kRounds);
-  std::printf("verification        %8.2f ms\n", e * 1000);
-  std::printf("openssl dgst -sha256 %8.2f ms\n", o * 1000);
-  std::printf("ratio               %8.2f\n", e / o);
-  fs::remove(file);
+}
+
+// An ad-hoc signed x86_64 file of about `size` bytes.
+int makeFile(const char* path, int pageShift, std::uint64_t size) {
+  codesign_test::SyntheticOptions options;
+  options.cputype = 0x01000007;
+  options.pageShift = static_cast<std::uint8_t>(pageShift);
+  options.identifier = "com.quennard.brenlow-server";
+  options.codeSize = size - (1u << 20);  // the signature follows
+  writeFile(path, codesign_test::buildSignedMachO(options));
+  return 0;
+}
+
+// The command against openssl on the file: alternated rounds after one
+// warm-up of each.
+void measure(const std::vector<std::string>& check, const fs::path& file, const char* label) {
+  const std::vector<std::string> openssl{"/usr/bin/openssl", "dgst", "-sha256", file.string()};
+  timed(check), timed(openssl);
+  std::vector<double> engine, reference, engineCpu, referenceCpu;
+  long rss = 0;
+  for (int i = 0; i < kRounds; ++i) {
+    const Run e = timed(check), o = timed(openssl);
+    engine.push_back(e.seconds), reference.push_back(o.seconds), rss = std::max(rss, e.maxRssKiB);
+    engineCpu.push_back(e.cpu), referenceCpu.push_back(o.cpu);
+  }
+  const double e = median(engine), o = median(reference), ec = median(engineCpu), oc = median(referenceCpu);
+  std::printf("%s\n  wall: check %6.1f ms, openssl %6.1f ms, ratio %5.3f; cpu: check %6.1f ms, openssl %6.1f ms, "
+              "ratio %5.3f; check peak RSS %4.1f MiB\n",
+              label, e * 1000, o * 1000, e / o, ec * 1000, oc * 1000, ec / oc, static_cast<double>(rss) / 1024);
+}
+
+void benchFolder(const std::string& self, const fs::path& folder) {
+  for (const std::uint8_t shift : {14, 12}) {
+    const fs::path file = folder / ("codesign-bench-" + std::to_string(1u << shift));
+    // Made by a child: a spawned process would inherit this one's peak
+    // memory, and the file's bytes would count in the check's.
+    timed({self, "make", file.string(), std::to_string(shift)});
+    const std::string page = std::to_string((1u << shift) / 1024) + " KiB pages";
+    fs::permissions(file, fs::perms(0644));
+    const std::vector<std::string> check{self, "check", file.string()};
+    measure(check, file, (folder.string() + ", " + page + ", root's").c_str());
+    if (geteuid() == 0 && chown(file.c_str(), 65534, 65534) == 0)
+      measure(check, file, (folder.string() + ", " + page + ", a user's").c_str());
+    fs::remove(file);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 3 && std::string(argv[1]) == "check") return checkOne(argv[2]);
+  if ((argc == 4 || argc == 5) && std::string(argv[1]) == "make")
+    return makeFile(argv[2], std::atoi(argv[3]), argc == 5 ? std::strtoull(argv[4], nullptr, 10) : kFileSize);
+  if (argc >= 4 && std::string(argv[1]) == "compare") {
+    measure(std::vector<std::string>(argv + 3, argv + argc), argv[2], argv[2]);
+    return 0;
+  }
+  const std::string self = fs::read_symlink("/proc/self/exe").string();
+  std::printf("about %llu MB, one SHA-256 CodeDirectory; median of %d alternated runs, each a process\n",
+              static_cast<unsigned long long>(kFileSize / 1000000), kRounds);
+  for (int i = 1; i < argc; ++i) benchFolder(self, argv[i]);
+  if (argc < 2) benchFolder(self, fs::temp_directory_path());
   return 0;
 }

@@ -74,9 +74,11 @@ bool hashArrayInside(const CodeDirectoryWire& w) {
   return w.preEncryptOffset == 0 || inRange(w.preEncryptOffset, code, w.length);
 }
 
+// Page size 0 makes the whole code limit one page. A shift of 64 or more
+// names no page size a file could use.
 bool pagingConsistent(const CodeDirectoryWire& w, std::uint64_t limit) {
-  if (w.pageSize != 12 && w.pageSize != 14) return false;  // the loader's page sizes
-  return limit > 0 && w.nCodeSlots == ((limit - 1) >> w.pageSize) + 1;
+  if (w.pageSize == 0) return w.nCodeSlots == (limit > 0 ? 1u : 0u);
+  return w.pageSize < 64 && limit > 0 && w.nCodeSlots == ((limit - 1) >> w.pageSize) + 1;
 }
 
 }  // namespace

@@ -1,8 +1,11 @@
 #include "platform/codesign/CodeSigning.h"
 
+#include <cerrno>
 #include <ctime>
 #include <new>
 
+#include "platform/ScopedFd.h"
+#include "platform/SystemCall.h"
 #include "platform/codesign/Requirement.h"
 #include "platform/codesign/StaticCode.h"
 #include "platform/codesign/Status.h"
@@ -24,6 +27,13 @@ constexpr SecCSFlags kValidityFlags = 0x1 | 0x2 | 0x4 | 0x8 | 0x10 | 0x40 | 0x80
 // Revocation cannot be checked offline; asking for it is refused.
 constexpr SecCSFlags kEnforceRevocationChecks = 1u << 30;
 
+// What a failed openRegularFileForReading means to the caller.
+OSStatus statusForOpenErrno(int error) {
+  if (error == ENOENT || error == ENOTDIR) return errSecCSStaticCodeNotFound;
+  if (error == EINVAL) return errSecCSRegularFile;  // an item of another kind, never opened
+  return kUnixErrorBase + error;
+}
+
 }  // namespace
 
 void StaticCodeRelease::operator()(StaticCode* code) const noexcept { delete code; }
@@ -32,18 +42,18 @@ OSStatus SecStaticCodeCreateWithPath(const FileURL& path, SecCSFlags flags, Stat
   if (staticCode == nullptr) return errSecCSObjectRequired;
   staticCode->reset();
   if ((flags & ~kCreateFlags) != 0) return errSecCSInvalidFlags;
-  std::unique_ptr<LoadedFile> file;
-  if (const OSStatus status = LoadedFile::open(path.path, &file)) return status;
-  staticCode->reset(new (std::nothrow) StaticCode(std::move(file)));
-  return *staticCode ? errSecSuccess : errSecAllocate;
+  if (path.path.empty()) return errSecCSStaticCodeNotFound;
+  const ScopedFd file = openRegularFileForReading(path.path);
+  if (!file.valid()) return statusForOpenErrno(errno);
+  return staticCodeCreateWithDescriptor(file.get(), flags, staticCode);
 }
 
 OSStatus staticCodeCreateWithDescriptor(int fd, SecCSFlags flags, StaticCodeRef* staticCode) {
   if (staticCode == nullptr) return errSecCSObjectRequired;
   staticCode->reset();
   if ((flags & ~kCreateFlags) != 0) return errSecCSInvalidFlags;
-  std::unique_ptr<LoadedFile> file;
-  if (const OSStatus status = LoadedFile::openDescriptor(fd, &file)) return status;
+  std::unique_ptr<DescriptorFile> file;
+  if (const OSStatus status = DescriptorFile::open(fd, &file)) return status;
   staticCode->reset(new (std::nothrow) StaticCode(std::move(file)));
   return *staticCode ? errSecSuccess : errSecAllocate;
 }
@@ -65,7 +75,7 @@ OSStatus checkStaticCode(const StaticCode* staticCode, SecCSFlags flags, const R
   if ((flags & ~kValidityFlags) != 0) return errSecCSInvalidFlags;
   if ((flags & kEnforceRevocationChecks) != 0) return errSecCSUnimplemented;
   const ValidationPolicy policy{isAnchor, std::time(nullptr)};
-  return checkValidity(staticCode->file().bytes(), flags, requirement, policy);
+  return checkValidity(staticCode->file(), flags, requirement, policy);
 }
 
 }  // namespace platform::codesign

@@ -38,7 +38,8 @@ OSStatus SecStaticCodeCreateWithPath(const FileURL& path, SecCSFlags flags,
                                      StaticCodeRef* staticCode);
 
 // Verifies a file the caller has already opened (a regular file); the
-// descriptor is duplicated, the caller keeps its own.
+// descriptor is duplicated, the caller keeps its own. A descriptor of
+// anything else fails with errSecCSRegularFile.
 OSStatus staticCodeCreateWithDescriptor(int fd, SecCSFlags flags, StaticCodeRef* staticCode);
 
 // Compiles a requirement written in the code requirement language.

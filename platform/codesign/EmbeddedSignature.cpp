@@ -3,10 +3,13 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/codesign/Limits.h"
 #include "platform/codesign/Status.h"
 
 namespace platform::codesign {
 namespace {
+
+constexpr std::uint64_t kBlobHeaderSize = 8;  // magic and length
 
 OSStatus slotFailure(std::uint32_t n) { return n == slot::kInfoPlist ? errSecCSInfoPlistFailed : errSecCSSignatureFailed; }
 
@@ -23,18 +26,41 @@ bool wrappedSlot(std::uint32_t n) { return n == slot::kTopDirectory || n == slot
 
 }  // namespace
 
-OSStatus EmbeddedSignature::load(const ByteReader& slice, const MachOSlice& layout,
+OSStatus EmbeddedSignature::load(const FileSource& file, const MachOSlice& layout,
                                  std::unique_ptr<EmbeddedSignature>* out) {
   out->reset();
   if (!layout.codeSignature) return errSecCSUnsigned;
   std::unique_ptr<EmbeddedSignature> signature(new EmbeddedSignature());
-  signature->_slice = slice;
-  signature->_layout = layout;
-  ByteReader area;
-  if (!slice.sub(layout.codeSignature->offset, layout.codeSignature->size, &area)) return errSecCSSignatureInvalid;
-  if (const OSStatus status = SuperBlob::parse(area, &signature->_superBlob)) return status;
+  if (const OSStatus status = signature->readSuperBlob(file, layout)) return status;
+  if (const OSStatus status = SuperBlob::parse(ByteReader(signature->_signature), &signature->_superBlob))
+    return status;
   if (const OSStatus status = signature->loadDirectories()) return status;
+  if (const OSStatus status = signature->readInfoPlist(file, layout)) return status;
   *out = std::move(signature);
+  return errSecSuccess;
+}
+
+// The signature area up to the SuperBlob's own length (padding follows it);
+// a length beyond the area is left for SuperBlob::parse to refuse.
+OSStatus EmbeddedSignature::readSuperBlob(const FileSource& file, const MachOSlice& layout) {
+  const FileRange& area = *layout.codeSignature;
+  if (!inRange(area.offset, area.size, layout.size) || area.size < kBlobHeaderSize) return errSecCSSignatureInvalid;
+  std::uint8_t header[kBlobHeaderSize];
+  if (const OSStatus status = readExactly(file, layout.offset + area.offset, header)) return status;
+  std::uint32_t length = 0;
+  (void)ByteReader(header).u32be(4, &length);
+  const std::uint64_t size = std::min<std::uint64_t>(std::max<std::uint64_t>(length, kBlobHeaderSize), area.size);
+  if (size > limits::kMaxSignatureBytes) return errSecCSSignatureInvalid;
+  _signature.resize(static_cast<std::size_t>(size));
+  return readExactly(file, layout.offset + area.offset, _signature);
+}
+
+// A larger Info.plist is left unread: its slot then fails, as a missing one.
+OSStatus EmbeddedSignature::readInfoPlist(const FileSource& file, const MachOSlice& layout) {
+  if (!layout.infoPlist || layout.infoPlist->size > limits::kMaxInfoPlistBytes) return errSecSuccess;
+  Bytes plist(static_cast<std::size_t>(layout.infoPlist->size));
+  if (const OSStatus status = readExactly(file, layout.offset + layout.infoPlist->offset, plist)) return status;
+  _infoPlist = std::move(plist);
   return errSecSuccess;
 }
 
@@ -66,10 +92,8 @@ bool EmbeddedSignature::adhoc() const {
 
 std::optional<ByteReader> EmbeddedSignature::component(std::uint32_t n) const {
   if (n == slot::kInfoPlist) {
-    ByteReader plist;
-    if (!_layout.infoPlist || !_slice.sub(_layout.infoPlist->offset, _layout.infoPlist->size, &plist))
-      return std::nullopt;
-    return plist;
+    if (!_infoPlist) return std::nullopt;
+    return ByteReader(*_infoPlist);
   }
   const ByteReader* blob = _superBlob.find(n);
   if (blob == nullptr) return std::nullopt;

@@ -1,8 +1,9 @@
 #pragma once
 
-// One architecture's embedded signature, loaded and checked for integrity:
-// its SuperBlob, its CodeDirectories and the components the special slots
-// seal.
+// One architecture's embedded signature, read by offset and checked for
+// integrity: its SuperBlob, its CodeDirectories and the components the
+// special slots seal. It holds its own copy of those bytes, bounded by
+// hard limits, never the slice's code.
 
 #include <memory>
 #include <optional>
@@ -16,12 +17,13 @@ namespace platform::codesign {
 
 class EmbeddedSignature {
  public:
-  // Loads the signature of a slice (bytes = the slice). errSecCSUnsigned
-  // without LC_CODE_SIGNATURE or slot-0 CodeDirectory;
-  // errSecCSSignatureInvalid for a damaged SuperBlob or two directories of
-  // one hash type; a directory's integrity status; or
-  // errSecCSUnsupportedDigestAlgorithm when no directory has a known type.
-  static OSStatus load(const ByteReader& slice, const MachOSlice& layout, std::unique_ptr<EmbeddedSignature>* out);
+  // Reads and loads the signature of a slice. errSecCSUnsigned without
+  // LC_CODE_SIGNATURE or slot-0 CodeDirectory; errSecCSSignatureInvalid for
+  // a damaged SuperBlob (one larger than limits::kMaxSignatureBytes among
+  // them) or two directories of one hash type; a directory's integrity
+  // status; errSecCSUnsupportedDigestAlgorithm when no directory has a
+  // known type; or a read's status.
+  static OSStatus load(const FileSource& file, const MachOSlice& layout, std::unique_ptr<EmbeddedSignature>* out);
 
   const CodeDirectory& signedDirectory() const { return _directories.front(); }  // slot 0
   const CodeDirectory& best() const { return *_best; }
@@ -42,12 +44,14 @@ class EmbeddedSignature {
 
  private:
   EmbeddedSignature() = default;
+  OSStatus readSuperBlob(const FileSource& file, const MachOSlice& layout);
+  OSStatus readInfoPlist(const FileSource& file, const MachOSlice& layout);
   OSStatus loadDirectories();
   OSStatus verifyTopDirectory() const;
 
-  ByteReader _slice;
-  MachOSlice _layout;
-  SuperBlob _superBlob;
+  Bytes _signature;                 // the SuperBlob, as read
+  std::optional<Bytes> _infoPlist;  // __TEXT,__info_plist, when there is one of a bounded size
+  SuperBlob _superBlob;             // views into _signature
   std::vector<CodeDirectory> _directories;   // slot 0 first, then the alternates
   std::vector<const CodeDirectory*> _usable;  // those of a known hash type
   const CodeDirectory* _best = nullptr;

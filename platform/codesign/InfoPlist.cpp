@@ -1,5 +1,7 @@
 #include "platform/codesign/InfoPlist.h"
 
+#include "platform/codesign/FileSource.h"
+#include "platform/codesign/Limits.h"
 #include "platform/codesign/MachO.h"
 #include "platform/codesign/StaticCode.h"
 #include "platform/codesign/Status.h"
@@ -10,16 +12,15 @@ namespace platform::codesign {
 OSStatus copyInfoPlist(const StaticCode* staticCode, std::string* plist) {
   if (staticCode == nullptr || plist == nullptr) return errSecCSObjectRequired;
   plist->clear();
-  const ByteReader bytes = staticCode->file().bytes();
   MachOFile file;
-  if (const OSStatus status = parseMachO(bytes, &file)) return status;
+  if (const OSStatus status = parseMachO(staticCode->file(), &file)) return status;
   const MachOSlice& slice = file.slices[mainSliceIndex(file)];
-  ByteReader section;
-  if (!slice.infoPlist || !bytes.sub(slice.offset, slice.size, &section) ||
-      !section.sub(slice.infoPlist->offset, slice.infoPlist->size, &section)) {
-    return errSecCSInfoPlistFailed;
+  if (!slice.infoPlist || slice.infoPlist->size > limits::kMaxInfoPlistBytes) return errSecCSInfoPlistFailed;
+  Bytes section(static_cast<std::size_t>(slice.infoPlist->size));
+  if (const OSStatus status = readExactly(staticCode->file(), slice.offset + slice.infoPlist->offset, section)) {
+    return status;
   }
-  plist->assign(section.bytes().begin(), section.bytes().end());
+  plist->assign(section.begin(), section.end());
   return errSecSuccess;
 }
 

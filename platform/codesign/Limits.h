@@ -9,6 +9,9 @@ namespace platform::codesign::limits {
 
 inline constexpr std::uint32_t kMaxSlices = 100;            // declared universal entries
 inline constexpr std::uint32_t kMaxLoadCommands = 4096;     // per slice
+inline constexpr std::uint32_t kMaxCommandBytes = 1u << 20; // a slice's load commands (sizeofcmds)
+inline constexpr std::uint64_t kMaxSignatureBytes = 16u << 20;  // a slice's SuperBlob
+inline constexpr std::uint64_t kMaxInfoPlistBytes = 1u << 20;   // the embedded Info.plist
 inline constexpr std::uint32_t kMaxSections = 1024;         // per segment command
 inline constexpr std::uint32_t kMaxBlobs = 32;              // SuperBlob index entries
 inline constexpr std::uint32_t kMaxSpecialSlots = 64;       // CodeDirectory special slots

@@ -1,8 +1,10 @@
 #pragma once
 
 // The Mach-O container: a thin file or a universal file of thin slices,
-// checked once when it is parsed. The parsed form keeps only offsets and
-// sizes; the bytes stay in the caller's view.
+// checked once when it is parsed. Only the universal table and each slice's
+// header and load commands are read, by offset; the parsed form keeps
+// offsets and sizes, and a digest of each slice's head so that a later read
+// of those bytes can be held to what was parsed.
 
 #include <cstdint>
 #include <optional>
@@ -10,6 +12,8 @@
 
 #include "platform/codesign/ByteReader.h"
 #include "platform/codesign/CodeSigning.h"
+#include "platform/codesign/FileSource.h"
+#include "platform/codesign/RequirementSubject.h"
 
 namespace platform::codesign {
 
@@ -29,19 +33,23 @@ struct MachOSlice {
   std::optional<FileRange> codeSignature;  // LC_CODE_SIGNATURE's dataoff and datasize
   std::optional<FileRange> infoPlist;      // section __TEXT,__info_plist
   bool endsAtSliceEnd = false;  // __LINKEDIT (or LC_SYMTAB's strings) ends the slice
+  std::uint64_t headSize = 0;   // the header and load commands, as parsed
+  Bytes headDigest;             // their SHA-256
 };
 
 struct MachOFile {
   bool universal = false;
   std::vector<MachOSlice> slices;  // in the order the file lists them
-  bool containerClean = true;      // universal gaps are zero, bounded, no trailing bytes
+  bool containerClean = true;      // universal gaps bounded by alignment, no trailing bytes
+  std::vector<FileRange> gaps;     // universal gaps (file offsets), which must also be zero
 };
 
 // Parses the file. 0 and the container; errSecCSUnsigned for a file that is
 // not a signable Mach-O at all (another format, a 64-bit universal header, a
 // file type that carries no signature); errSecCSBadObjectFormat for a Mach-O
-// that is malformed.
-OSStatus parseMachO(const ByteReader& file, MachOFile* out);
+// that is malformed; errSecCSInternalError for two universal records at one
+// offset; a read's status (see readExactly).
+OSStatus parseMachO(const FileSource& file, MachOFile* out);
 
 // The slice the engine validates first (and alone without
 // kSecCSCheckAllArchitectures): the host's architecture when present,

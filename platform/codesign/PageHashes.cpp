@@ -2,66 +2,64 @@
 
 #include <algorithm>
 #include <cstring>
-#include <vector>
 
 #include "platform/codesign/Status.h"
 
 namespace platform::codesign {
+
 namespace {
 
-// Every page size a directory may use (4 KiB or 16 KiB) is a multiple of this.
-constexpr std::uint64_t kStride = 4096;
-
-// One directory's running page digest.
-struct PageDigest {
-  const CodeDirectory* directory;
-  ossl::MD md;
-  ossl::MDContext context;
-  std::uint64_t pageSize;
-};
-
-bool finishPage(PageDigest& page, std::uint64_t pageIndex) {
+bool finishPage(const CodeDirectory& cd, EVP_MD_CTX* context, std::uint64_t pageIndex) {
   unsigned char out[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
-  if (EVP_DigestFinal_ex(page.context.get(), out, &length) != 1) return false;
-  const auto expected = page.directory->codeSlotHash(static_cast<std::uint32_t>(pageIndex));
-  return expected.size() <= length && std::memcmp(out, expected.data(), expected.size()) == 0;
-}
-
-// Feeds [position, position + stride) of the slice, cut at the directory's
-// code limit, to its digest; finishes and compares a page at its end.
-bool feed(PageDigest& page, const ByteReader& slice, std::uint64_t position) {
-  const std::uint64_t limit = page.directory->codeLimit();
-  if (position >= limit) return true;
-  const std::uint64_t length = std::min(kStride, limit - position);
-  if (position % page.pageSize == 0 && EVP_DigestInit_ex2(page.context.get(), page.md.get(), nullptr) != 1)
-    return false;
-  ByteReader stretch;
-  if (!slice.sub(position, length, &stretch) ||
-      EVP_DigestUpdate(page.context.get(), stretch.bytes().data(), stretch.bytes().size()) != 1)
-    return false;
-  const std::uint64_t end = position + length;
-  if (end != limit && end % page.pageSize != 0) return true;
-  return finishPage(page, position / page.pageSize);
+  if (EVP_DigestFinal_ex(context, out, &length) != 1) return false;
+  const auto expected = cd.codeSlotHash(static_cast<std::uint32_t>(pageIndex));
+  return !expected.empty() && expected.size() <= length && std::memcmp(out, expected.data(), expected.size()) == 0;
 }
 
 }  // namespace
 
-OSStatus verifyPageHashes(const ByteReader& slice, std::span<const CodeDirectory* const> directories) {
-  std::vector<PageDigest> pages;
-  std::uint64_t end = 0;
+OSStatus PageHashes::create(std::span<const CodeDirectory* const> directories, std::uint64_t sliceSize,
+                            std::unique_ptr<PageHashes>* out) {
+  std::unique_ptr<PageHashes> pages(new PageHashes());
   for (const CodeDirectory* cd : directories) {
-    if (cd->codeLimit() > slice.size()) return errSecCSSignatureFailed;
-    PageDigest page{cd, fetchDigest(cd->hashType()), ossl::MDContext(EVP_MD_CTX_new()),
-                    std::uint64_t{1} << cd->pageShift()};
-    if (!page.md || !page.context) return errSecCSInternalError;
-    end = std::max(end, cd->codeLimit());
-    pages.push_back(std::move(page));
+    if (cd->codeLimit() > sliceSize) return errSecCSSignatureFailed;
+    const std::uint64_t pageSize = cd->pageShift() == 0 ? cd->codeLimit() : std::uint64_t{1} << cd->pageShift();
+    Directory directory{cd, fetchDigest(cd->hashType()), ossl::MDContext(EVP_MD_CTX_new()), pageSize};
+    if (!directory.md || !directory.context) return errSecCSInternalError;
+    pages->_extent = std::max(pages->_extent, cd->codeLimit());
+    pages->_directories.push_back(std::move(directory));
   }
-  for (std::uint64_t position = 0; position < end; position += kStride)
-    for (PageDigest& page : pages)
-      if (!feed(page, slice, position)) return errSecCSSignatureFailed;
+  *out = std::move(pages);
   return errSecSuccess;
+}
+
+void PageHashes::take(std::span<const std::uint8_t> bytes) {
+  for (Directory& directory : _directories) feed(directory, bytes);
+  _position += bytes.size();
+}
+
+// Feeds the bytes at _position, cut at the directory's code limit, to its
+// digest; starts a page at its first byte, and finishes and compares it at
+// its last.
+void PageHashes::feed(Directory& d, std::span<const std::uint8_t> bytes) {
+  const std::uint64_t limit = d.cd->codeLimit();
+  std::uint64_t position = _position;
+  while (!bytes.empty() && position < limit && !_failed) {
+    const std::uint64_t pageStart = position - position % d.pageSize;
+    const std::uint64_t pageEnd = std::min(limit, pageStart + d.pageSize);
+    const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(bytes.size(), pageEnd - position));
+    bool ok = position != pageStart || EVP_DigestInit_ex2(d.context.get(), d.md.get(), nullptr) == 1;
+    ok = ok && EVP_DigestUpdate(d.context.get(), bytes.data(), length) == 1;
+    position += length;
+    bytes = bytes.subspan(length);
+    if (ok && position == pageEnd) ok = finishPage(*d.cd, d.context.get(), pageStart / d.pageSize);
+    if (!ok) _failed = true;
+  }
+}
+
+OSStatus PageHashes::result() const {
+  return !_failed && _position >= _extent ? errSecSuccess : errSecCSSignatureFailed;
 }
 
 }  // namespace platform::codesign

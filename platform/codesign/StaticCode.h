@@ -1,21 +1,21 @@
 #pragma once
 
-// What SecStaticCodeCreateWithPath hands out: the file's contents, read
-// once, for as long as the object lives.
+// What the create calls hand out: the open file, read afresh, front to back,
+// by every validity check.
 
 #include <memory>
 
-#include "platform/codesign/LoadedFile.h"
+#include "platform/codesign/DescriptorFile.h"
 
 namespace platform::codesign {
 
 class StaticCode {
  public:
-  explicit StaticCode(std::unique_ptr<LoadedFile> file) : _file(std::move(file)) {}
-  const LoadedFile& file() const { return *_file; }
+  explicit StaticCode(std::unique_ptr<DescriptorFile> file) : _file(std::move(file)) {}
+  const FileSource& file() const { return *_file; }
 
  private:
-  std::unique_ptr<LoadedFile> _file;
+  std::unique_ptr<DescriptorFile> _file;
 };
 
 }  // namespace platform::codesign

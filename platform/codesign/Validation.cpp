@@ -1,10 +1,13 @@
 #include "platform/codesign/Validation.h"
 
+#include <algorithm>
+#include <cstring>
 #include <memory>
 #include <vector>
 
 #include "platform/codesign/CmsSignature.h"
 #include "platform/codesign/EmbeddedSignature.h"
+#include "platform/codesign/FilePass.h"
 #include "platform/codesign/MachO.h"
 #include "platform/codesign/PageHashes.h"
 #include "platform/codesign/Requirement.h"
@@ -15,16 +18,50 @@ namespace {
 
 constexpr std::size_t kTruncatedCdhash = 20;
 
-struct Slice {
-  const MachOSlice* layout = nullptr;
-  ByteReader bytes;
-  std::unique_ptr<EmbeddedSignature> signature;
+// Hands a range of the file to a digest, to be compared with one taken
+// earlier of the same bytes.
+struct SameBytes {
+  ossl::MD md = fetchDigest(HashType::sha256);
+  ossl::MDContext context{EVP_MD_CTX_new()};
+  bool ok = md && context && EVP_DigestInit_ex2(context.get(), md.get(), nullptr) == 1;
+
+  void take(std::span<const std::uint8_t> bytes) {
+    ok = ok && EVP_DigestUpdate(context.get(), bytes.data(), bytes.size()) == 1;
+  }
+  bool matches(const Bytes& expected) {
+    unsigned char out[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    return ok && EVP_DigestFinal_ex(context.get(), out, &length) == 1 && length == expected.size() &&
+           std::memcmp(out, expected.data(), length) == 0;
+  }
 };
 
-OSStatus loadSlice(const ByteReader& file, const MachOSlice& layout, Slice* out) {
-  out->layout = &layout;
-  if (!file.sub(layout.offset, layout.size, &out->bytes)) return errSecCSBadObjectFormat;
-  return EmbeddedSignature::load(out->bytes, layout, &out->signature);
+// One pass over the slice's code pages, checked against every usable
+// directory. The header and load commands pass by again on the way: when
+// they are not the bytes that were parsed, the file changed while it was
+// read, and the signature is not judged on a mixture.
+OSStatus verifyCode(const FileSource& file, const MachOSlice& layout, const EmbeddedSignature& signature) {
+  std::unique_ptr<PageHashes> pages;
+  if (const OSStatus status = PageHashes::create(signature.usable(), layout.size, &pages)) return status;
+  SameBytes head;
+  const PassTarget targets[] = {
+      {layout.offset, layout.offset + pages->extent(), [&](auto bytes) { pages->take(bytes); }},
+      {layout.offset, layout.offset + layout.headSize, [&](auto bytes) { head.take(bytes); }},
+  };
+  if (const OSStatus status = readPass(file, targets)) return status;
+  if (!head.matches(layout.headDigest)) return errSecCSSignatureFailed;
+  return pages->result();
+}
+
+// Every byte of the universal gaps is zero.
+OSStatus gapsAreZero(const FileSource& file, const std::vector<FileRange>& gaps, bool* zero) {
+  *zero = true;
+  std::vector<PassTarget> targets;
+  for (const FileRange& gap : gaps)
+    targets.push_back({gap.offset, gap.offset + gap.size, [zero](std::span<const std::uint8_t> bytes) {
+                         *zero = *zero && std::all_of(bytes.begin(), bytes.end(), [](auto b) { return b == 0; });
+                       }});
+  return readPass(file, targets);
 }
 
 // The framework's test for an Apple developer certificate, which makes the
@@ -94,14 +131,13 @@ RequirementSubject subjectOf(const EmbeddedSignature& signature, std::vector<Byt
 
 // One architecture, after its signature loaded: signer, sealed components,
 // code pages, then the requirement.
-OSStatus verifySlice(const Slice& slice, SecCSFlags flags, const Requirement* requirement,
-                     const ValidationPolicy& policy) {
-  const EmbeddedSignature& signature = *slice.signature;
+OSStatus verifySlice(const FileSource& file, const MachOSlice& layout, const EmbeddedSignature& signature,
+                     SecCSFlags flags, const Requirement* requirement, const ValidationPolicy& policy) {
   std::vector<Bytes> chain;
   if (!signature.adhoc())
     if (const OSStatus status = verifySigner(signature, flags, policy, &chain)) return status;
   if (const OSStatus status = signature.verifySpecialSlots()) return status;
-  if (const OSStatus status = verifyPageHashes(slice.bytes, signature.usable())) return status;
+  if (const OSStatus status = verifyCode(file, layout, signature)) return status;
   if (requirement == nullptr) return errSecSuccess;
   return requirement->evaluate(subjectOf(signature, std::move(chain), policy));
 }
@@ -114,19 +150,29 @@ OSStatus checkResources(const EmbeddedSignature& signature) {
   return errSecCSResourcesNotFound;
 }
 
-// Every directory covers exactly the bytes before the signature, and the
-// signature closes the slice.
-OSStatus checkStrict(const MachOFile& file, const std::vector<Slice>& slices) {
-  for (const Slice& slice : slices)
-    for (const CodeDirectory* cd : slice.signature->usable())
-      if (cd->codeLimit() != slice.layout->codeSignature->offset) return errSecCSSignatureInvalid;
-  for (const Slice& slice : slices) {
-    const FileRange& signature = *slice.layout->codeSignature;
-    if (signature.offset + signature.size != slice.layout->size) return errSecCSBadMainExecutable;
-  }
-  for (const MachOSlice& layout : file.slices)
-    if (!layout.endsAtSliceEnd) return errSecCSBadMainExecutable;
-  return file.containerClean ? errSecSuccess : errSecCSBadMainExecutable;
+// What the strict rules ask of the verified slices: every directory covers
+// exactly the bytes before the signature, and the signature closes the slice.
+struct StrictFacts {
+  bool codeLimits = true;
+  bool signatureEnds = true;
+};
+
+void noteStrict(const MachOSlice& layout, const EmbeddedSignature& signature, StrictFacts* facts) {
+  const FileRange& area = *layout.codeSignature;
+  for (const CodeDirectory* cd : signature.usable())
+    if (cd->codeLimit() != area.offset) facts->codeLimits = false;
+  if (area.offset + area.size != layout.size) facts->signatureEnds = false;
+}
+
+// The strict rules, once every slice has verified.
+OSStatus checkStrict(const FileSource& file, const MachOFile& layout, const StrictFacts& facts) {
+  if (!facts.codeLimits) return errSecCSSignatureInvalid;
+  if (!facts.signatureEnds) return errSecCSBadMainExecutable;
+  for (const MachOSlice& slice : layout.slices)
+    if (!slice.endsAtSliceEnd) return errSecCSBadMainExecutable;
+  bool zero = true;
+  if (const OSStatus status = gapsAreZero(file, layout.gaps, &zero)) return status;
+  return layout.containerClean && zero ? errSecSuccess : errSecCSBadMainExecutable;
 }
 
 bool sameTeam(const EmbeddedSignature& a, const EmbeddedSignature& b) {
@@ -135,25 +181,33 @@ bool sameTeam(const EmbeddedSignature& a, const EmbeddedSignature& b) {
 
 }  // namespace
 
-OSStatus checkValidity(const ByteReader& bytes, SecCSFlags flags, const Requirement* requirement,
+// The slices are verified one after the other, each read once: headers and
+// signature by offset, then the code pages front to back. Only the main
+// slice's signature is kept to the end; of the others, only what the strict
+// rules need.
+OSStatus checkValidity(const FileSource& file, SecCSFlags flags, const Requirement* requirement,
                        const ValidationPolicy& policy) {
-  MachOFile file;
-  if (const OSStatus status = parseMachO(bytes, &file)) return status;
-  const std::size_t mainIndex = mainSliceIndex(file);
-  std::vector<Slice> slices(1);
-  if (const OSStatus status = loadSlice(bytes, file.slices[mainIndex], &slices[0])) return status;
-  if (const OSStatus status = verifySlice(slices[0], flags, requirement, policy)) return status;
-  for (std::size_t i = 0; (flags & kSecCSCheckAllArchitectures) && i < file.slices.size(); ++i) {
+  MachOFile layout;
+  if (const OSStatus status = parseMachO(file, &layout)) return status;
+  const std::size_t mainIndex = mainSliceIndex(layout);
+  const MachOSlice& main = layout.slices[mainIndex];
+  std::unique_ptr<EmbeddedSignature> mainSignature;
+  if (const OSStatus status = EmbeddedSignature::load(file, main, &mainSignature)) return status;
+  if (const OSStatus status = verifySlice(file, main, *mainSignature, flags, requirement, policy)) return status;
+  StrictFacts strict;
+  noteStrict(main, *mainSignature, &strict);
+  for (std::size_t i = 0; (flags & kSecCSCheckAllArchitectures) && i < layout.slices.size(); ++i) {
     if (i == mainIndex) continue;
-    Slice slice;
-    if (const OSStatus status = loadSlice(bytes, file.slices[i], &slice)) return status;
-    if (!sameTeam(*slice.signature, *slices[0].signature)) return errSecCSSignatureInvalid;
-    if (const OSStatus status = verifySlice(slice, flags, requirement, policy)) return status;
-    slices.push_back(std::move(slice));
+    std::unique_ptr<EmbeddedSignature> signature;
+    if (const OSStatus status = EmbeddedSignature::load(file, layout.slices[i], &signature)) return status;
+    if (!sameTeam(*signature, *mainSignature)) return errSecCSSignatureInvalid;
+    if (const OSStatus status = verifySlice(file, layout.slices[i], *signature, flags, requirement, policy))
+      return status;
+    noteStrict(layout.slices[i], *signature, &strict);
   }
-  if (const OSStatus status = checkResources(*slices[0].signature)) return status;
-  if (flags & kSecCSStrictValidate) return checkStrict(file, slices);
-  return errSecSuccess;
+  if (const OSStatus status = checkResources(*mainSignature)) return status;
+  if ((flags & kSecCSStrictValidate) == 0) return errSecSuccess;
+  return checkStrict(file, layout, strict);
 }
 
 }  // namespace platform::codesign

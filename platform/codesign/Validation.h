@@ -6,9 +6,9 @@
 
 #include <ctime>
 
-#include "platform/codesign/ByteReader.h"
 #include "platform/codesign/CertificateChain.h"
 #include "platform/codesign/CodeSigning.h"
+#include "platform/codesign/FileSource.h"
 
 namespace platform::codesign {
 
@@ -22,7 +22,7 @@ struct ValidationPolicy {
 
 // 0 when the file's signature is intact under the flags and satisfies the
 // requirement (when one is given); otherwise the first failure's status.
-OSStatus checkValidity(const ByteReader& file, SecCSFlags flags, const Requirement* requirement,
+OSStatus checkValidity(const FileSource& file, SecCSFlags flags, const Requirement* requirement,
                        const ValidationPolicy& policy);
 
 // SecStaticCodeCheckValidity with the roots that may end a chain given: its

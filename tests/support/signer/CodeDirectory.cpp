@@ -10,8 +10,13 @@ constexpr std::uint32_t kCodeDirectoryMagic = 0xfade0c02;
 constexpr std::uint32_t kVersionWithExecSegment = 0x20400;
 constexpr std::uint32_t kHeaderSize = 88;
 
+// Page shift 0 makes the whole code limit one page.
+std::uint64_t pageSize(const CodeDirectoryFields& fields) {
+  return fields.pageShift == 0 ? fields.codeLimit : std::uint64_t(1) << fields.pageShift;
+}
+
 std::uint64_t codeSlotCount(const CodeDirectoryFields& fields) {
-  return fields.codeLimit == 0 ? 0 : ((fields.codeLimit - 1) >> fields.pageShift) + 1;
+  return fields.codeLimit == 0 ? 0 : (fields.codeLimit - 1) / pageSize(fields) + 1;
 }
 
 std::uint64_t stringsSize(const CodeDirectoryFields& fields) {
@@ -64,7 +69,7 @@ void writeSpecialSlots(BlobWriter& out, const CodeDirectoryFields& fields) {
 }
 
 void writePageHashes(BlobWriter& out, const CodeDirectoryFields& fields, std::span<const std::uint8_t> code) {
-  const std::uint64_t page = std::uint64_t(1) << fields.pageShift;
+  const std::uint64_t page = pageSize(fields);
   for (std::uint64_t start = 0; start < fields.codeLimit; start += page)
     out.append(digest(fields.hashType, code.subspan(start, std::min(page, fields.codeLimit - start))));
 }
@@ -77,7 +82,7 @@ std::uint64_t codeDirectorySize(const CodeDirectoryFields& fields) {
 
 Bytes buildCodeDirectory(const CodeDirectoryFields& fields, std::span<const std::uint8_t> slice) {
   if (fields.codeLimit > slice.size()) throw SignerError("code limit beyond the end of the slice");
-  if (fields.pageShift != 12 && fields.pageShift != 14) throw SignerError("page size must be 4096 or 16384");
+  if (fields.pageShift >= 64) throw SignerError("page size must be below 2^64");
   const std::uint32_t length = checkedU32(codeDirectorySize(fields), "CodeDirectory");
   BlobWriter out;
   writeHeader(out, fields, length);

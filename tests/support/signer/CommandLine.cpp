@@ -1,5 +1,6 @@
 #include "CommandLine.h"
 
+#include <bit>
 #include <cerrno>
 #include <cstdlib>
 #include <functional>
@@ -13,7 +14,7 @@ const char* const kUsage =
     "usage: helper-test-signer make-ca OUTDIR\n"
     "       helper-test-signer sign IN OUT --identifier ID\n"
     "           (--cert LEAF.pem --key LEAF.key [--chain CERT.pem]... | --adhoc)\n"
-    "           [--team TEAMID] [--hashes sha256|sha1,sha256|...] [--page-size 4096|16384]\n"
+    "           [--team TEAMID] [--hashes sha256|sha1,sha256|...] [--page-size 0|4096|16384|...]\n"
     "           [--flags N] [--requirements designated|empty|none] [--no-info-slot]\n"
     "           [--signing-time YYYYMMDDHHMMSSZ]\n"
     "           [--timestamp-with TSA.pem --timestamp-key TSA.key [--timestamp-chain CERT.pem]...\n"
@@ -49,11 +50,12 @@ std::vector<HashType> parseHashes(const std::string& text) {
   }
 }
 
+// 0 makes the whole code one page.
 unsigned pageShift(const std::string& text) {
   const std::uint64_t size = parseNumber(text, "--page-size");
-  if (size == 4096) return 12;
-  if (size == 16384) return 14;
-  throw SignerError("--page-size must be 4096 or 16384");
+  if (size == 0) return 0;
+  if (size < 2 || (size & (size - 1)) != 0) throw SignerError("--page-size must be 0 or a power of two");
+  return static_cast<unsigned>(std::countr_zero(size));
 }
 
 RequirementsSlot requirementsNamed(const std::string& text) {

@@ -63,14 +63,18 @@ Components components(const SyntheticOptions& o) {
   return c;
 }
 
+// Page shift 0 makes the whole code one page.
+std::uint64_t pageSize(const SyntheticOptions& o) { return o.pageShift == 0 ? o.codeSize : std::uint64_t{1} << o.pageShift; }
+std::uint64_t pageCount(const SyntheticOptions& o) { return (o.codeSize - 1) / pageSize(o) + 1; }
+
 std::uint64_t directorySize(const SyntheticOptions& o, std::uint8_t type, std::uint32_t special) {
   const std::uint64_t strings = o.identifier.size() + 1 + (o.team ? o.team->size() + 1 : 0);
-  const std::uint64_t slots = ((o.codeSize - 1) >> o.pageShift) + 1;
+  const std::uint64_t slots = pageCount(o);
   return kDirectoryHeader + strings + (special + slots) * hashSize(type);
 }
 
 Bytes directory(const SyntheticOptions& o, std::uint8_t type, const Bytes& file, const Components& c) {
-  const std::uint32_t slots = static_cast<std::uint32_t>(((o.codeSize - 1) >> o.pageShift) + 1);
+  const std::uint32_t slots = static_cast<std::uint32_t>(pageCount(o));
   const std::size_t hs = hashSize(type);
   Bytes cd(directorySize(o, type, c.specialSlots));
   const std::uint64_t ident = kDirectoryHeader, team = ident + o.identifier.size() + 1;
@@ -92,8 +96,8 @@ Bytes directory(const SyntheticOptions& o, std::uint8_t type, const Bytes& file,
     std::memcpy(&cd[hashOffset - hs], h.data(), hs);
   }
   for (std::uint32_t i = 0; i < slots; ++i) {
-    const std::uint64_t start = std::uint64_t{i} << o.pageShift;
-    const std::uint64_t end = std::min(o.codeSize, start + (std::uint64_t{1} << o.pageShift));
+    const std::uint64_t start = i * pageSize(o);
+    const std::uint64_t end = std::min(o.codeSize, start + pageSize(o));
     const Bytes h = hashOf(type, &file[start], end - start);
     std::memcpy(&cd[hashOffset + i * hs], h.data(), hs);
   }
@@ -158,8 +162,10 @@ Bytes buildSignedMachO(const SyntheticOptions& o, SyntheticLayout* layout) {
   const std::uint64_t sigAt = o.codeSize, sigSize = signatureSize(o, c);
   Bytes f(sigAt + sigSize, 0);
   for (std::uint64_t i = 0x400; i < o.codeSize; ++i) f[i] = static_cast<std::uint8_t>(i * 131 + (i >> 12));
-  writeCommands(o, f, sigAt, sigSize, layout);
+  SyntheticLayout l;
+  writeCommands(o, f, sigAt, sigSize, &l);
   if (o.infoPlist) std::memcpy(&f[kInfoPlistAt], o.infoPlist->data(), o.infoPlist->size());
+  if (o.beforeHashing) o.beforeHashing(f, l);
   std::vector<std::pair<std::uint32_t, Bytes>> entries;
   for (std::size_t i = 0; i < o.hashTypes.size(); ++i)
     entries.push_back({i == 0 ? 0u : 0x1000u + static_cast<std::uint32_t>(i - 1), directory(o, o.hashTypes[i], f, c)});
@@ -173,7 +179,8 @@ Bytes buildSignedMachO(const SyntheticOptions& o, SyntheticLayout* layout) {
   Bytes sb = superBlob(entries);
   if (sb.size() > sigSize) sb.resize(sigSize);  // an oversized CMS is cut, and must then fail
   std::memcpy(&f[sigAt], sb.data(), sb.size());
-  if (layout) layout->signature = sigAt, layout->firstDirectory = sigAt + getBE32(sb, 16), layout->infoPlist = kInfoPlistAt;
+  l.signature = sigAt, l.firstDirectory = sigAt + getBE32(sb, 16), l.infoPlist = kInfoPlistAt;
+  if (layout) *layout = l;
   return f;
 }
 

@@ -14,11 +14,13 @@ namespace codesign_test {
 
 using Bytes = std::vector<std::uint8_t>;
 
+struct SyntheticLayout;
+
 struct SyntheticOptions {
   std::int32_t cputype = 0x0100000c;  // arm64
   bool bigEndian = false;
   std::uint64_t codeSize = 0x6000;    // bytes the page hashes cover
-  std::uint8_t pageShift = 12;
+  std::uint8_t pageShift = 12;           // 0: the whole code is one page
   std::vector<std::uint8_t> hashTypes{2};  // one CodeDirectory per type; the first goes in slot 0
   std::string identifier = "com.example.synthetic";
   std::optional<std::string> team;
@@ -31,6 +33,9 @@ struct SyntheticOptions {
   std::function<std::vector<std::uint8_t>(const std::vector<std::uint8_t>& signedDirectory,
                                           const std::vector<std::vector<std::uint8_t>>& directories)>
       signer;
+  // Edits the header and load commands before the pages are hashed, so the
+  // edit is signed.
+  std::function<void(Bytes& file, const SyntheticLayout& layout)> beforeHashing;
 };
 
 // Where the interesting parts of a built slice lie.

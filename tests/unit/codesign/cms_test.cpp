@@ -207,7 +207,7 @@ TEST_P(SignedFile, Answers) {
   options.signer = [&](const Bytes& content, const std::vector<Bytes>& all) { return authority.sign(content, all); };
   const Bytes file = buildSignedMachO(options);
   const ValidationPolicy policy{GetParam().anchor, std::time(nullptr)};
-  EXPECT_EQ(checkValidity(ByteReader(file), kSecCSCheckAllArchitectures | kSecCSStrictValidate, nullptr, policy),
+  EXPECT_EQ(checkValidity(MemorySource(file), kSecCSCheckAllArchitectures | kSecCSStrictValidate, nullptr, policy),
             GetParam().expected);
 }
 
@@ -277,7 +277,7 @@ TEST(SignedFileRequirement, SubjectCarriesChainIdentifierAndTeam) {
   const auto verdict = [&](const std::string& text) {
     RequirementRef requirement;
     EXPECT_EQ(Requirement::compile(text, &requirement), 0) << text;
-    return checkValidity(ByteReader(file), kSecCSCheckAllArchitectures | kSecCSStrictValidate, requirement.get(),
+    return checkValidity(MemorySource(file), kSecCSCheckAllArchitectures | kSecCSStrictValidate, requirement.get(),
                          ValidationPolicy{trustAny, std::time(nullptr)});
   };
   const std::string developerId = " and certificate 1[field.1.2.840.113635.100.6.2.6] and certificate "
@@ -292,15 +292,15 @@ TEST(SignedFileBlob, EmptyOrMissingCmsFails) {
   SyntheticOptions options;
   options.flags = 0;
   options.signer = [](const Bytes&, const std::vector<Bytes>&) { return Bytes{}; };
-  EXPECT_EQ(checkValidity(ByteReader(buildSignedMachO(options)), kSecCSStrictValidate, nullptr,
+  EXPECT_EQ(checkValidity(MemorySource(buildSignedMachO(options)), kSecCSStrictValidate, nullptr,
                           ValidationPolicy{trustAny, 0}),
             errSecCSSignatureFailed);
   options.signer = nullptr;
-  EXPECT_EQ(checkValidity(ByteReader(buildSignedMachO(options)), kSecCSStrictValidate, nullptr,
+  EXPECT_EQ(checkValidity(MemorySource(buildSignedMachO(options)), kSecCSStrictValidate, nullptr,
                           ValidationPolicy{trustAny, 0}),
             errSecCSUnsigned);
   options.signer = [](const Bytes&, const std::vector<Bytes>&) { return Bytes(40, 0x30); };
-  EXPECT_EQ(checkValidity(ByteReader(buildSignedMachO(options)), kSecCSStrictValidate, nullptr,
+  EXPECT_EQ(checkValidity(MemorySource(buildSignedMachO(options)), kSecCSStrictValidate, nullptr,
                           ValidationPolicy{trustAny, 0}),
             errSecCSSignatureFailed);
 }

@@ -114,7 +114,7 @@ TEST(SignerOptions, BadOptionsAreRefusedByName) {
       {{"sign", in, out, "--identifier", "x"}, "--cert and --key are required unless --adhoc"},
       {{"sign", in, out, "--identifier", "x", "--cert", caPath("devid-app.pem")}, "--cert and --key go together"},
       {{"sign", in, out, "--identifier", "x", "--adhoc", "--hashes", "md5"}, "unknown hash md5"},
-      {{"sign", in, out, "--identifier", "x", "--adhoc", "--page-size", "8192"}, "--page-size must be 4096 or 16384"},
+      {{"sign", in, out, "--identifier", "x", "--adhoc", "--page-size", "12288"}, "--page-size must be 0 or a power of two"},
       {{"sign", in, out, "--identifier", "x", "--adhoc", "--flags", "-1"}, "--flags takes a number"},
       {{"sign", in, out, "--identifier", "x", "--adhoc", "--bogus"}, "unknown option --bogus"},
       {{"sign", in, out, "--identifier", "x", "--adhoc", "--only-arch", "x86_64"}, "names an architecture the file does not have"},

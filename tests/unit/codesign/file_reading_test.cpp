@@ -1,0 +1,145 @@
+// What the engine reads: only regular files, by offset, a piece at a time.
+// The file belongs to whoever built the bundle, who may change it at any
+// moment.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
+
+#include "SyntheticMachO.h"
+#include "TestFiles.h"
+#include "platform/ScopedFd.h"
+#include "platform/codesign/Status.h"
+#include "platform/codesign/TrustedAnchors.h"
+#include "platform/codesign/Validation.h"
+
+namespace fs = std::filesystem;
+using namespace platform::codesign;
+using namespace codesign_test;
+
+namespace {
+
+OSStatus create(const fs::path& path, StaticCodeRef* code) {
+  return SecStaticCodeCreateWithPath(platform::FileURL{path.string()}, 0, code);
+}
+
+// A named pipe would hold a blocking open for ever; a device could act on
+// being opened. Neither is opened, and the answer comes at once.
+TEST(FileReading, OnlyARegularFileIsOpened) {
+  TempDir dir;
+  ASSERT_EQ(mkfifo(dir.file("pipe").c_str(), 0600), 0);
+  fs::create_directory(dir.file("folder"));
+  fs::create_symlink(dir.file("pipe"), dir.file("link-to-pipe"));
+  StaticCodeRef code;
+  EXPECT_EQ(create(dir.file("pipe"), &code), errSecCSRegularFile);
+  EXPECT_EQ(create(dir.file("link-to-pipe"), &code), errSecCSRegularFile);
+  EXPECT_EQ(create(dir.file("folder"), &code), errSecCSRegularFile);
+  EXPECT_EQ(create(dir.file("missing"), &code), errSecCSStaticCodeNotFound);
+  EXPECT_EQ(create("/dev/null", &code), errSecCSRegularFile);
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  const platform::ScopedFd reader(ends[0]), writer(ends[1]);
+  const platform::ScopedFd folder(open(dir.file("folder").c_str(), O_RDONLY | O_DIRECTORY));
+  EXPECT_EQ(staticCodeCreateWithDescriptor(reader.get(), 0, &code), errSecCSRegularFile);
+  EXPECT_EQ(staticCodeCreateWithDescriptor(folder.get(), 0, &code), errSecCSRegularFile);
+  EXPECT_EQ(staticCodeCreateWithDescriptor(-1, 0, &code), errSecCSRegularFile);
+  EXPECT_FALSE(code);
+}
+
+// A nameless staging copy verifies through its descriptor, which stays the
+// caller's: it is still open once the code object is gone.
+TEST(FileReading, ANamelessCopyVerifiesThroughItsDescriptor) {
+  if (!extraTrustedAnchorSHA256()) GTEST_SKIP() << "built without the tests' certificate authority";
+  const fs::path signed_ = fs::path(CODESIGN_FIXTURE_DIR) / "helper-devid-arm64";
+  if (!fs::exists(signed_)) GTEST_SKIP() << "fixture " << signed_ << " was not built";
+  TempDir dir;
+  const platform::ScopedFd copy(open(dir.file("").c_str(), O_TMPFILE | O_RDWR, 0600));
+  ASSERT_TRUE(copy.valid());
+  const Bytes bytes = readFile(signed_);
+  ASSERT_EQ(write(copy.get(), bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  StaticCodeRef code;
+  ASSERT_EQ(staticCodeCreateWithDescriptor(copy.get(), 0, &code), 0);
+  EXPECT_EQ(SecStaticCodeCheckValidity(code.get(), kSecCSCheckAllArchitectures | kSecCSStrictValidate, nullptr), 0);
+  code.reset();
+  struct stat info {};
+  EXPECT_EQ(fstat(copy.get(), &info), 0);
+}
+
+// A file that reads as `before` for its first `reads` reads and as `after`
+// from then on, as if cut short or rewritten in place at that moment.
+class ChangedWhileRead final : public FileSource {
+ public:
+  ChangedWhileRead(const Bytes& before, const Bytes& after, int reads)
+      : _before(before), _after(after), _reads(reads) {}
+  std::uint64_t size() const override { return _before.size(); }
+  std::int64_t readAt(std::uint64_t offset, std::span<std::uint8_t> out) const override {
+    return MemorySource(_reads-- > 0 ? _before : _after).readAt(offset, out);
+  }
+
+ private:
+  const Bytes& _before;
+  const Bytes& _after;
+  mutable int _reads;
+};
+
+// Nothing is mapped, so a file cut short while it is read makes a read come
+// up short, and a file rewritten meanwhile (here with a header that is
+// signed too) is not judged on a mixture: at every moment from `from` reads
+// on, until the check has read all it needs, the check fails.
+TEST(FileReading, AFileChangedWhileReadFailsVerification) {
+  SyntheticOptions options;
+  options.codeSize = 5u << 20;  // the code takes several reads
+  const Bytes file = buildSignedMachO(options);
+  options.beforeHashing = [](Bytes& f, auto&) { f[24] ^= 1; };  // the header's flags
+  const Bytes rewritten = buildSignedMachO(options);
+  const ValidationPolicy policy{[](const SHA256Digest&) { return false; }, 0};
+  // A thin file's start is read three times (the magic, the header, then
+  // with the commands); a rewrite before the third read is simply a check
+  // of the new file.
+  const struct {
+    const char* name;
+    Bytes after;
+    int from;
+  } cases[] = {{"CutShort", {}, 0}, {"Rewritten", rewritten, 3}};
+  for (const auto& c : cases) {
+    int reads = c.from;
+    for (OSStatus status = -1; status != 0; ++reads) {
+      status = checkValidity(ChangedWhileRead(file, c.after, reads), kSecCSCheckAllArchitectures | kSecCSStrictValidate,
+                             nullptr, policy);
+      if (status != 0) {
+        EXPECT_EQ(status, errSecCSSignatureFailed) << c.name << " after " << reads << " reads";
+      }
+    }
+    EXPECT_GT(reads, 5) << c.name;
+  }
+}
+
+// A file cut short or changed after the code object was made is judged on
+// what is read at the check: it fails, up to the size it had when opened.
+TEST(FileReading, AFileChangedAfterOpeningFailsVerification) {
+  TempDir dir;
+  SyntheticLayout layout;
+  const Bytes original = buildSignedMachO(SyntheticOptions{}, &layout);
+  const std::function<void(const fs::path&)> changes[] = {
+      [&](const fs::path& p) { fs::resize_file(p, layout.commandsEnd + 0x800); },
+      [&](const fs::path& p) {
+        Bytes changed = original;
+        changed[layout.commandsEnd + 0x1000] ^= 1;
+        writeFile(p, changed);
+      },
+  };
+  for (const auto& change : changes) {
+    writeFile(dir.file("code"), original);
+    StaticCodeRef code;
+    ASSERT_EQ(create(dir.file("code"), &code), 0);
+    change(dir.file("code"));
+    EXPECT_EQ(SecStaticCodeCheckValidity(code.get(), kSecCSCheckAllArchitectures | kSecCSStrictValidate, nullptr),
+              errSecCSSignatureFailed);
+  }
+}
+
+}  // namespace
