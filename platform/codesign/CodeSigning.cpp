@@ -49,7 +49,8 @@ OSStatus SecStaticCodeCheckValidity(const StaticCode* staticCode, SecCSFlags fla
   if (staticCode == nullptr) return errSecCSObjectRequired;
   if ((flags & ~kValidityFlags) != 0) return errSecCSInvalidFlags;
   if ((flags & kEnforceRevocationChecks) != 0) return errSecCSUnimplemented;
-  const ValidationPolicy policy{isTrustedAnchor, std::time(nullptr)};
+  const std::vector<Bytes> anchors = trustedAnchorCertificates();
+  const ValidationPolicy policy{isTrustedAnchor, std::time(nullptr), anchors};
   return checkValidity(staticCode->file().bytes(), flags, requirement, policy);
 }
 

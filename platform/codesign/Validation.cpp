@@ -55,6 +55,7 @@ OSStatus verifySigner(const EmbeddedSignature& signature, SecCSFlags flags, cons
   request.signedDirectory = &signature.signedDirectory();
   request.directories = signature.usable();
   request.isAnchor = policy.isAnchor;
+  request.anchorCertificates = policy.anchorCertificates;
   request.now = policy.now;
   request.expiryFatal = (flags & kSecCSConsiderExpiration) != 0 ||
                         (signature.best().flags() & kCodeDirectoryForceExpiration) != 0;

@@ -188,16 +188,18 @@ std::string hex(const Bytes& bytes, const char* separator, const char* prefix) {
 }
 
 void writeFingerprint(const std::string& directory, X509* root) {
-  const Bytes fingerprint = digest(HashType::sha256, certificateDER(root));
+  const Bytes der = certificateDER(root);
+  const Bytes fingerprint = digest(HashType::sha256, der);
   writeTextFile(directory + "/root.sha256", hex(fingerprint, "", "") + "\n");
   writeTextFile(directory + "/TestRootFingerprint.h",
                 "#pragma once\n"
-                "// Written by helper-test-signer make-ca: SHA-256 of the DER encoding of\n"
-                "// the tests' root certificate (root.pem beside this file).\n\n"
+                "// Written by helper-test-signer make-ca: the DER encoding of the tests'\n"
+                "// root certificate (root.pem beside this file) and its SHA-256.\n\n"
                 "#include <array>\n#include <cstdint>\n\n"
                 "namespace helper_test_ca {\n\n"
                 "inline constexpr std::array<std::uint8_t, 32> kRootSHA256 = {\n    " +
-                    hex(fingerprint, ", ", "0x") + "};\n\n}  // namespace helper_test_ca\n");
+                    hex(fingerprint, ", ", "0x") + "};\n\ninline constexpr std::uint8_t kRootDER[] = {\n    " +
+                    hex(der, ", ", "0x") + "};\n\n}  // namespace helper_test_ca\n");
 }
 
 }  // namespace

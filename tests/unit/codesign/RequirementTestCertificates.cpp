@@ -27,11 +27,19 @@ void require(bool ok, const char* what) {
 }
 
 // An extension whose value is DER NULL, as Apple's marker extensions are.
-void addMarkerExtension(X509* certificate, const std::string& oid) {
-  static const unsigned char kNull[] = {0x05, 0x00};
+// "OID" holds DER NULL; "OID=YYYYMMDDHHMMSSZ" a GeneralizedTime.
+void addMarkerExtension(X509* certificate, const std::string& spec) {
+  const std::size_t equals = spec.find('=');
+  const std::string oid = spec.substr(0, equals);
+  Bytes content{0x05, 0x00};
+  if (equals != std::string::npos) {
+    const std::string time = spec.substr(equals + 1);
+    content = {0x18, static_cast<std::uint8_t>(time.size())};
+    content.insert(content.end(), time.begin(), time.end());
+  }
   std::unique_ptr<ASN1_OBJECT, ObjectFree> object(OBJ_txt2obj(oid.c_str(), 1));
   std::unique_ptr<ASN1_OCTET_STRING, OctetsFree> value(ASN1_OCTET_STRING_new());
-  require(object && value && ASN1_OCTET_STRING_set(value.get(), kNull, sizeof kNull) == 1,
+  require(object && value && ASN1_OCTET_STRING_set(value.get(), content.data(), static_cast<int>(content.size())) == 1,
           "marker extension value");
   std::unique_ptr<X509_EXTENSION, ExtensionFree> extension(
       X509_EXTENSION_create_by_OBJ(nullptr, object.get(), 0, value.get()));

@@ -9,9 +9,12 @@
 
 #include <openssl/cms.h>
 #include <openssl/evp.h>
+#include <openssl/pem.h>
 #include <openssl/x509v3.h>
 
 #include "SyntheticMachO.h"
+#include "TestFiles.h"
+#include "platform/codesign/AppleRootCertificates.h"
 #include "platform/codesign/Requirement.h"
 #include "platform/codesign/Status.h"
 #include "platform/codesign/Validation.h"
@@ -69,8 +72,11 @@ Cert makeCert(const CertSpec& profile, EVP_PKEY* key, X509* issuer, EVP_PKEY* is
   ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), ++serial);
   X509_NAME* name = X509_get_subject_name(cert.get());
   X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>(profile.cn.c_str()), -1, -1, 0);
-  if (!profile.ou.empty())
-    X509_NAME_add_entry_by_txt(name, "OU", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>(profile.ou.c_str()), -1, -1, 0);
+  for (std::size_t at = 0; at < profile.ou.size();) {  // comma-separated: one OU each, in order
+    const std::string ou = profile.ou.substr(at, profile.ou.find(',', at) - at);
+    X509_NAME_add_entry_by_txt(name, "OU", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>(ou.c_str()), -1, -1, 0);
+    at += ou.size() + 1;
+  }
   X509_set_issuer_name(cert.get(), issuer ? X509_get_subject_name(issuer) : name);
   X509_gmtime_adj(X509_getm_notBefore(cert.get()), profile.notBefore);
   X509_gmtime_adj(X509_getm_notAfter(cert.get()), profile.notAfter);
@@ -102,8 +108,10 @@ struct Authority {
   CertSpec leafSpec{"Developer ID Application: Test", "ABCDE12345", false, "critical,digitalSignature",
                     "critical,codeSigning", {{kDeveloperIdApplication, true}}};
   std::function<void(std::vector<Bytes>&)> editDirectories;  // what the CDHashes attributes list
-  bool plistAttribute = false, listAttribute = true;
+  bool plistAttribute = false, listAttribute = true, plistComment = false;
   bool signOtherContent = false;
+  bool omitRoot = false, offerRoot = false;  // leave the root out of the CMS; offer it as an anchor
+  mutable Bytes rootDer;
 
   Bytes sign(const Bytes& content, const std::vector<Bytes>& directories) const;
 };
@@ -119,7 +127,8 @@ Bytes digestOf(const Bytes& bytes, const EVP_MD* md) {
 const EVP_MD* mdOf(const Bytes& cd) { return cd[37] == 1 ? EVP_sha1() : cd[37] == 4 ? EVP_sha384() : EVP_sha256(); }
 
 Bytes cdhashes2Value(const Bytes& cd) {
-  const Bytes hash = digestOf(cd, mdOf(cd));
+  Bytes hash = digestOf(cd, mdOf(cd));
+  if (cd[37] == 3) hash.resize(20);  // truncated SHA-256 lists its 20-byte digest
   ASN1_OBJECT* oid = OBJ_nid2obj(EVP_MD_get_type(mdOf(cd)));
   Bytes oidDer(static_cast<std::size_t>(i2d_ASN1_OBJECT(oid, nullptr)));
   unsigned char* p = oidDer.data();
@@ -131,9 +140,9 @@ Bytes cdhashes2Value(const Bytes& cd) {
   return seq;
 }
 
-std::string cdhashesPlist(const std::vector<Bytes>& directories) {
+std::string cdhashesPlist(const std::vector<Bytes>& directories, bool comment) {
   static const char* b64 = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n\t<key>cdhashes</key>\n\t<array>\n";
+  std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n" + std::string(comment ? "<!-- a remark -->" : "") + "\t<key>cdhashes</key>\n\t<array>\n";
   for (const Bytes& cd : directories) {
     Bytes h = digestOf(cd, mdOf(cd));
     h.resize(20);
@@ -152,7 +161,11 @@ Bytes Authority::sign(const Bytes& content, const std::vector<Bytes>& directorie
   const Cert ca = makeCert(caSpec, caKey.get(), root.get(), rootKey.get());
   const Cert leaf = makeCert(leafSpec, leafKey.get(), ca.get(), caKey.get());
   STACK_OF(X509)* chain = sk_X509_new_null();
-  sk_X509_push(chain, ca.get()), sk_X509_push(chain, root.get());
+  sk_X509_push(chain, ca.get());
+  if (!omitRoot) sk_X509_push(chain, root.get());
+  rootDer.assign(static_cast<std::size_t>(i2d_X509(root.get(), nullptr)), 0);
+  unsigned char* rootOut = rootDer.data();
+  i2d_X509(root.get(), &rootOut);
   Bytes signedBytes = content;
   if (signOtherContent) signedBytes[20] ^= 1;
   BIO* data = BIO_new_mem_buf(signedBytes.data(), static_cast<int>(signedBytes.size()));
@@ -175,7 +188,7 @@ Bytes Authority::sign(const Bytes& content, const std::vector<Bytes>& directorie
     X509_ATTRIBUTE_free(attribute);
   }
   if (plistAttribute) {
-    const std::string xml = cdhashesPlist(directories);
+    const std::string xml = cdhashesPlist(directories, plistComment);
     CMS_signed_add1_attr_by_txt(si, "1.2.840.113635.100.9.1", V_ASN1_OCTET_STRING, xml.data(), static_cast<int>(xml.size()));
   }
   CMS_final(cms, data, nullptr, flags);
@@ -206,7 +219,9 @@ TEST_P(SignedFile, Answers) {
   GetParam().change(authority, options);
   options.signer = [&](const Bytes& content, const std::vector<Bytes>& all) { return authority.sign(content, all); };
   const Bytes file = buildSignedMachO(options);
-  const ValidationPolicy policy{GetParam().anchor, std::time(nullptr)};
+  const std::vector<Bytes> offered{authority.rootDer};
+  const ValidationPolicy policy{GetParam().anchor, std::time(nullptr),
+                                authority.offerRoot ? std::span(offered) : std::span<const Bytes>()};
   EXPECT_EQ(checkValidity(ByteReader(file), kSecCSCheckAllArchitectures | kSecCSStrictValidate, nullptr, policy),
             GetParam().expected);
 }
@@ -218,6 +233,10 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         CmsCase{"DeveloperId", nothing, 0},
         CmsCase{"RootNotPinned", nothing, CSSMERR_TP_NOT_TRUSTED, trustNone},
+        CmsCase{"RootLeftOutPinnedOne", [](Authority& a, auto&) { a.omitRoot = a.offerRoot = true; }, 0},
+        CmsCase{"RootLeftOutNoneOffered", [](Authority& a, auto&) { a.omitRoot = true; }, CSSMERR_TP_NOT_TRUSTED},
+        CmsCase{"RootLeftOutOfferedNotPinned", [](Authority& a, auto&) { a.omitRoot = a.offerRoot = true; },
+                CSSMERR_TP_NOT_TRUSTED, trustNone},
         CmsCase{"NoCodeSigningUsage", [](Authority& a, auto&) { a.leafSpec.extendedKeyUsage = "emailProtection"; },
                 CSSMERR_APPLETP_INVALID_EXTENDED_KEY_USAGE},
         CmsCase{"NoExtendedKeyUsage", [](Authority& a, auto&) { a.leafSpec.extendedKeyUsage = ""; },
@@ -229,6 +248,9 @@ INSTANTIATE_TEST_SUITE_P(
         CmsCase{"IssuerNotCa", [](Authority& a, auto&) { a.caSpec.ca = false, a.caSpec.keyUsage = "critical,digitalSignature"; },
                 CSSMERR_APPLETP_NO_BASIC_CONSTRAINTS},
         CmsCase{"TeamDiffers", [](Authority& a, auto&) { a.leafSpec.ou = "ZZZZZ99999"; }, errSecCSBadTeamIdentifier},
+        CmsCase{"TeamIsTheFirstOfTwoOUs", [](Authority& a, auto&) { a.leafSpec.ou = "ABCDE12345,ZZZZZ99999"; }, 0},
+        CmsCase{"TeamIsNotTheLastOfTwoOUs", [](Authority& a, auto&) { a.leafSpec.ou = "ZZZZZ99999,ABCDE12345"; },
+                errSecCSBadTeamIdentifier},
         CmsCase{"TeamCheckedOnlyForDeveloperChains",
                 [](Authority& a, auto&) { a.leafSpec.ou = "ZZZZZ99999", a.leafSpec.markers.clear(); }, 0},
         CmsCase{"ExpiredLeafTolerated", [](Authority& a, auto&) { a.leafSpec.notAfter = -60; }, 0},
@@ -245,8 +267,18 @@ INSTANTIATE_TEST_SUITE_P(
         CmsCase{"TwoDirectoriesBoundByPlist",
                 [](Authority& a, SyntheticOptions& o) { o.hashTypes = {1, 2}, a.listAttribute = false, a.plistAttribute = true; },
                 0},
+        CmsCase{"PlistWithComment",
+                [](Authority& a, SyntheticOptions& o) {
+                  o.hashTypes = {1, 2}, a.listAttribute = false, a.plistAttribute = a.plistComment = true;
+                },
+                0},
         CmsCase{"TwoDirectoriesBoundByBoth",
                 [](Authority& a, SyntheticOptions& o) { o.hashTypes = {1, 2}, a.plistAttribute = true; }, 0},
+        CmsCase{"TruncatedSha256", [](auto&, SyntheticOptions& o) { o.hashTypes = {3}; }, 0},
+        CmsCase{"TruncatedSha256Alternate", [](auto&, SyntheticOptions& o) { o.hashTypes = {1, 3}; }, 0},
+        CmsCase{"UnknownSignedTypeAlternateUnbound",
+                [](Authority& a, SyntheticOptions& o) { o.hashTypes = {9, 2}, a.listAttribute = false; },
+                errSecCSSignatureFailed},
         CmsCase{"AlternateUnbound",
                 [](Authority& a, SyntheticOptions& o) { o.hashTypes = {1, 2}, a.listAttribute = false; },
                 errSecCSSignatureFailed},
@@ -278,7 +310,7 @@ TEST(SignedFileRequirement, SubjectCarriesChainIdentifierAndTeam) {
     RequirementRef requirement;
     EXPECT_EQ(Requirement::compile(text, &requirement), 0) << text;
     return checkValidity(ByteReader(file), kSecCSCheckAllArchitectures | kSecCSStrictValidate, requirement.get(),
-                         ValidationPolicy{trustAny, std::time(nullptr)});
+                         ValidationPolicy{trustAny, std::time(nullptr), {}});
   };
   const std::string developerId = " and certificate 1[field.1.2.840.113635.100.6.2.6] and certificate "
                                    "leaf[field.1.2.840.113635.100.6.1.13] and certificate leaf[subject.OU] = ";
@@ -293,16 +325,41 @@ TEST(SignedFileBlob, EmptyOrMissingCmsFails) {
   options.flags = 0;
   options.signer = [](const Bytes&, const std::vector<Bytes>&) { return Bytes{}; };
   EXPECT_EQ(checkValidity(ByteReader(buildSignedMachO(options)), kSecCSStrictValidate, nullptr,
-                          ValidationPolicy{trustAny, 0}),
+                          ValidationPolicy{trustAny, 0, {}}),
             errSecCSSignatureFailed);
   options.signer = nullptr;
   EXPECT_EQ(checkValidity(ByteReader(buildSignedMachO(options)), kSecCSStrictValidate, nullptr,
-                          ValidationPolicy{trustAny, 0}),
+                          ValidationPolicy{trustAny, 0, {}}),
             errSecCSUnsigned);
   options.signer = [](const Bytes&, const std::vector<Bytes>&) { return Bytes(40, 0x30); };
   EXPECT_EQ(checkValidity(ByteReader(buildSignedMachO(options)), kSecCSStrictValidate, nullptr,
-                          ValidationPolicy{trustAny, 0}),
+                          ValidationPolicy{trustAny, 0, {}}),
             errSecCSSignatureFailed);
+}
+
+// The engine's own copies of Apple's roots and its pinned fingerprints,
+// against the roots as published.
+TEST(AppleRoots, PinnedAndCarriedAsPublished) {
+  const char* names[] = {"AppleRootCA", "AppleRootG2", "AppleRootG3", "ApplePlatformBackportRSARootG1",
+                         "ApplePlatformBackportECCRootG1"};
+  const std::vector<Bytes> carried = appleRootCertificates();
+  ASSERT_EQ(carried.size(), std::size(names));
+  for (std::size_t i = 0; i < std::size(names); ++i) {
+    const Bytes pem = readFile(std::string(CODESIGN_APPLE_ROOTS_DIR) + "/" + names[i] + ".pem");
+    BIO* bio = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
+    const Cert cert(PEM_read_bio_X509(bio, nullptr, nullptr, nullptr));
+    BIO_free(bio);
+    ASSERT_TRUE(cert) << names[i];
+    Bytes der(static_cast<std::size_t>(i2d_X509(cert.get(), nullptr)));
+    unsigned char* out = der.data();
+    i2d_X509(cert.get(), &out);
+    EXPECT_EQ(carried[i], der) << names[i];
+    const auto print = fingerprint(der);
+    ASSERT_TRUE(print);
+    EXPECT_TRUE(isTrustedAnchor(*print)) << names[i];
+    der[der.size() / 2] ^= 1;
+    EXPECT_FALSE(isTrustedAnchor(*fingerprint(der))) << names[i];
+  }
 }
 
 }  // namespace

@@ -20,7 +20,7 @@ constexpr SecCSFlags kToolFlags = kSecCSCheckAllArchitectures | kSecCSStrictVali
 bool trustNothing(const SHA256Digest&) { return false; }
 
 OSStatus check(const Bytes& file, SecCSFlags flags = kToolFlags) {
-  return checkValidity(ByteReader(file), flags, nullptr, ValidationPolicy{trustNothing, 0});
+  return checkValidity(ByteReader(file), flags, nullptr, ValidationPolicy{trustNothing, 0, {}});
 }
 
 SyntheticOptions richOptions() {
