@@ -45,6 +45,9 @@ TEST(SyntheticValid, VariantsVerify) {
   EXPECT_EQ(check(variant([](auto& o) { o.hashTypes = {4}; })), 0);
   EXPECT_EQ(check(variant([](auto& o) { o.codeSize = 0x2001; })), 0);
   EXPECT_EQ(check(buildSignedMachO(SyntheticOptions{})), 0);
+  // Slots 4 and 6 seal raw data, which only a BlobWrapper carries.
+  EXPECT_EQ(check(variant([](auto& o) { o.entitlementsSlot = 4; })), errSecCSSignatureInvalid);
+  EXPECT_EQ(check(variant([](auto& o) { o.entitlementsSlot = 6; })), errSecCSSignatureInvalid);
 }
 
 // One defect and its status.
