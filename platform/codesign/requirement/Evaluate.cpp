@@ -8,6 +8,7 @@
 #include "platform/codesign/Status.h"
 #include "platform/codesign/Certificate.h"
 #include "platform/codesign/Digest.h"
+#include "platform/codesign/requirement/DerEntitlements.h"
 #include "platform/codesign/requirement/PropertyListReader.h"
 
 namespace platform::codesign::requirement {
@@ -200,11 +201,15 @@ class Evaluator {
   OSStatus propertyList(PropertyListField::Source source, const Value** out) {
     *out = nullptr;
     const bool isInfo = source == PropertyListField::Source::InfoPlist;
-    const std::optional<Bytes>& data = isInfo ? _subject.infoPlist : _subject.entitlements;
+    // The framework reads the DER entitlements when the signature seals both.
+    const bool der = !isInfo && _subject.derEntitlements;
+    const std::optional<Bytes>& data =
+        isInfo ? _subject.infoPlist : der ? _subject.derEntitlements : _subject.entitlements;
     CachedPropertyList& cached = isInfo ? _infoPlist : _entitlements;
     if (!data) return errSecSuccess;
     if (!cached.read) {
-      cached.status = readPropertyListDictionary(*data, &cached.dictionary);
+      cached.status = der ? readDerEntitlements(*data, &cached.dictionary)
+                          : readPropertyListDictionary(*data, &cached.dictionary);
       cached.read = true;
     }
     if (cached.status == errSecSuccess) *out = &cached.dictionary;
