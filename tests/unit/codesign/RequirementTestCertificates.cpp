@@ -27,15 +27,17 @@ void require(bool ok, const char* what) {
 }
 
 // An extension whose value is DER NULL, as Apple's marker extensions are.
-// "OID" holds DER NULL; "OID=YYYYMMDDHHMMSSZ" a GeneralizedTime.
+// "OID" holds DER NULL; "OID=YYYYMMDDHHMMSSZ" a GeneralizedTime, and
+// "OID~YYYYMMDDHHMMSSZ" one followed by a stray byte.
 void addMarkerExtension(X509* certificate, const std::string& spec) {
-  const std::size_t equals = spec.find('=');
+  const std::size_t equals = spec.find_first_of("=~");
   const std::string oid = spec.substr(0, equals);
   Bytes content{0x05, 0x00};
   if (equals != std::string::npos) {
     const std::string time = spec.substr(equals + 1);
     content = {0x18, static_cast<std::uint8_t>(time.size())};
     content.insert(content.end(), time.begin(), time.end());
+    if (spec[equals] == '~') content.push_back(0);
   }
   std::unique_ptr<ASN1_OBJECT, ObjectFree> object(OBJ_txt2obj(oid.c_str(), 1));
   std::unique_ptr<ASN1_OCTET_STRING, OctetsFree> value(ASN1_OCTET_STRING_new());

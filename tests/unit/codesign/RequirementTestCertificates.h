@@ -17,7 +17,7 @@ using platform::codesign::Bytes;
 // What a test certificate says about itself.
 struct CertificateSpec {
   std::vector<std::pair<std::string, std::string>> subject;  // (attribute, value), in order
-  std::vector<std::string> extensions;  // dotted OIDs of marker extensions (DER NULL), or OID=GeneralizedTime
+  std::vector<std::string> extensions;  // dotted OIDs of marker extensions (DER NULL), or OID=GeneralizedTime (OID~ adds a byte)
   std::vector<std::string> policies;    // dotted OIDs listed in certificatePolicies
   bool isAuthority = false;
 };

@@ -85,7 +85,7 @@ Cert makeCert(const CertSpec& profile, EVP_PKEY* key, X509* issuer, EVP_PKEY* is
   addExtension(cert.get(), signer, NID_basic_constraints, profile.ca ? "critical,CA:TRUE" : "critical,CA:FALSE");
   addExtension(cert.get(), signer, NID_key_usage, profile.ca ? "critical,keyCertSign,cRLSign" : profile.keyUsage);
   addExtension(cert.get(), signer, NID_subject_key_identifier, "hash");
-  if (!profile.ca && !profile.extendedKeyUsage.empty())
+  if (!profile.extendedKeyUsage.empty())
     addExtension(cert.get(), signer, NID_ext_key_usage, profile.extendedKeyUsage);
   for (const auto& [oid, critical] : profile.markers) addMarker(cert.get(), oid, critical);
   X509_sign(cert.get(), issuer ? issuerKey : key, EVP_sha256());
@@ -109,7 +109,7 @@ struct Authority {
                     "critical,codeSigning", {{kDeveloperIdApplication, true}}};
   std::function<void(std::vector<Bytes>&)> editDirectories;  // what the CDHashes attributes list
   bool plistAttribute = false, listAttribute = true, plistComment = false;
-  bool signOtherContent = false;
+  bool signOtherContent = false, attached = false;
   bool omitRoot = false, offerRoot = false;  // leave the root out of the CMS; offer it as an anchor
   mutable Bytes rootDer;
 
@@ -169,7 +169,7 @@ Bytes Authority::sign(const Bytes& content, const std::vector<Bytes>& directorie
   Bytes signedBytes = content;
   if (signOtherContent) signedBytes[20] ^= 1;
   BIO* data = BIO_new_mem_buf(signedBytes.data(), static_cast<int>(signedBytes.size()));
-  const unsigned flags = CMS_DETACHED | CMS_BINARY | CMS_PARTIAL | CMS_NOSMIMECAP;
+  const unsigned flags = (attached ? 0 : CMS_DETACHED) | CMS_BINARY | CMS_PARTIAL | CMS_NOSMIMECAP;
   CMS_ContentInfo* cms = CMS_sign(nullptr, nullptr, chain, nullptr, flags);
   CMS_SignerInfo* si = CMS_add1_signer(cms, leaf.get(), leafKey.get(), EVP_sha256(), flags);
   std::vector<Bytes> directories = directoriesIn;
@@ -245,6 +245,11 @@ INSTANTIATE_TEST_SUITE_P(
                 CSSMERR_APPLETP_INVALID_KEY_USAGE},
         CmsCase{"UnknownCriticalExtension", [](Authority& a, auto&) { a.leafSpec.markers.push_back({"1.2.3.4", true}); },
                 CSSMERR_APPLETP_UNKNOWN_CRITICAL_EXTEN},
+        CmsCase{"IntermediateUsageExcludesCodeSigning",
+                [](Authority& a, auto&) { a.caSpec.extendedKeyUsage = "emailProtection"; },
+                CSSMERR_APPLETP_INVALID_EXTENDED_KEY_USAGE},
+        CmsCase{"IntermediateUsageAny", [](Authority& a, auto&) { a.caSpec.extendedKeyUsage = "anyExtendedKeyUsage"; },
+                0},
         CmsCase{"IssuerNotCa", [](Authority& a, auto&) { a.caSpec.ca = false, a.caSpec.keyUsage = "critical,digitalSignature"; },
                 CSSMERR_APPLETP_NO_BASIC_CONSTRAINTS},
         CmsCase{"TeamDiffers", [](Authority& a, auto&) { a.leafSpec.ou = "ZZZZZ99999"; }, errSecCSBadTeamIdentifier},
@@ -257,9 +262,13 @@ INSTANTIATE_TEST_SUITE_P(
         CmsCase{"ExpiredLeafEnforced",
                 [](Authority& a, SyntheticOptions& o) { a.leafSpec.notAfter = -60, o.flags |= 0x400; },
                 CSSMERR_TP_CERT_EXPIRED},
-        CmsCase{"OtherContentSigned", [](Authority& a, auto&) { a.signOtherContent = true; }, errSecCSSignatureFailed}),
+        CmsCase{"OtherContentSigned", [](Authority& a, auto&) { a.signOtherContent = true; }, errSecCSSignatureFailed},
+        CmsCase{"ContentAttached", [](Authority& a, auto&) { a.attached = true; }, errSecCSSignatureFailed}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A malformed CDHashes2 entry needs no case of its own: the entries must
+// number exactly the directories, so any entry that names none leaves a
+// directory unmatched whether or not the entry itself is refused.
 INSTANTIATE_TEST_SUITE_P(
     Agility, SignedFile,
     testing::Values(

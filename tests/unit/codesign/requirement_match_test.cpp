@@ -236,9 +236,13 @@ TEST(RequirementPropertyList, EvaluatesInfoAndEntitlementClauses) {
   }
 }
 
-// DER: a tag, a short length, the contents.
+// DER: a tag, the length (short form, or long form past 127), the contents.
 Bytes der(std::uint8_t tag, const Bytes& contents) {
-  Bytes out{tag, static_cast<std::uint8_t>(contents.size())};
+  const auto n = contents.size();
+  Bytes out{tag};
+  if (n > 255) out.push_back(0x82), out.push_back(static_cast<std::uint8_t>(n >> 8));
+  else if (n > 127) out.push_back(0x81);
+  out.push_back(static_cast<std::uint8_t>(n));
   out.insert(out.end(), contents.begin(), contents.end());
   return out;
 }
@@ -252,7 +256,8 @@ TEST(RequirementPropertyList, PrefersDerEntitlements) {
   subject.derEntitlements = derEntitlements(
       der(0x30, utf8("sandbox") + der(0x01, {0xff})) + der(0x30, utf8("count") + der(0x02, {0xff, 0x38})) +
       der(0x30, utf8("groups") + der(0x30, utf8("a") + utf8("b"))) +
-      der(0x30, utf8("nested") + der(0xb0, der(0x30, utf8("k") + utf8("v")))));
+      der(0x30, utf8("nested") + der(0xb0, der(0x30, utf8("k") + utf8("v")))) +
+      der(0x30, utf8("long") + der(0x0c, Bytes(200, 'x'))));
   const std::pair<const char*, OSStatus> cases[] = {
       {"entitlement[sandbox]", errSecSuccess},
       {"entitlement[\"xml-only\"] absent", errSecSuccess},
@@ -260,6 +265,7 @@ TEST(RequirementPropertyList, PrefersDerEntitlements) {
       {"entitlement[groups] = b", errSecSuccess},
       {"entitlement[nested] exists", errSecSuccess},
       {"entitlement[groups] = c", errSecCSReqFailed},
+      {"entitlement[long] = x*", errSecSuccess},  // a long-form length
   };
   for (const auto& [text, status] : cases) EXPECT_EQ(compileAndEvaluate(text, subject), status) << text;
   const Bytes malformed[] = {

@@ -81,7 +81,7 @@ class RequirementEvaluation : public ::testing::Test {
         {{{"C", "US"}, {"ST", "Somestate"}, {"L", "Town"}, {"2.5.4.9", "1 Road"},
           {"O", "First Org"}, {"O", "Maker Inc."}, {"2.5.4.10.1", "Country Org"},
           {"OU", kTeam}, {"2.5.4.13", "A description"}, {"UID", "user-7"}, {"CN", "Detailed"}},
-         {"1.2.3.4.5", "1.2.840.113635.100.6.1.33=20200101000000Z"}, {"2.23.140.1.2.1", "1.3.6.1.4.1.99.1"},
+         {"1.2.3.4.5", "1.2.840.113635.100.6.1.33=20200101000000Z", "1.2.3.4.8~20200101000000Z"}, {"2.23.140.1.2.1", "1.3.6.1.4.1.99.1"},
          false});
 
     static CertificateSpec developerIDLeaf(const char* team) {
@@ -236,6 +236,7 @@ TEST_F(RequirementEvaluation, ReadsSubjectAttributesExtensionsAndPolicies) {
       {"[timestamp.1.2.3.4.5] exists", true},   // present, but no date in it
       {"[timestamp.1.2.3.4.5] < timestamp \"20300101000000Z\"", false},
       {"[timestamp.1.2.3.4.6] absent", true},
+      {"[timestamp.1.2.3.4.8] < timestamp \"20300101000000Z\"", false},  // a date, then a stray byte
   };
   for (const Case& testCase : cases) {
     const std::string text = std::string("certificate leaf") + testCase.clause;
