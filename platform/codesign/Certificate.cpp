@@ -64,6 +64,7 @@ std::optional<std::int64_t> derTime(std::span<const std::uint8_t> der) {
 }  // namespace
 
 ossl::Certificate decodeCertificate(std::span<const std::uint8_t> der) {
+  // No certificate is larger than the CMS data that carries it.
   if (der.empty() || der.size() > limits::kMaxCmsBytes) return nullptr;
   const unsigned char* cursor = der.data();
   ossl::Certificate certificate(d2i_X509(nullptr, &cursor, static_cast<long>(der.size())));
