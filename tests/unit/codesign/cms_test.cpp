@@ -10,11 +10,10 @@
 
 #include <openssl/cms.h>
 #include <openssl/evp.h>
-#include <openssl/pem.h>
 #include <openssl/x509v3.h>
 
 #include "SyntheticMachO.h"
-#include "TestFiles.h"
+#include "signer/CertificateBuilder.h"
 #include "platform/codesign/AppleRootCertificates.h"
 #include "platform/codesign/Requirement.h"
 #include "platform/codesign/Status.h"
@@ -24,13 +23,6 @@ using namespace platform::codesign;
 using namespace codesign_test;
 
 namespace {
-
-template <typename T, void (*F)(T*)>
-struct Free {
-  void operator()(T* p) const { F(p); }
-};
-using Key = std::unique_ptr<EVP_PKEY, Free<EVP_PKEY, EVP_PKEY_free>>;
-using Cert = std::unique_ptr<X509, Free<X509, X509_free>>;
 
 constexpr const char* kDeveloperIdCa = "1.2.840.113635.100.6.2.6";
 constexpr const char* kDeveloperIdApplication = "1.2.840.113635.100.6.1.13";
@@ -46,54 +38,23 @@ struct CertSpec {
   long notBefore = -kDay, notAfter = 365 * kDay;          // seconds from now
 };
 
-void addExtension(X509* cert, X509* issuer, int nid, const std::string& value) {
-  X509V3_CTX ctx;
-  X509V3_set_ctx_nodb(&ctx);
-  X509V3_set_ctx(&ctx, issuer, cert, nullptr, nullptr, 0);
-  X509_EXTENSION* ext = X509V3_EXT_conf_nid(nullptr, &ctx, nid, value.c_str());
-  ASSERT_NE(ext, nullptr) << value;
-  X509_add_ext(cert, ext, -1);
-  X509_EXTENSION_free(ext);
-}
-
-void addMarker(X509* cert, const std::string& oid, bool critical) {
-  ASN1_OBJECT* object = OBJ_txt2obj(oid.c_str(), 1);
-  ASN1_OCTET_STRING* value = ASN1_OCTET_STRING_new();
-  const unsigned char null[] = {0x05, 0x00};
-  ASN1_OCTET_STRING_set(value, null, sizeof null);
-  X509_EXTENSION* ext = X509_EXTENSION_create_by_OBJ(nullptr, object, critical, value);
-  X509_add_ext(cert, ext, -1);
-  X509_EXTENSION_free(ext), ASN1_OCTET_STRING_free(value), ASN1_OBJECT_free(object);
-}
-
-Cert makeCert(const CertSpec& profile, EVP_PKEY* key, X509* issuer, EVP_PKEY* issuerKey) {
-  Cert cert(X509_new());
-  X509_set_version(cert.get(), 2);
-  static long serial = 1;
-  ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), ++serial);
-  X509_NAME* name = X509_get_subject_name(cert.get());
-  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>(profile.cn.c_str()), -1, -1, 0);
-  for (std::size_t at = 0; at < profile.ou.size();) {  // comma-separated: one OU each, in order
-    const std::string ou = profile.ou.substr(at, profile.ou.find(',', at) - at);
-    X509_NAME_add_entry_by_txt(name, "OU", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>(ou.c_str()), -1, -1, 0);
+// The signer's profile for a certificate of the test authority.
+signer::CertificateProfile profileOf(const CertSpec& spec) {
+  signer::CertificateProfile profile;
+  profile.subject = {{"CN", spec.cn}};
+  for (std::size_t at = 0; at < spec.ou.size();) {  // comma-separated: one OU each, in order
+    const std::string ou = spec.ou.substr(at, spec.ou.find(',', at) - at);
+    profile.subject.emplace_back("OU", ou);
     at += ou.size() + 1;
   }
-  X509_set_issuer_name(cert.get(), issuer ? X509_get_subject_name(issuer) : name);
-  X509_gmtime_adj(X509_getm_notBefore(cert.get()), profile.notBefore);
-  X509_gmtime_adj(X509_getm_notAfter(cert.get()), profile.notAfter);
-  X509_set_pubkey(cert.get(), key);
-  X509* signer = issuer ? issuer : cert.get();
-  addExtension(cert.get(), signer, NID_basic_constraints, profile.ca ? "critical,CA:TRUE" : "critical,CA:FALSE");
-  addExtension(cert.get(), signer, NID_key_usage, profile.ca ? "critical,keyCertSign,cRLSign" : profile.keyUsage);
-  addExtension(cert.get(), signer, NID_subject_key_identifier, "hash");
-  if (!profile.extendedKeyUsage.empty())
-    addExtension(cert.get(), signer, NID_ext_key_usage, profile.extendedKeyUsage);
-  for (const auto& [oid, critical] : profile.markers) addMarker(cert.get(), oid, critical);
-  X509_sign(cert.get(), issuer ? issuerKey : key, EVP_sha256());
-  return cert;
+  profile.configured = {{NID_basic_constraints, spec.ca ? "critical,CA:TRUE" : "critical,CA:FALSE"},
+                        {NID_key_usage, spec.ca ? "critical,keyCertSign,cRLSign" : spec.keyUsage}};
+  if (!spec.extendedKeyUsage.empty()) profile.configured.emplace_back(NID_ext_key_usage, spec.extendedKeyUsage);
+  for (const auto& [oid, critical] : spec.markers) profile.extensions.push_back(signer::markerExtension(oid, critical));
+  const std::int64_t now = std::time(nullptr);
+  profile.notBefore = now + spec.notBefore, profile.notAfter = now + spec.notAfter;
+  return profile;
 }
-
-Key newKey() { return Key(EVP_EC_gen("P-256")); }
 
 CertSpec caCertificate(const std::string& cn, std::vector<std::pair<std::string, bool>> markers) {
   CertSpec profile;
@@ -103,7 +64,6 @@ CertSpec caCertificate(const std::string& cn, std::vector<std::pair<std::string,
 
 // Root, Developer ID-like intermediate and leaf, with what to sign.
 struct Authority {
-  Key rootKey = newKey(), caKey = newKey(), leafKey = newKey();
   CertSpec rootSpec = caCertificate("Test Root", {});
   CertSpec caSpec = caCertificate("Test Developer ID CA", {{kDeveloperIdCa, false}});
   CertSpec leafSpec{"Developer ID Application: Test", "ABCDE12345", false, "critical,digitalSignature",
@@ -158,21 +118,19 @@ std::string cdhashesPlist(const std::vector<Bytes>& directories, bool comment) {
 }
 
 Bytes Authority::sign(const Bytes& content, const std::vector<Bytes>& directoriesIn) const {
-  const Cert root = makeCert(rootSpec, rootKey.get(), nullptr, nullptr);
-  const Cert ca = makeCert(caSpec, caKey.get(), root.get(), rootKey.get());
-  const Cert leaf = makeCert(leafSpec, leafKey.get(), ca.get(), caKey.get());
+  const auto root = signer::issueCertificate(profileOf(rootSpec), nullptr);
+  const auto ca = signer::issueCertificate(profileOf(caSpec), &root);
+  const auto leaf = signer::issueCertificate(profileOf(leafSpec), &ca);
   STACK_OF(X509)* chain = sk_X509_new_null();
-  sk_X509_push(chain, ca.get());
-  if (!omitRoot) sk_X509_push(chain, root.get());
-  rootDer.assign(static_cast<std::size_t>(i2d_X509(root.get(), nullptr)), 0);
-  unsigned char* rootOut = rootDer.data();
-  i2d_X509(root.get(), &rootOut);
+  sk_X509_push(chain, ca.certificate.get());
+  if (!omitRoot) sk_X509_push(chain, root.certificate.get());
+  rootDer = signer::certificateDER(root.certificate.get());
   Bytes signedBytes = content;
   if (signOtherContent) signedBytes[20] ^= 1;
   BIO* data = BIO_new_mem_buf(signedBytes.data(), static_cast<int>(signedBytes.size()));
   const unsigned flags = (attached ? 0 : CMS_DETACHED) | CMS_BINARY | CMS_PARTIAL | CMS_NOSMIMECAP;
   CMS_ContentInfo* cms = CMS_sign(nullptr, nullptr, chain, nullptr, flags);
-  CMS_SignerInfo* si = CMS_add1_signer(cms, leaf.get(), leafKey.get(), EVP_sha256(), flags);
+  CMS_SignerInfo* si = CMS_add1_signer(cms, leaf.certificate.get(), leaf.key.get(), EVP_sha256(), flags);
   std::vector<Bytes> directories = directoriesIn;
   if (editDirectories) editDirectories(directories);
   if (listAttribute && !directories.empty()) {  // one attribute, one value per directory
@@ -362,14 +320,8 @@ TEST(AppleRoots, PinnedAndCarriedAsPublished) {
   const std::vector<Bytes> carried = appleRootCertificates();
   ASSERT_EQ(carried.size(), std::size(names));
   for (std::size_t i = 0; i < std::size(names); ++i) {
-    const Bytes pem = readFile(std::string(CODESIGN_APPLE_ROOTS_DIR) + "/" + names[i] + ".pem");
-    BIO* bio = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
-    const Cert cert(PEM_read_bio_X509(bio, nullptr, nullptr, nullptr));
-    BIO_free(bio);
-    ASSERT_TRUE(cert) << names[i];
-    Bytes der(static_cast<std::size_t>(i2d_X509(cert.get(), nullptr)));
-    unsigned char* out = der.data();
-    i2d_X509(cert.get(), &out);
+    const auto cert = signer::loadCertificate(std::string(CODESIGN_APPLE_ROOTS_DIR) + "/" + names[i] + ".pem");
+    Bytes der = signer::certificateDER(cert.get());
     EXPECT_EQ(carried[i], der) << names[i];
     const auto print = fingerprint(der);
     ASSERT_TRUE(print);
