@@ -1,5 +1,6 @@
 // The tool's own information property list, carried in the executable so
-// that its signing identifier travels with it.
+// that its signing identifier and its version travel with it (bootstrap
+// compares versions). HELPER_VERSION is the project's version.
 
 #include <array>
 #include <cstddef>
@@ -30,6 +31,8 @@ constexpr char kInfoPlistText[] =
     "\t<string>helper</string>\n"
     "\t<key>CFBundleIdentifier</key>\n"
     "\t<string>com.quennard.brenlow-helper</string>\n"
+    "\t<key>CFBundleVersion</key>\n"
+    "\t<string>" HELPER_VERSION "</string>\n"
     "\t<key>LSMinimumSystemVersion</key>\n"
     "\t<string>10.11</string>\n"
     "</dict>\n"

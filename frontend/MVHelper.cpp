@@ -6,7 +6,9 @@
 
 #include "installer/MVDaemonInstaller.h"
 #include "platform/Exception.h"
+#include "platform/CallerIdentity.h"
 #include "platform/Format.h"
+#include "platform/ProcessState.h"
 #include "platform/Text.h"
 
 const char* const kGeneralException = "kGeneralException";
@@ -40,10 +42,14 @@ const std::array<CommandEntry, 6> kCommandTable{{
 }};
 
 // Real, effective and saved user and group ids all become 0, or the run
-// stops here: everything after this runs fully as root.
-void becomeRoot() {
+// stops here: everything after this runs fully as root, out of the caller's
+// reach. Answers who the caller was.
+platform::CallerIdentity becomeRoot() {
+  const platform::CallerIdentity caller = platform::realIdentity();
   const bool root = geteuid() == 0 && setuid(0) == 0 && setgid(0) == 0 && getuid() == 0;
   if (!root) platform::raise(kGeneralException, "Not Running As Root");
+  platform::ignoreCallerSignals();
+  return caller;
 }
 
 }  // namespace
@@ -51,8 +57,7 @@ void becomeRoot() {
 MVHelper::MVHelper() : _response(std::make_shared<platform::PlistValue>(platform::PlistValue::dictionary())) {}
 
 void MVHelper::command(const std::string& command, const std::vector<std::string>& args) {
-  becomeRoot();
-  MVDaemonInstaller installer;
+  MVDaemonInstaller installer(becomeRoot());
   for (const CommandEntry& entry : kCommandTable) {
     if (command == entry.word) {
       entry.run(installer, args);

@@ -1,11 +1,19 @@
+#include <array>
+#include <charconv>
+#include <cstdint>
 #include <optional>
 #include <string>
 
 #include "installer/MVDaemonInstaller.h"
 #include "platform/Bundle.h"
+#include "platform/CallerIdentity.h"
 #include "platform/Exception.h"
 #include "platform/FileManager.h"
+#include "platform/Format.h"
 #include "platform/Log.h"
+#include "platform/Path.h"
+#include "platform/StagedFile.h"
+#include "platform/SystemCall.h"
 #include "suite/MVBrenlowSuite.h"
 
 namespace {
@@ -14,72 +22,130 @@ const char* const kHelperExecutableName = "helper";
 const char* const kServerExecutableName = "brenlowd";
 const char* const kBootstrapException = "general";
 
-[[noreturn]] void fail(const char* reason) { platform::raise(kBootstrapException, reason); }
+[[noreturn]] void fail(const std::string& reason) { platform::raise(kBootstrapException, reason); }
 
-platform::Bundle openBundle(const std::string& appPath) {
-  std::optional<platform::Bundle> bundle = platform::Bundle::bundleWithPath(appPath);
+// The bundle and its executables as the caller sees them: the lookups are
+// made with the caller's rights, so no answer tells what only root could see.
+struct BundleExecutables {
+  std::optional<std::string> helper;
+  std::optional<std::string> server;
+};
+
+BundleExecutables openBundle(const std::string& appPath, const platform::CallerIdentity& caller) {
+  const platform::ScopedCallerFileAccess asCaller(caller);
+  const std::optional<platform::Bundle> bundle = platform::Bundle::bundleWithPath(appPath);
   if (!bundle) fail("Could not load app bundle");
-  return *bundle;
+  return {bundle->pathForAuxiliaryExecutable(kHelperExecutableName),
+          bundle->pathForAuxiliaryExecutable(kServerExecutableName)};
 }
 
-// Whole files, byte for byte; a file that cannot be read never matches.
-bool haveSameContents(const std::optional<std::string>& source, const std::string& installed) {
+bool verifyAsCaller(const std::optional<std::string>& path, const std::string& identifier,
+                    const platform::CallerIdentity& caller) {
+  const platform::ScopedCallerFileAccess asCaller(caller);
+  return MVBrenlowSuite::instance().checkCodeSignatureAtPath(path, identifier);
+}
+
+// Whole files, byte for byte: the bundle's read with the caller's rights,
+// the installed one as root. A file that cannot be read never matches.
+bool haveSameContents(const std::optional<std::string>& source, const std::string& installed,
+                      const platform::CallerIdentity& caller) {
   if (!source) return false;
-  const std::optional<std::string> sourceData = platform::dataWithContentsOfFile(*source);
+  std::optional<std::string> sourceData;
+  {
+    const platform::ScopedCallerFileAccess asCaller(caller);
+    sourceData = platform::dataWithContentsOfFile(*source);
+  }
   const std::optional<std::string> installedData = platform::dataWithContentsOfFile(installed);
   return sourceData && installedData && *sourceData == *installedData;
 }
 
-// A private copy of one of the bundle's executables, made in the support
-// directory (root's alone) with no execute bit, and removed when it goes out
-// of scope. Whoever owns the bundle can change the original at any moment;
-// the copy is what gets verified and what gets installed.
-class StagedExecutable {
- public:
-  StagedExecutable(const std::optional<std::string>& source, const std::string& directory)
-      : _source(source), _copy(source ? platform::createPrivateCopyOfFile(*source, directory) : std::nullopt) {}
-  ~StagedExecutable() {
-    if (_copy) platform::FileManager::defaultManager().removeItemAtPath(*_copy, nullptr);
-  }
-  StagedExecutable(const StagedExecutable&) = delete;
-  StagedExecutable& operator=(const StagedExecutable&) = delete;
+// One to three dot-separated decimal numbers; parts left out count as 0.
+using Version = std::array<std::uint64_t, 3>;
 
-  // Bootstrap refuses an executable whose copy does not verify, naming the
-  // bundle's file in the log before it raises.
-  const std::string& verifiedCopy(const std::string& identifier) const {
-    const MVBrenlowSuite& suite = MVBrenlowSuite::instance();
-    if (_copy && suite.checkCodeSignatureOfCopy(*_copy, identifier, *_source)) return *_copy;
-    // What could not be copied is never installed; the check of the
-    // original only says why.
-    if (!_copy) suite.checkCodeSignatureAtPath(_source, identifier);
-    platform::NSLog("code signature check failed for %@", _source);
-    fail("Code Signature Validation Failed");
+std::optional<Version> parseVersion(const std::optional<std::string>& text) {
+  if (!text) return std::nullopt;
+  Version version{};
+  const char* next = text->data();
+  const char* const end = next + text->size();
+  for (std::size_t part = 0; part < version.size(); ++part) {
+    const auto [stop, error] = std::from_chars(next, end, version[part]);
+    if (error != std::errc() || stop == next) return std::nullopt;
+    if (stop == end) return version;
+    if (*stop != '.') return std::nullopt;
+    next = stop + 1;
   }
-
- private:
-  std::optional<std::string> _source;
-  std::optional<std::string> _copy;
-};
+  return std::nullopt;
+}
 
 }  // namespace
+
+platform::StagedFile MVDaemonInstaller::stageVerifiedExecutable(const std::optional<std::string>& source,
+                                                               const std::string& identifier,
+                                                               const std::string& destination) {
+  const MVBrenlowSuite& suite = MVBrenlowSuite::instance();
+  std::optional<platform::StagedFile> copy;
+  if (source) {
+    platform::ScopedFd original;
+    {
+      const platform::ScopedCallerFileAccess asCaller(_caller);
+      original = platform::openRegularFileForReading(*source);
+    }
+    auto failure = platform::StagedFile::Failure::kSource;
+    if (original.valid()) {
+      copy = platform::StagedFile::copyOfFile(original.get(), platform::stringByDeletingLastPathComponent(destination),
+                                             &failure);
+    }
+    if (failure == platform::StagedFile::Failure::kDestination) abortWithError("Write to %@ failed.", destination);
+    if (copy && suite.checkCodeSignatureOfCopy(copy->fd(), identifier, *source)) return std::move(*copy);
+  }
+  // What could not be copied is never installed; the check of the original
+  // only says why.
+  if (!copy) verifyAsCaller(source, identifier, _caller);
+  platform::NSLog("code signature check failed for %@", source);
+  fail("Code Signature Validation Failed");
+}
+
+// Only root may put an older executable, or one without a version, in
+// place of one that states its version: otherwise any user could bring
+// back a signed build with a known flaw.
+void MVDaemonInstaller::refuseDowngrade(const platform::StagedFile& candidate, const std::string& installedPath) {
+  if (_caller.isRoot()) return;
+  const MVBrenlowSuite& suite = MVBrenlowSuite::instance();
+  const platform::ScopedFd installed = platform::openRegularFileForReading(installedPath);
+  const std::optional<std::string> installedText =
+      installed.valid() ? suite.bundleVersionOfExecutable(installed.get()) : std::nullopt;
+  const std::optional<Version> installedVersion = parseVersion(installedText);
+  if (!installedVersion) return;
+  const std::optional<std::string> candidateText = suite.bundleVersionOfExecutable(candidate.fd());
+  const std::optional<Version> candidateVersion = parseVersion(candidateText);
+  if (candidateVersion && *candidateVersion >= *installedVersion) return;
+  fail(platform::format("The bundle's %@ (version %@) is older than the installed one (version %@): only root may "
+                        "install it.",
+                        platform::lastPathComponent(installedPath), candidateVersion ? *candidateText : "none",
+                        *installedText));
+}
 
 void MVDaemonInstaller::bootstrapWithAppPath(const std::string& appPath) {
   stop();
   const MVBrenlowSuite& suite = MVBrenlowSuite::instance();
-  const platform::Bundle bundle = openBundle(appPath);
+  const BundleExecutables bundle = openBundle(appPath, _caller);
   const std::string supportDirectory = suite._baseSupportDirectory(std::nullopt, std::nullopt, false);
   requireTrustedDirectory(supportDirectory);
-  suite.baseSupportDirectory(std::nullopt, std::nullopt);  // made now: the private copies are staged there
+  suite.baseSupportDirectory(std::nullopt, std::nullopt);  // made now: the copies are staged there
+  removeAbandonedStagingFiles(supportDirectory);
+  checkSafeToModifyItem(suite.helperInstalledPath());
+  checkSafeToModifyItem(suite.serverInstalledPath());
 
-  const StagedExecutable helper(bundle.pathForAuxiliaryExecutable(kHelperExecutableName), supportDirectory);
-  const std::string& helperCopy = helper.verifiedCopy(suite.helperBundleId());
-  const StagedExecutable server(bundle.pathForAuxiliaryExecutable(kServerExecutableName), supportDirectory);
-  const std::string& serverCopy = server.verifiedCopy(suite.serverBundleId());
+  platform::StagedFile helper =
+      stageVerifiedExecutable(bundle.helper, suite.helperBundleId(), suite.helperInstalledPath());
+  platform::StagedFile server =
+      stageVerifiedExecutable(bundle.server, suite.serverBundleId(), suite.serverInstalledPath());
+  refuseDowngrade(helper, suite.helperInstalledPath());
+  refuseDowngrade(server, suite.serverInstalledPath());
 
-  installCopyItem(helperCopy, suite.helperInstalledPath(), 0755, kInstallReplaceExisting);
-  installSetPermissions(suite.helperInstalledPath(), 0, "wheel", 0755, 0755);
+  installStagedCopy(helper, suite.helperInstalledPath(), _helperPermissions, kInstallReplaceExisting);
   installSetPermissions(suite.helperInstalledPath(), 0, "wheel", _helperPermissions, _helperPermissions);
-  installCopyItem(serverCopy, suite.serverInstalledPath(), 0755, kInstallReplaceExisting);
+  installStagedCopy(server, suite.serverInstalledPath(), 0755, kInstallReplaceExisting);
   installSetPermissions(suite.serverInstalledPath(), 0, "wheel", 0755, 0755);
 
   if (!suite.checkCodeSignatureAtPath(suite.helperInstalledPath(), suite.helperBundleId()) ||
@@ -96,14 +162,12 @@ void MVDaemonInstaller::bootstrapWithAppPath(const std::string& appPath) {
 
 void MVDaemonInstaller::checkWithAppPath(const std::string& appPath) {
   const MVBrenlowSuite& suite = MVBrenlowSuite::instance();
-  const platform::Bundle bundle = openBundle(appPath);
-  const std::optional<std::string> helperSource = bundle.pathForAuxiliaryExecutable(kHelperExecutableName);
-  if (!suite.checkCodeSignatureAtPath(helperSource, suite.helperBundleId())) fail("Helper Needs Update");
-  const std::optional<std::string> serverSource = bundle.pathForAuxiliaryExecutable(kServerExecutableName);
-  if (!suite.checkCodeSignatureAtPath(serverSource, suite.serverBundleId())) fail("Server Needs Update");
+  const BundleExecutables bundle = openBundle(appPath, _caller);
+  if (!verifyAsCaller(bundle.helper, suite.helperBundleId(), _caller)) fail("Helper Needs Update");
+  if (!verifyAsCaller(bundle.server, suite.serverBundleId(), _caller)) fail("Server Needs Update");
 
-  if (!haveSameContents(helperSource, suite.helperInstalledPath())) fail("Helper Needs Update");
-  if (!haveSameContents(serverSource, suite.serverInstalledPath())) fail("Server Needs Update");
+  if (!haveSameContents(bundle.helper, suite.helperInstalledPath(), _caller)) fail("Helper Needs Update");
+  if (!haveSameContents(bundle.server, suite.serverInstalledPath(), _caller)) fail("Server Needs Update");
 
   const std::optional<platform::FileAttributes> attributes =
       _fm->attributesOfItemAtPath(suite.helperInstalledPath(), nullptr);

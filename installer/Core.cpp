@@ -7,10 +7,14 @@
 #include "platform/FileManager.h"
 #include "platform/Shell.h"
 
-MVDaemonInstaller::MVDaemonInstaller() : MVDaemonInstaller(std::make_unique<platform::FileManager>()) {}
+MVDaemonInstaller::MVDaemonInstaller() : MVDaemonInstaller(platform::CallerIdentity{}) {}
 
-MVDaemonInstaller::MVDaemonInstaller(std::unique_ptr<platform::FileManager> fileManager)
-    : _fm(std::move(fileManager)) {}
+MVDaemonInstaller::MVDaemonInstaller(const platform::CallerIdentity& caller)
+    : MVDaemonInstaller(std::make_unique<platform::FileManager>(), caller) {}
+
+MVDaemonInstaller::MVDaemonInstaller(std::unique_ptr<platform::FileManager> fileManager,
+                                     const platform::CallerIdentity& caller)
+    : _fm(std::move(fileManager)), _caller(caller) {}
 
 void MVDaemonInstaller::logInstallerMessage(const std::string& message) {
   if (!verbose) return;

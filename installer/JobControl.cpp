@@ -27,10 +27,12 @@ platform::PlistValue serverJob(const MVBrenlowSuite& suite) {
 void MVDaemonInstaller::start() {
   const MVBrenlowSuite& suite = MVBrenlowSuite::instance();
   requireTrustedDirectory(platform::stringByDeletingLastPathComponent(kLaunchDaemonsDirectory));
+  requireRealDirectory(kLaunchDaemonsDirectory);
   installCreateDirectory(kLaunchDaemonsDirectory, 0, 0, "wheel", 0700, 0755);
   requireTrustedDirectory(suite._baseSupportDirectory(std::nullopt, std::nullopt, false));
   const std::string dataDirectory =
       platform::stringByDeletingLastPathComponent(suite.fileAttributeCacheDatabaseFilePath());
+  requireRealDirectory(dataDirectory);
   installCreateDirectory(dataDirectory, 0, 0, "wheel", 0777, 0777);
   requireTrustedDirectory(kLaunchDaemonsDirectory);
   installWritePlist(serverJob(suite), suite.serverLaunchDaemonFilePath(), 0644, 0);
@@ -49,16 +51,27 @@ void MVDaemonInstaller::stop() {
   system("launchctl unload %@", suite.serverLaunchDaemonFilePath());
   // A job file that is there is removed only from a directory that no other
   // user controls; with none there, nothing changes wherever it would be.
-  if (_fm->fileExistsAtPath(suite.serverLaunchDaemonFilePath())) requireTrustedDirectory(kLaunchDaemonsDirectory);
+  if (_fm->fileExistsAtPath(suite.serverLaunchDaemonFilePath())) {
+    requireRealDirectory(kLaunchDaemonsDirectory);
+    requireTrustedDirectory(kLaunchDaemonsDirectory);
+  }
   installRemoveItem(suite.serverLaunchDaemonFilePath());
 }
 
 void MVDaemonInstaller::remove() {
   const MVBrenlowSuite& suite = MVBrenlowSuite::instance();
   stop();
-  requireTrustedDirectory(suite._baseSupportDirectory(std::nullopt, std::nullopt, false));
-  installRemoveItem(suite.serverInstalledPath());
-  installRemoveItem(suite.helperInstalledPath());
+  const std::string supportDirectory = suite._baseSupportDirectory(std::nullopt, std::nullopt, false);
+  const std::string server = suite.serverInstalledPath();
+  const std::string helper = suite.helperInstalledPath();
+  // As in stop, the support directory is judged only when an installed
+  // executable is there to delete; with neither there, nothing in it is
+  // deleted, not even a staging copy that an earlier version left behind.
+  if (!_fm->fileExistsAtPath(server) && !_fm->fileExistsAtPath(helper)) return;
+  requireTrustedDirectory(supportDirectory);
+  removeAbandonedStagingFiles(supportDirectory);
+  installRemoveItem(server);
+  installRemoveItem(helper);
 }
 
 void MVDaemonInstaller::restart() { system("launchctl stop %@", MVBrenlowSuite::instance().serverBundleId()); }

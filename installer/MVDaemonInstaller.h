@@ -7,9 +7,11 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/CallerIdentity.h"
 #include "platform/FileManager.h"
 #include "platform/Format.h"
 #include "platform/PropertyList.h"
+#include "platform/StagedFile.h"
 
 using Permissions = std::uint64_t;
 using InstallFlags = std::uint64_t;
@@ -24,8 +26,12 @@ inline constexpr InstallFlags kInstallTemporary = 2;
 class MVDaemonInstaller {
  public:
   MVDaemonInstaller();
+  // The caller who started the run: the bundle is read with their rights,
+  // and only root may install older executables over newer ones.
+  explicit MVDaemonInstaller(const platform::CallerIdentity& caller);
   // For tests: the installer's own file manager stands in for the platform's.
-  explicit MVDaemonInstaller(std::unique_ptr<platform::FileManager> fileManager);
+  explicit MVDaemonInstaller(std::unique_ptr<platform::FileManager> fileManager,
+                             const platform::CallerIdentity& caller = {});
 
   // Commands.
   void bootstrapWithAppPath(const std::string& appPath);
@@ -74,11 +80,21 @@ class MVDaemonInstaller {
   void installWritePlist(const std::optional<platform::PlistValue>& plist,
                          const std::string& toFile, Permissions permissions, InstallFlags flags);
   void installApplication(const std::string& path, InstallFlags flags);
+  // Puts a verified copy in place of the item at the path in one rename,
+  // owned by root and group wheel with the permissions given.
+  void installStagedCopy(platform::StagedFile& copy, const std::string& toPath, Permissions permissions,
+                         InstallFlags flags);
+  // Removes the named staging copies that runs of earlier versions may have
+  // left in the directory.
+  void removeAbandonedStagingFiles(const std::string& directory);
 
   // Directories another user could change are never written into: every
   // existing directory from the root down to `directory` must belong to root
   // and be writable by no one else.
   void requireTrustedDirectory(const std::string& directory);
+  // Root creates, writes and deletes only in a real directory: a symbolic
+  // link at `directory`, whoever laid it, would carry that work elsewhere.
+  void requireRealDirectory(const std::string& directory);
 
   // Manifests.
   void cleanupInstalledFiles();
@@ -94,9 +110,14 @@ class MVDaemonInstaller {
   [[noreturn]] void raiseFormatted(const char* name, std::string reason);
   int runCommandLine(const std::string& commandLine);
   void cleanupFiles(const std::vector<std::string>& manifest);
+  void removeSetIDBits(const std::string& item);
+  platform::StagedFile stageVerifiedExecutable(const std::optional<std::string>& source,
+                                               const std::string& identifier, const std::string& destination);
+  void refuseDowngrade(const platform::StagedFile& candidate, const std::string& installedPath);
 
   std::vector<std::string> _installedFiles;
   std::vector<std::string> _tempFiles;
   std::unique_ptr<platform::FileManager> _fm;
+  platform::CallerIdentity _caller;
   Permissions _helperPermissions = 04755;
 };

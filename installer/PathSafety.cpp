@@ -68,3 +68,10 @@ void MVDaemonInstaller::requireTrustedDirectory(const std::string& directory) {
                    *untrusted);
   }
 }
+
+void MVDaemonInstaller::requireRealDirectory(const std::string& directory) {
+  const std::optional<platform::FileAttributes> attributes = _fm->attributesOfItemAtPath(directory, nullptr);
+  if (attributes && attributes->type == platform::NSFileTypeSymbolicLink) {
+    abortWithError("Directory %@ is a symbolic link; it must be a real directory.", directory);
+  }
+}

@@ -10,6 +10,17 @@ bool isInRange(Permissions value, Permissions pmin, Permissions pmax) {
   return (value & ~pmax) == 0 && (value & pmin) == pmin;
 }
 
+// An id that the databases do not name shows as its number.
+std::string nameOrNumber(const std::optional<std::string>& name, std::optional<std::int32_t> id) {
+  return name ? *name : std::to_string(id.value_or(-1));
+}
+
+// Only two real names that are equal count: numbers shown for unnamed ids
+// say nothing about a user's own group.
+bool groupIsNamedLikeOwner(const platform::FileAttributes& attributes) {
+  return attributes.ownerAccountName && attributes.ownerAccountName == attributes.groupOwnerAccountName;
+}
+
 }  // namespace
 
 std::string MVDaemonInstaller::stringForPermissions(Permissions permissions) const {
@@ -33,8 +44,8 @@ void MVDaemonInstaller::installSetPermissions(const std::string& path, UserID us
   for (int pass = 0;; ++pass) {
     const std::optional<platform::FileAttributes> attributes = _fm->attributesOfItemAtPath(item, &error);
     if (!attributes) abortWithError("Couldn't get attributes of item %@ (%@).", item, error);
-    const std::string groupName = attributes->groupOwnerAccountName.value_or("");
-    const std::string ownerName = attributes->ownerAccountName.value_or("");
+    const std::string groupName = nameOrNumber(attributes->groupOwnerAccountName, attributes->groupOwnerAccountID);
+    const std::string ownerName = nameOrNumber(attributes->ownerAccountName, attributes->ownerAccountID);
     const Permissions permissions = attributes->posixPermissions.value_or(0);
     const UserID owner = attributes->ownerAccountID.value_or(-1);
 
@@ -47,7 +58,7 @@ void MVDaemonInstaller::installSetPermissions(const std::string& path, UserID us
     }
 
     platform::FileAttributes change;
-    if (group && groupName != *group && ownerName != groupName) {
+    if (group && attributes->groupOwnerAccountName != *group && !groupIsNamedLikeOwner(*attributes)) {
       logInstallerAction("fixing permissions: group is %@ expected %@ for file %@", groupName, *group, item);
       change.groupOwnerAccountName = *group;
     }

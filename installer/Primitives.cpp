@@ -1,6 +1,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <string_view>
 
 #include "installer/MVDaemonInstaller.h"
 #include "platform/Error.h"
@@ -17,13 +19,27 @@ bool isAlreadyGone(const platform::Error& error) {
 
 UserID effectiveUser() { return static_cast<UserID>(geteuid()); }
 
+// Names under which staging copies were once left in the support directory.
+constexpr std::array<std::string_view, 2> kStagingPrefixes{".helper.", ".brenlowd."};
+
 }  // namespace
+
+// An executable about to be replaced or removed loses its set-user-ID bit
+// first, on its inode: whoever holds it open could otherwise still run it
+// as root after it is gone from its path.
+void MVDaemonInstaller::removeSetIDBits(const std::string& item) {
+  platform::ErrorSlot error;
+  if (!_fm->removeSetIDBitsOfItemAtPath(item, &error) && !(error && isAlreadyGone(*error))) {
+    abortWithError("Couldn't remove %@ (%@)", item, error);
+  }
+}
 
 void MVDaemonInstaller::installRemoveItem(const std::string& path) {
   const std::string item = platform::stringByExpandingTildeInPath(path);
   if (!_fm->fileExistsAtPath(item)) return;
   logInstallerAction("remove %@", item);
   checkSafeToModifyItem(item);
+  removeSetIDBits(item);
   platform::ErrorSlot error;
   if (_fm->removeItemAtPath(item, &error)) {
     std::erase(_installedFiles, item);
@@ -115,4 +131,27 @@ void MVDaemonInstaller::installApplication(const std::string& path, InstallFlags
   if (flags & kInstallReplaceExisting) installRemoveItem(destination);
   checkSafeToModifyItem(destination);
   installCopyItem(path, destination, 0755, flags);
+}
+
+void MVDaemonInstaller::installStagedCopy(platform::StagedFile& copy, const std::string& toPath,
+                                          Permissions permissions, InstallFlags flags) {
+  const std::string destination = platform::stringByExpandingTildeInPath(toPath);
+  bool isDirectory = false;
+  if (_fm->fileExistsAtPath(destination, &isDirectory) && isDirectory) installRemoveItem(destination);
+  logInstallerAction("install .../%@ [%@]", platform::lastPathComponent(destination),
+                     stringForPermissions(permissions));
+  checkSafeToModifyItem(destination);
+  if (!copy.setOwnerAndMode(0, 0, static_cast<mode_t>(permissions))) abortWithError("Write to %@ failed.", destination);
+  removeSetIDBits(destination);
+  if (!copy.replaceItemAtPath(destination)) abortWithError("Write to %@ failed.", destination);
+  installAddManifestPath(destination, flags);
+}
+
+void MVDaemonInstaller::removeAbandonedStagingFiles(const std::string& directory) {
+  const std::optional<std::vector<std::string>> names = _fm->contentsOfDirectoryAtPath(directory, nullptr);
+  for (const std::string& name : names.value_or(std::vector<std::string>{})) {
+    for (std::string_view prefix : kStagingPrefixes) {
+      if (name.starts_with(prefix)) installRemoveItem(platform::stringByAppendingPathComponent(directory, name));
+    }
+  }
 }

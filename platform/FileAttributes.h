@@ -12,8 +12,9 @@ inline constexpr const char* NSFileTypeSymbolicLink = "NSFileTypeSymbolicLink";
 inline constexpr const char* NSFileTypeUnknown = "NSFileTypeUnknown";
 
 // The attributes of one item that the tool reads or sets, and nothing else.
-// Read from the file system, every field is filled; as a change to apply,
-// only the fields to change are.
+// Read from the file system, every field is filled, except a name that the
+// user or group database does not hold for the id; as a change to apply, only
+// the fields to change are.
 struct FileAttributes {
   std::optional<std::string> type;
   std::optional<std::int32_t> ownerAccountID;

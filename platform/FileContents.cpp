@@ -1,5 +1,4 @@
 #include <fcntl.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,25 +11,11 @@
 #include "platform/PathSyntax.h"
 #include "platform/ScopedFd.h"
 #include "platform/SystemCall.h"
+#include "platform/TemporaryName.h"
 
 namespace platform {
 
 namespace {
-
-constexpr int kTemporaryNameAttempts = 16;
-
-// A name for a new file beside `name`, hidden and unlikely to be taken.
-std::optional<std::string> temporaryName(const std::string& name) {
-  std::array<unsigned char, 6> random{};
-  if (getrandom(random.data(), random.size(), 0) != static_cast<ssize_t>(random.size())) return std::nullopt;
-  std::string out(1, '.');
-  out.append(name, 0, 200).push_back('.');
-  for (unsigned char byte : random) {
-    out += "0123456789abcdef"[byte >> 4];
-    out += "0123456789abcdef"[byte & 15];
-  }
-  return out;
-}
 
 // Creates a new file in the directory that no one else can have opened;
 // its name is left in `temporary`.
@@ -86,22 +71,6 @@ bool FileManager::createFileAtPath(const std::string& path, const std::string& c
 
 std::optional<std::string> dataWithContentsOfFile(const std::string& path) {
   return contentsOfRegularFile(systemPath(path));
-}
-
-std::optional<std::string> createPrivateCopyOfFile(const std::string& source, const std::string& directory) {
-  std::string folder = systemPath(directory);
-  ScopedFd parent(retryOnInterrupt([&] { return open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); }));
-  if (!parent.valid() || folder.empty()) return std::nullopt;
-  std::optional<std::string> contents = contentsOfRegularFile(systemPath(source));
-  if (!contents) return std::nullopt;
-  std::string temporary;
-  ScopedFd output = createTemporary(parent.get(), lastPathComponent(systemPath(source)), 0600, temporary);
-  if (!output.valid()) return std::nullopt;
-  if (!writeContents(output.get(), *contents, 0600)) {
-    unlinkat(parent.get(), temporary.c_str(), 0);
-    return std::nullopt;
-  }
-  return stringByAppendingPathComponent(folder, temporary);
 }
 
 }  // namespace platform

@@ -1,5 +1,6 @@
 #include "platform/FileManager.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
@@ -7,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <memory>
 
 #include "platform/Accounts.h"
 #include "platform/FileTree.h"
@@ -141,9 +143,9 @@ std::optional<FileAttributes> FileManager::attributesOfItemAtPath(const std::str
   FileAttributes attributes;
   attributes.type = fileType(status->st_mode);
   attributes.ownerAccountID = static_cast<std::int32_t>(status->st_uid);
-  attributes.ownerAccountName = userName(status->st_uid).value_or(std::to_string(status->st_uid));
+  attributes.ownerAccountName = userName(status->st_uid);
   attributes.groupOwnerAccountID = static_cast<std::int32_t>(status->st_gid);
-  attributes.groupOwnerAccountName = groupName(status->st_gid).value_or(std::to_string(status->st_gid));
+  attributes.groupOwnerAccountName = groupName(status->st_gid);
   attributes.posixPermissions = status->st_mode & kPermissionBits;
   return attributes;
 }
@@ -185,6 +187,33 @@ bool FileManager::moveItemAtPath(const std::string& source, const std::string& d
 
 bool FileManager::copyItemAtPath(const std::string& source, const std::string& destination, ErrorSlot* error) {
   return copyTree(AT_FDCWD, systemPath(source), AT_FDCWD, systemPath(destination)) || fail(error);
+}
+
+std::optional<std::vector<std::string>> FileManager::contentsOfDirectoryAtPath(const std::string& path,
+                                                                                ErrorSlot* error) const {
+  const std::unique_ptr<DIR, int (*)(DIR*)> directory(opendir(systemPath(path).c_str()), closedir);
+  if (!directory) {
+    fail(error);
+    return std::nullopt;
+  }
+  std::vector<std::string> names;
+  while (const dirent* entry = readdir(directory.get())) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  return names;
+}
+
+// The item is found without following a link or opening it, and changed
+// through the magic link to that very inode.
+bool FileManager::removeSetIDBitsOfItemAtPath(const std::string& path, ErrorSlot* error) {
+  const ScopedFd item(retryOnInterrupt(
+      [&] { return open(systemPath(path).c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC); }));
+  struct stat status {};
+  if (!item.valid() || fstat(item.get(), &status) != 0) return fail(error);
+  if (!S_ISREG(status.st_mode) || (status.st_mode & (S_ISUID | S_ISGID)) == 0) return true;
+  const std::string inode = "/proc/self/fd/" + std::to_string(item.get());
+  return chmod(inode.c_str(), status.st_mode & kPermissionBits & ~(S_ISUID | S_ISGID)) == 0 || fail(error);
 }
 
 std::optional<bool> FileManager::isUserImmutable(const std::string& path, ErrorSlot* error) const {

@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/Error.h"
 #include "platform/FileAttributes.h"
@@ -62,6 +63,17 @@ class FileManager {
   virtual bool copyItemAtPath(const std::string& source, const std::string& destination,
                               ErrorSlot* error);
 
+  // The names of the items in the directory, "." and ".." left out, in no
+  // particular order.
+  virtual std::optional<std::vector<std::string>> contentsOfDirectoryAtPath(const std::string& path,
+                                                                            ErrorSlot* error) const;
+
+  // Clears the set-user-ID and set-group-ID bits of a regular file on its
+  // inode, so that whoever holds it open, or a hard link to it, can no
+  // longer run it with its owner's rights. Anything but a regular file
+  // (a link is not followed) is left alone and counts as done.
+  virtual bool removeSetIDBitsOfItemAtPath(const std::string& path, ErrorSlot* error);
+
   // Whether the user-immutable ("locked") flag is set on the item; nothing
   // when it cannot be read.
   virtual std::optional<bool> isUserImmutable(const std::string& path, ErrorSlot* error) const;
@@ -71,11 +83,5 @@ class FileManager {
 // (see contentsOfRegularFile: other items are never opened, and files beyond
 // its size limit are not read).
 std::optional<std::string> dataWithContentsOfFile(const std::string& path);
-
-// Copies the regular file at `source` into a new file of mode 0600 in
-// `directory` and returns the new file's path: a snapshot that whoever
-// controls the source can no longer change. Nothing when the source is not a
-// regular file or the copy fails; a failed copy leaves nothing behind.
-std::optional<std::string> createPrivateCopyOfFile(const std::string& source, const std::string& directory);
 
 }  // namespace platform

@@ -1,6 +1,5 @@
 #include "platform/PathResolution.h"
 
-#include <deque>
 #include <optional>
 #include <vector>
 
@@ -34,36 +33,48 @@ std::string stringByStandardizingPath(std::string_view path) {
   return standardized;
 }
 
+// ".." from the place: its parent, or one more level up where a relative
+// path has already climbed out of where it started.
+std::string parentOf(const std::string& place) {
+  if (place.empty() || lastPathComponent(place) == "..") return stringByAppendingPathComponent(place, "..");
+  return stringByDeletingLastPathComponent(place);
+}
+
 }  // namespace
 
-// Walks the components as the kernel does, replacing each link met before
-// the last component by its target, whether or not that target exists (a
-// dangling link is still where a creation would lead), and applying ".."
-// to what the links led to.
-std::string stringByResolvingSymlinksInAncestors(std::string_view path) {
-  std::deque<std::string> pending = pathComponents(path);
-  std::string resolved = path.starts_with('/') ? "/" : "";
-  int links = 0;
-  while (!pending.empty()) {
-    std::string component = std::move(pending.front());
-    pending.pop_front();
+SymbolicLinkWalk::SymbolicLinkWalk(std::string_view path)
+    : _pending(pathComponents(path)), _current(path.starts_with('/') ? "/" : "") {}
+
+bool SymbolicLinkWalk::step() {
+  while (!_pending.empty()) {
+    std::string component = std::move(_pending.front());
+    _pending.pop_front();
     if (component == ".") continue;
-    if (component == "..") {
-      resolved = resolved.empty() ? ".." : stringByDeletingLastPathComponent(resolved);
-      continue;
-    }
-    const std::string candidate = resolved.empty() ? component : stringByAppendingPathComponent(resolved, component);
-    const std::optional<std::string> target = pending.empty() ? std::nullopt : symbolicLinkTarget(candidate);
-    if (!target) {
-      resolved = candidate;
-      continue;
-    }
-    if (++links > kMaximumSymbolicLinks) return stringByStandardizingPath(path);
-    std::deque<std::string> targetComponents = pathComponents(*target);
-    pending.insert(pending.begin(), targetComponents.begin(), targetComponents.end());
-    if (target->starts_with('/')) resolved.assign(1, '/');  // an absolute target starts again at the root
+    _current = component == ".." ? parentOf(_current) : stringByAppendingPathComponent(_current, component);
+    return true;
   }
-  return resolved;
+  return false;
+}
+
+// A relative target is read from the folder that holds the link.
+bool SymbolicLinkWalk::followLink(const std::string& target) {
+  if (_links == kMaximumSymbolicLinks) return false;
+  ++_links;
+  const std::deque<std::string> components = pathComponents(target);
+  _pending.insert(_pending.begin(), components.begin(), components.end());
+  _current = target.starts_with('/') ? "/" : stringByDeletingLastPathComponent(_current);
+  return true;
+}
+
+// Every link met before the last component is followed, whether or not its
+// target exists: a dangling link is still where a creation would lead.
+std::string stringByResolvingSymlinksInAncestors(std::string_view path) {
+  SymbolicLinkWalk walk(path);
+  while (walk.step() && !walk.atEnd()) {
+    const std::optional<std::string> target = symbolicLinkTarget(walk.current());
+    if (target && !walk.followLink(*target)) return stringByStandardizingPath(path);
+  }
+  return walk.current();
 }
 
 }  // namespace platform

@@ -1,9 +1,35 @@
 #pragma once
 
+#include <deque>
 #include <string>
 #include <string_view>
 
 namespace platform {
+
+// Walks a path as the kernel resolves it, one component at a time: "." is
+// skipped, ".." goes back from where links led, not from the spelling, and a
+// symbolic link that the caller meets is replaced by its target. The caller
+// looks at each place reached and decides whether to follow a link there.
+class SymbolicLinkWalk {
+ public:
+  explicit SymbolicLinkWalk(std::string_view path);
+
+  // The place reached: "/" (or "" for a relative path) before the first step.
+  const std::string& current() const noexcept { return _current; }
+  // True when no component is left after the current place.
+  bool atEnd() const noexcept { return _pending.empty(); }
+  // Moves to the next component; false when none is left.
+  bool step();
+  // Puts the target of the link at the current place in its stead; false,
+  // with nothing changed, once more links were followed than the kernel
+  // would follow.
+  bool followLink(const std::string& target);
+
+ private:
+  std::deque<std::string> _pending;
+  std::string _current;
+  int _links = 0;
+};
 
 // Where the path really leads: every symbolic link in its ancestors replaced
 // by its target and "." and ".." applied as the file system applies them. The

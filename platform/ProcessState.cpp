@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 
 #include "platform/SystemCall.h"
 
@@ -46,9 +47,17 @@ void resetSignals() {
 
 bool establishSafeProcessState() {
   if (!standardDescriptorsOpen()) return false;
+  clearenv();
   umask(022);
   resetSignals();
   return true;
+}
+
+void ignoreCallerSignals() {
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  for (int signal : kCallerSignals) sigaction(signal, &ignore, nullptr);
 }
 
 }  // namespace platform

@@ -4,19 +4,31 @@
 #include <numeric>
 #include <utility>
 
+#include "platform/Text.h"
+
 namespace platform {
 
 namespace {
 
+// XML 1.0 has no way to write these, not even as references.
+bool isForbiddenInXML(char32_t codePoint) {
+  const bool control = codePoint < 0x20 && codePoint != '\t' && codePoint != '\n' && codePoint != '\r';
+  return control || codePoint == 0xFFFE || codePoint == 0xFFFF;
+}
+
+// Markup characters become references and characters XML cannot hold become
+// U+FFFD, so that any text makes a well-formed document. A carriage return
+// is written as a reference, since a reader turns a raw one into a newline.
 std::string escaped(const std::string& text) {
   std::string out;
   out.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
+  for (const char32_t codePoint : codePoints(text)) {
+    switch (codePoint) {
       case '&': out += "&amp;"; break;
       case '<': out += "&lt;"; break;
       case '>': out += "&gt;"; break;
-      default: out += c;
+      case '\r': out += "&#13;"; break;
+      default: appendUTF8(out, isForbiddenInXML(codePoint) ? kReplacementCharacter : codePoint);
     }
   }
   return out;

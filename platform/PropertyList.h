@@ -43,8 +43,10 @@ class PlistValue {
 };
 
 // Serialises a value as an XML property list, version 1.0, in UTF-8: the
-// standard header and document type, tab indentation, and "&", "<" and ">"
-// escaped in texts and keys.
+// standard header and document type, tab indentation, and "&", "<", ">" and
+// carriage returns escaped in texts and keys. Invalid UTF-8 and characters
+// XML 1.0 cannot hold (C0 controls other than tab, newline and carriage
+// return, U+FFFE, U+FFFF) are written as U+FFFD.
 std::string xmlPropertyListData(const PlistValue& value);
 
 }  // namespace platform

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "platform/ProcessState.h"
 #include "platform/SystemCall.h"
 
 namespace platform {
@@ -43,15 +44,31 @@ class WaitingSignals {
   sigset_t _mask{};
 };
 
-// In the child: every signal back at its default and none blocked, no
-// descriptor but the standard three, whatever the caller of this
-// set-user-ID tool left behind; then the shell. Only async-signal-safe
-// calls here.
-[[noreturn]] void execShell(char* const arguments[], char* const environment[]) {
+// The caller signals the tool ignores: a command of a root run is no more
+// the caller's to interrupt than the run itself.
+sigset_t ignoredCallerSignals() {
+  sigset_t ignored;
+  sigemptyset(&ignored);
+  for (int number : kCallerSignals) {
+    struct sigaction action {};
+    if (sigaction(number, nullptr, &action) == 0 && action.sa_handler == SIG_IGN) sigaddset(&ignored, number);
+  }
+  return ignored;
+}
+
+// In the child: every signal back at its default (but the caller signals in
+// `keepIgnored`) and none blocked, no descriptor but the standard three,
+// whatever the caller of this set-user-ID tool left behind; then the shell.
+// Only async-signal-safe calls here.
+[[noreturn]] void execShell(char* const arguments[], char* const environment[], const sigset_t& keepIgnored) {
   struct sigaction defaults {};
   defaults.sa_handler = SIG_DFL;
   sigemptyset(&defaults.sa_mask);
-  for (int number = 1; number < NSIG; ++number) sigaction(number, &defaults, nullptr);
+  struct sigaction ignore = defaults;
+  ignore.sa_handler = SIG_IGN;
+  for (int number = 1; number < NSIG; ++number) {
+    sigaction(number, sigismember(&keepIgnored, number) == 1 ? &ignore : &defaults, nullptr);
+  }
   sigset_t none;
   sigemptyset(&none);
   pthread_sigmask(SIG_SETMASK, &none, nullptr);
@@ -65,10 +82,11 @@ int runShellCommand(const std::string& commandLine) {
   std::string name = "sh", flag = "-c", command = commandLine, path = kShellPath;
   char* arguments[] = {name.data(), flag.data(), command.data(), nullptr};
   char* environment[] = {path.data(), nullptr};
+  const sigset_t keepIgnored = ignoredCallerSignals();
   WaitingSignals waiting;
   pid_t child = fork();
   if (child < 0) return -1;
-  if (child == 0) execShell(arguments, environment);
+  if (child == 0) execShell(arguments, environment, keepIgnored);
   int status = 0;
   if (retryOnInterrupt([&] { return waitpid(child, &status, 0); }) != child) return -1;
   return status;

@@ -1,7 +1,9 @@
 #include "platform/SystemCall.h"
 
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -46,6 +48,34 @@ std::optional<std::string> symbolicLinkTarget(const std::string& path) {
   return target;
 }
 
+namespace {
+
+// The kernel's own file systems: their "regular files" are interfaces to the
+// kernel, which may act when one is opened or read, and whose size says
+// nothing about what a read returns.
+bool onKernelFileSystem(int fd) {
+  constexpr long kConfigfsMagic = 0x62656570;  // not in the kernel's public headers
+  struct statfs system {};
+  if (fstatfs(fd, &system) != 0) return true;
+  switch (static_cast<long>(system.f_type)) {
+    case PROC_SUPER_MAGIC:
+    case SYSFS_MAGIC:
+    case DEBUGFS_MAGIC:
+    case SECURITYFS_MAGIC:
+    case EFIVARFS_MAGIC:
+    case kConfigfsMagic:
+    case TRACEFS_MAGIC:
+    case BPF_FS_MAGIC:
+    case CGROUP_SUPER_MAGIC:
+    case CGROUP2_SUPER_MAGIC:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
 ScopedFd openRegularFileForReading(const std::string& path) {
   if (path.find('\0') != std::string::npos) {
     errno = ENOENT;  // cut short at the NUL, it would name another item
@@ -54,7 +84,7 @@ ScopedFd openRegularFileForReading(const std::string& path) {
   ScopedFd located(retryOnInterrupt([&] { return ::open(path.c_str(), O_PATH | O_CLOEXEC); }));
   struct stat status {};
   if (!located.valid() || fstat(located.get(), &status) != 0) return ScopedFd();
-  if (!S_ISREG(status.st_mode)) {
+  if (!S_ISREG(status.st_mode) || onKernelFileSystem(located.get())) {
     errno = EINVAL;
     return ScopedFd();
   }

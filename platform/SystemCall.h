@@ -42,7 +42,8 @@ std::optional<std::string> readAll(int fd, std::size_t limit = static_cast<std::
 // device's driver never runs and a named pipe never waits on behalf of
 // whoever chose the path; the inode found is then opened through that
 // descriptor, not through the path again. Invalid with errno set otherwise:
-// EINVAL for an item of another kind.
+// EINVAL for an item of another kind, and for a file of the kernel's own
+// file systems (proc, sysfs and their kind), which only looks regular.
 ScopedFd openRegularFileForReading(const std::string& path);
 
 // Larger files are never read whole: no executable comes near it, and a

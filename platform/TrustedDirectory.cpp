@@ -1,12 +1,8 @@
 #include "platform/TrustedDirectory.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <deque>
-
-#include "platform/Path.h"
-#include "platform/PathSyntax.h"
+#include "platform/PathResolution.h"
 #include "platform/SystemCall.h"
 
 namespace platform {
@@ -18,30 +14,23 @@ bool isRootOnlyDirectory(const struct stat& status) {
 
 }  // namespace
 
+// Every place the walk reaches is judged, the root first, links and the
+// directories that ".." leads back to included.
 std::optional<std::string> firstUntrustedDirectory(std::string_view directory) {
   if (!directory.starts_with('/')) return std::string(directory);  // judged only from the root down
-  std::deque<std::string> pending = pathComponents(directory);
-  std::string current = "/";
-  int links = 0;
-  for (;;) {
+  SymbolicLinkWalk walk(directory);
+  do {
+    const std::string place = walk.current();
     struct stat status {};
-    if (lstat(current.c_str(), &status) != 0) return std::nullopt;  // made later, by the tool
+    if (lstat(place.c_str(), &status) != 0) return std::nullopt;  // made later, by the tool
     if (S_ISLNK(status.st_mode)) {
-      const std::optional<std::string> target = symbolicLinkTarget(current);
-      if (status.st_uid != 0 || !target || ++links > kMaximumSymbolicLinks) return current;
-      std::deque<std::string> targetComponents = pathComponents(*target);
-      pending.insert(pending.begin(), targetComponents.begin(), targetComponents.end());
-      current = target->starts_with('/') ? "/" : stringByDeletingLastPathComponent(current);
+      const std::optional<std::string> target = symbolicLinkTarget(place);
+      if (status.st_uid != 0 || !target || !walk.followLink(*target)) return place;
     } else if (!S_ISDIR(status.st_mode) || !isRootOnlyDirectory(status)) {
-      return current;
+      return place;
     }
-    if (pending.empty()) return std::nullopt;
-    std::string component = std::move(pending.front());
-    pending.pop_front();
-    if (component == "." || component.empty()) continue;
-    current = component == ".." ? stringByDeletingLastPathComponent(current)
-                                : stringByAppendingPathComponent(current, component);
-  }
+  } while (walk.step());
+  return std::nullopt;
 }
 
 }  // namespace platform

@@ -4,6 +4,7 @@
 #include "platform/Log.h"
 #include "platform/URL.h"
 #include "platform/codesign/CodeSigning.h"
+#include "platform/codesign/InfoPlist.h"
 #include "suite/MVBrenlowSuite.h"
 
 namespace {
@@ -26,14 +27,15 @@ std::string requirementText(const std::string& bundleIdentifier) {
   return text;
 }
 
-// Verifies the file at `url`; the log lines name `path`.
-bool verify(const std::optional<platform::FileURL>& url, const std::string& bundleIdentifier,
+// Verifies the file that `createStaticCode` opens; the log lines name `path`.
+template <typename CreateStaticCode>
+bool verify(CreateStaticCode createStaticCode, const std::string& bundleIdentifier,
             const std::optional<std::string>& path) {
   const std::string requirementString = requirementText(bundleIdentifier);
-  if (!url) return false;
-
   cs::StaticCodeRef staticCode;
-  cs::OSStatus status = cs::SecStaticCodeCreateWithPath(*url, cs::kSecCSDefaultFlags, &staticCode);
+  std::optional<cs::OSStatus> created = createStaticCode(&staticCode);
+  if (!created) return false;
+  cs::OSStatus status = *created;
   if (status != 0) {
     platform::NSLog("SecStaticCodeCreateWithPath (%@) returned: %d", path, status);
     return false;
@@ -60,12 +62,31 @@ bool verify(const std::optional<platform::FileURL>& url, const std::string& bund
 
 }  // namespace
 
+// A path that makes no file URL is answered before any call is made.
 bool MVBrenlowSuite::checkCodeSignatureAtPath(const std::optional<std::string>& path,
                                               const std::string& bundleIdentifier) const {
-  return verify(platform::fileURLWithPath(path), bundleIdentifier, path);
+  const std::optional<platform::FileURL> url = platform::fileURLWithPath(path);
+  const auto create = [&](cs::StaticCodeRef* code) -> std::optional<cs::OSStatus> {
+    if (!url) return std::nullopt;
+    return cs::SecStaticCodeCreateWithPath(*url, cs::kSecCSDefaultFlags, code);
+  };
+  return verify(create, bundleIdentifier, path);
 }
 
-bool MVBrenlowSuite::checkCodeSignatureOfCopy(const std::string& copyPath, const std::string& bundleIdentifier,
+bool MVBrenlowSuite::checkCodeSignatureOfCopy(int copy, const std::string& bundleIdentifier,
                                               const std::string& originalPath) const {
-  return verify(platform::fileURLWithPath(copyPath), bundleIdentifier, originalPath);
+  const auto create = [&](cs::StaticCodeRef* code) -> std::optional<cs::OSStatus> {
+    return cs::staticCodeCreateWithDescriptor(copy, cs::kSecCSDefaultFlags, code);
+  };
+  return verify(create, bundleIdentifier, originalPath);
+}
+
+std::optional<std::string> MVBrenlowSuite::bundleVersionOfExecutable(int executable) const {
+  cs::StaticCodeRef staticCode;
+  std::string plist;
+  if (cs::staticCodeCreateWithDescriptor(executable, cs::kSecCSDefaultFlags, &staticCode) != 0 ||
+      cs::copyInfoPlist(staticCode.get(), &plist) != 0) {
+    return std::nullopt;
+  }
+  return cs::bundleVersionOf(plist);
 }

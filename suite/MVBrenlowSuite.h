@@ -44,8 +44,12 @@ class MVBrenlowSuite {
   // pinned requirement for the identifier. Logs the failing call's status.
   bool checkCodeSignatureAtPath(const std::optional<std::string>& path,
                                 const std::string& bundleIdentifier) const;
-  // The same check of a private copy of a file, whose log lines name the
-  // original: what is verified is then exactly what gets installed.
-  bool checkCodeSignatureOfCopy(const std::string& copyPath, const std::string& bundleIdentifier,
+  // The same check of an open private copy of a file, whose log lines name
+  // the original: what is verified is then exactly what gets installed.
+  bool checkCodeSignatureOfCopy(int copy, const std::string& bundleIdentifier,
                                 const std::string& originalPath) const;
+
+  // The version the open executable states in its embedded information
+  // property list (CFBundleVersion); nothing when it states none.
+  std::optional<std::string> bundleVersionOfExecutable(int executable) const;
 };

@@ -4,6 +4,7 @@
 // carries, ending at a root whose SHA-256 fingerprint is pinned.
 
 #include <ctime>
+#include <functional>
 #include <optional>
 #include <span>
 #include <vector>
@@ -16,8 +17,9 @@
 
 namespace platform::codesign {
 
-// Decides whether a root certificate, by fingerprint, may end a chain.
-using AnchorPredicate = bool (*)(const SHA256Digest& fingerprint);
+// Decides whether a root certificate, by fingerprint, may end a chain. A
+// function object, so that one check may carry roots its caller adds.
+using AnchorPredicate = std::function<bool(const SHA256Digest& fingerprint)>;
 
 enum class ChainPolicy {
   codeSigning,   // leaf: extendedKeyUsage codeSigning, keyUsage digitalSignature or nonRepudiation

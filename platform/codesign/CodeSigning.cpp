@@ -38,6 +38,16 @@ OSStatus SecStaticCodeCreateWithPath(const FileURL& path, SecCSFlags flags, Stat
   return *staticCode ? errSecSuccess : errSecAllocate;
 }
 
+OSStatus staticCodeCreateWithDescriptor(int fd, SecCSFlags flags, StaticCodeRef* staticCode) {
+  if (staticCode == nullptr) return errSecCSObjectRequired;
+  staticCode->reset();
+  if ((flags & ~kCreateFlags) != 0) return errSecCSInvalidFlags;
+  std::unique_ptr<LoadedFile> file;
+  if (const OSStatus status = LoadedFile::openDescriptor(fd, &file)) return status;
+  staticCode->reset(new (std::nothrow) StaticCode(std::move(file)));
+  return *staticCode ? errSecSuccess : errSecAllocate;
+}
+
 OSStatus SecRequirementCreateWithString(std::string_view text, SecCSFlags flags, RequirementRef* requirement) {
   if (requirement == nullptr) return errSecCSObjectRequired;
   requirement->reset();
@@ -46,11 +56,16 @@ OSStatus SecRequirementCreateWithString(std::string_view text, SecCSFlags flags,
 }
 
 OSStatus SecStaticCodeCheckValidity(const StaticCode* staticCode, SecCSFlags flags, const Requirement* requirement) {
+  return checkStaticCode(staticCode, flags, requirement, isTrustedAnchor);
+}
+
+OSStatus checkStaticCode(const StaticCode* staticCode, SecCSFlags flags, const Requirement* requirement,
+                         const AnchorPredicate& isAnchor) {
   if (staticCode == nullptr) return errSecCSObjectRequired;
   if ((flags & ~kValidityFlags) != 0) return errSecCSInvalidFlags;
   if ((flags & kEnforceRevocationChecks) != 0) return errSecCSUnimplemented;
   const std::vector<Bytes> anchors = trustedAnchorCertificates();
-  const ValidationPolicy policy{isTrustedAnchor, std::time(nullptr), anchors};
+  const ValidationPolicy policy{isAnchor, std::time(nullptr), anchors};
   return checkValidity(staticCode->file().bytes(), flags, requirement, policy);
 }
 

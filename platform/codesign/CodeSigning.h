@@ -37,6 +37,10 @@ using RequirementRef = std::unique_ptr<Requirement, RequirementRelease>;
 OSStatus SecStaticCodeCreateWithPath(const FileURL& path, SecCSFlags flags,
                                      StaticCodeRef* staticCode);
 
+// Verifies a file the caller has already opened (a regular file); the
+// descriptor is duplicated, the caller keeps its own.
+OSStatus staticCodeCreateWithDescriptor(int fd, SecCSFlags flags, StaticCodeRef* staticCode);
+
 // Compiles a requirement written in the code requirement language.
 OSStatus SecRequirementCreateWithString(std::string_view text, SecCSFlags flags,
                                         RequirementRef* requirement);

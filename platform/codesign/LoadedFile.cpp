@@ -76,6 +76,16 @@ OSStatus LoadedFile::open(const std::string& path, std::unique_ptr<LoadedFile>* 
   if (path.empty()) return errSecCSStaticCodeNotFound;
   const ScopedFd file = openRegularFileForReading(path);
   if (!file.valid()) return statusForErrno(errno);
+  return openDescriptor(file.get(), out);
+}
+
+OSStatus LoadedFile::openDescriptor(int fd, std::unique_ptr<LoadedFile>* out) {
+  out->reset();
+  struct stat status {};
+  if (::fstat(fd, &status) != 0) return statusForErrno(errno);
+  if (!S_ISREG(status.st_mode)) return errSecCSRegularFile;
+  const ScopedFd file(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
+  if (!file.valid()) return statusForErrno(errno);
   ScopedFd copy;
   std::uint64_t size = 0;
   const bool inPlace = onlyRootCanChange(file.get());

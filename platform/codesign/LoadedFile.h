@@ -28,6 +28,9 @@ class LoadedFile {
   // a file larger than platform::kMaximumFileRead. The copy holds the bytes
   // the file had, up to the size it had when it was opened.
   static OSStatus open(const std::string& path, std::unique_ptr<LoadedFile>* out);
+  // The same for a file already open; errSecCSRegularFile for anything but a
+  // regular file.
+  static OSStatus openDescriptor(int fd, std::unique_ptr<LoadedFile>* out);
 
   ByteReader bytes() const;
 

@@ -27,4 +27,9 @@ struct ValidationPolicy {
 OSStatus checkValidity(const ByteReader& file, SecCSFlags flags, const Requirement* requirement,
                        const ValidationPolicy& policy);
 
+// SecStaticCodeCheckValidity with the roots that may end a chain given: its
+// argument checks, then checkValidity at the present time.
+OSStatus checkStaticCode(const StaticCode* staticCode, SecCSFlags flags, const Requirement* requirement,
+                         const AnchorPredicate& isAnchor);
+
 }  // namespace platform::codesign

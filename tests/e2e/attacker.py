@@ -23,18 +23,32 @@ sandbox and run there as that user; test_attacks drives it.
         second process counts how often the pipe is opened for reading (each
         open also releases a reader that would block), and prints JSON.
 
+    attacker.py terminal SETTINGS
+        Runs the tool as the foreground job of a new terminal, types the
+        interrupt, quit and suspend keys while the tool waits for launchctl,
+        then lets launchctl go on; prints what the run printed and how it
+        ended.
+
+    attacker.py held SETTINGS
+        Opens a file, runs the tool while holding it open, and prints the
+        mode of the inode held afterwards.
+
 SETTINGS is a JSON object; see each subcommand.
 """
 
 import argparse
+import fcntl
 import hashlib
 import json
 import os
+import pty
 import resource
+import select
 import signal
 import stat
 import subprocess
 import sys
+import termios
 import time
 
 
@@ -64,6 +78,7 @@ def launch(argv):
     parser.add_argument("--pending", action="append", default=[], help="signal left blocked and pending")
     parser.add_argument("--timer", type=float, help="ITIMER_REAL seconds, SIGALRM at its default")
     parser.add_argument("--close", action="append", type=int, default=[], help="descriptor left closed")
+    parser.add_argument("--broken-stderr", action="store_true", help="stderr a pipe whose reader is gone")
     parser.add_argument("command", nargs=argparse.REMAINDER)
     args = parser.parse_args(argv)
     command = args.command[1:] if args.command[:1] == ["--"] else args.command
@@ -88,6 +103,10 @@ def launch(argv):
         signal.setitimer(signal.ITIMER_REAL, args.timer)
     for fd in args.close:
         os.close(fd)
+    if args.broken_stderr:
+        reader, writer = os.pipe()
+        os.close(reader)
+        os.dup2(writer, 2)
     os.execv(command[0], command)
 
 
@@ -273,10 +292,105 @@ def fifo(settings):
     return {"output": output, "opens": opens, "seconds": round(time.monotonic() - started, 2)}
 
 
+def wait_for(condition, seconds=30):
+    """Polls until the condition holds; False when it never did."""
+    deadline = time.monotonic() + seconds
+    while not condition():
+        if time.monotonic() > deadline:
+            return False
+        time.sleep(0.01)
+    return True
+
+
+def read_until(fd, marker=None, seconds=10):
+    """Reads the terminal until the marker has come, or until it closes or
+    stays silent for the seconds given."""
+    seen = b""
+    while (marker is None or marker not in seen) and select.select([fd], [], [], seconds)[0]:
+        try:
+            chunk = os.read(fd, 4096)
+        except OSError:  # the last holder of the terminal has gone
+            break
+        if not chunk:
+            break
+        seen += chunk
+    return seen
+
+
+def how_it_ended(status):
+    if status is None:
+        return "still running"
+    if os.WIFSTOPPED(status):
+        return f"stopped by signal {os.WSTOPSIG(status)}"
+    if os.WIFSIGNALED(status):
+        return f"killed by signal {os.WTERMSIG(status)}"
+    return f"exit {os.WEXITSTATUS(status)}"
+
+
+def foreground_job(slave, command, report):
+    """In a new session on the terminal, like a login shell: runs the
+    command as the terminal's foreground job, in a process group of its own
+    that the session leader keeps from being orphaned (the terminal's stop
+    keys are not discarded), and reports how the job ended."""
+    os.setsid()
+    fcntl.ioctl(slave, termios.TIOCSCTTY, 0)
+    job = os.fork()
+    if job == 0:
+        os.setpgid(0, 0)
+        for fd in (0, 1, 2):
+            os.dup2(slave, fd)
+        os.execv(command[0], command)
+    os.setpgid(job, job)
+    signal.signal(signal.SIGTTOU, signal.SIG_IGN)
+    os.tcsetpgrp(slave, job)
+    os.write(report, f"{job}\n".encode())
+    _, status = os.waitpid(job, os.WUNTRACED)
+    os.write(report, how_it_ended(status).encode())
+    os._exit(0)
+
+
+def terminal(settings):
+    """SETTINGS: command, calls (the stand-in's record), hold (its pipe).
+    The keys are typed only once launchctl has been called, so after the
+    privilege step; each is typed once its echo proves the terminal took the
+    last one, and so signalled the job."""
+    master, slave = pty.openpty()
+    report, report_writer = os.pipe()
+    leader = os.fork()
+    if leader == 0:
+        os.close(master)
+        os.close(report)
+        foreground_job(slave, settings["command"], report_writer)
+    os.close(slave)
+    os.close(report_writer)
+    with os.fdopen(report, "rb") as reports:
+        job = int(reports.readline())
+        reached = wait_for(lambda: os.path.exists(settings["calls"]))
+        typed = []
+        for key, echo in ((b"\x03", b"^C"), (b"\x1c", b"^\\"), (b"\x1a", b"^Z")):
+            os.write(master, key)
+            typed.append(echo in read_until(master, echo))
+        os.close(os.open(settings["hold"], os.O_WRONLY))
+        output = read_until(master, b"\n", 10).decode("utf-8", "replace")
+        ended = select.select([reports], [], [], 30)[0] and reports.read().decode()
+    os.waitpid(leader, 0)
+    return {"reached": reached, "typed": typed, "ended": ended or "still running", "output": output, "pid": job}
+
+
+def held(settings):
+    """SETTINGS: file, command."""
+    fd = os.open(settings["file"], os.O_RDONLY)
+    try:
+        output = run(settings["command"])
+        return {"output": output, "mode": oct(stat.S_IMODE(os.fstat(fd).st_mode))}
+    finally:
+        os.close(fd)
+
+
 def main(argv):
     if argv[:1] == ["launch"]:
         launch(argv[1:])
-    subcommands = {"race": race, "shrink": shrink, "fifo": fifo}
+    subcommands = {"race": race, "shrink": shrink, "fifo": fifo, "terminal": terminal, "held": held}
     if len(argv) != 2 or argv[0] not in subcommands:
         sys.exit(__doc__)
     print(json.dumps(subcommands[argv[0]](json.loads(argv[1])), sort_keys=True))

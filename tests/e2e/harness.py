@@ -23,6 +23,9 @@ class Config:
     shipped_tool = None  # the shipped build, which trusts Apple's roots only
     support = None       # tests/support: the sandbox and its stand-ins
     fixtures = None      # the signed fixtures, sample bundles in bundles/
+    signature_check = None  # the engine's own command, run without the sandbox
+    test_ca = None       # the tests' certificate authority (root.pem, ...)
+    downloads = None     # where published binaries are cached once fetched
 
 
 UNPRIVILEGED = "nobody"

@@ -9,9 +9,12 @@ The attacker's side runs inside the sandbox as attacker.py."""
 import json
 import os
 import plistlib
+import re
 import shutil
+import signal
 import stat
 import subprocess
+import time
 
 import harness
 from harness import SandboxTestCase
@@ -39,6 +42,11 @@ ATTACK_TIMEOUT = 120
 def unsafe(directory):
     return (f"ERROR: Directory {directory} is not safe to write into: it must belong to root "
             "and be writable by no one else.\n")
+
+
+def without_log_prefixes(text):
+    """Log lines without their time, program name and process id."""
+    return re.sub(r"^\S+ \S+ \S+\[\d+:\d+\] ", "", text, flags=re.MULTILINE)
 
 
 def fixture(name):
@@ -102,6 +110,9 @@ class AttackTestCase(SandboxTestCase):
         (launch options of attacker.py: umask="000", close=[1, 2], ...)."""
         options = []
         for name, value in state.items():
+            if value is True:
+                options.append(f"--{name}")
+                continue
             for item in value if isinstance(value, list) else [value]:
                 options += [f"--{name}", str(item)]
         return self.run_in_sandbox("/usr/bin/python3", ATTACKER, "launch", *options, "--",
@@ -271,22 +282,26 @@ class BundleFileTests(AttackTestCase):
                 self.assertResult(self.attack(*args, memory=768 << 20), expected, 1)
         self.assertNothingInstalled()
 
-    def test_an_executable_linked_to_a_file_only_root_may_read_gives_nothing_away(self):
-        secret = b"root's secret: 7f3a1c\n"
-        self.write_file("/Library/Secret/key", secret, mode=0o600)
+    def test_an_executable_linked_to_what_only_root_may_read_is_answered_as_for_the_caller(self):
+        # Root reads the bundle with the caller's rights: a signed helper
+        # only root may read is not installed, /etc/shadow is neither read
+        # nor copied, and both answer exactly as a missing file in a folder
+        # the caller cannot search does; nothing tells them apart.
+        self.write_file("/Library/Secret/helper", fixture_bytes(SIGNED_HELPER), mode=0o600)
         os.chmod(self.host("/Library/Secret"), 0o700)
         bundle = self.plant_bundle()
-        self.link(f"{bundle}/Contents/MacOS/helper", "/Library/Secret/key")
-        for args, expected in ((["check", bundle], HELPER_OUTDATED),
-                               (["bootstrap", bundle], NOT_VERIFIED)):
-            with self.subTest(command=args[0]):
-                result = self.attack(*args)
-                self.assertResult(result, expected, 1)
-                self.assertNotIn(b"7f3a1c", result.stderr.encode())
-        holders = [path for path, item in self.snapshot().items()
-                   if path != "/Library/Secret/key" and stat.S_ISREG(item[0])
-                   and secret in self.read_bytes(path)]
-        self.assertEqual(holders, [])
+        answers = {}
+        helper = f"{bundle}/Contents/MacOS/helper"
+        for target in ("/Library/Secret/helper", "/etc/shadow", "/Library/Secret/missing"):
+            os.remove(self.root + helper)  # what host() would refuse to resolve: a link leading out
+            self.link(helper, target)
+            for command in ("check", "bootstrap"):
+                result = self.attack(command, bundle)
+                answers.setdefault(command, set()).add(result._replace(stderr=without_log_prefixes(result.stderr)))
+        self.assertEqual({command: len(seen) for command, seen in answers.items()}, {"check": 1, "bootstrap": 1},
+                         answers)
+        self.assertEqual([result.stdout for result in answers["bootstrap"]], [NOT_VERIFIED])
+        self.assertEqual([result.stdout for result in answers["check"]], [HELPER_OUTDATED])
         self.assertNothingInstalled()
 
 
@@ -350,15 +365,17 @@ class ProcessStateTests(AttackTestCase):
             self.assertEqual((os.listdir(self.host(DAEMONS)), self.read_bytes(JOB_FILE)),
                              ([f"{LABEL}.plist"], earlier))
 
+        # The staging copy is what cannot be written, and the answer says so.
+        staging_failed = f"ERROR: Write to {HELPER} failed.\n"
         with self.subTest("bootstrap over an installation"):
             update = self.plant_bundle(f"{WORK}/BrenlowUpdate.app", "BrenlowUpdate")
-            self.assertResult(self.attack("bootstrap", update, fsize=limit), NOT_VERIFIED, 1)
+            self.assertResult(self.attack("bootstrap", update, fsize=limit), staging_failed, 1)
             self.assertInstalled()
             self.assertNoStagingLeft()
 
         with self.subTest("bootstrap on a fresh system"):
             self.reset_library()
-            self.assertResult(self.attack("bootstrap", update, fsize=limit), NOT_VERIFIED, 1)
+            self.assertResult(self.attack("bootstrap", update, fsize=limit), staging_failed, 1)
             self.assertNothingInstalled()
 
     def test_signals_and_timers_left_by_the_caller_change_nothing(self):
@@ -413,13 +430,15 @@ class ProcessStateTests(AttackTestCase):
             "IFS": "/", "ENV": "/tmp/probe/shell-startup", "BASH_ENV": "/tmp/probe/shell-startup",
             "SHELLOPTS": "xtrace", "PS4": "$(/tmp/probe/launchctl)", "HOME": "/tmp/probe",
         }
-        # Controls: root running the plain tool honours both, so the probe
-        # would show it if the set-user-ID copy did.
-        for name in ("LD_PRELOAD", "OPENSSL_CONF"):
-            with self.subTest(control=name):
-                self.run_tool("check", ROOT_APP, env={name: hostile[name]})
-                self.assertTrue(self.exists("/tmp/probe/loaded"), f"the probe never ran with {name}")
-                os.remove(self.host("/tmp/probe/loaded"))
+        # Control: root running the plain tool honours LD_PRELOAD (the loader
+        # reads it before the tool starts), so the probe would show it if the
+        # set-user-ID copy did. OPENSSL_CONF, read by libcrypto, reaches not
+        # even root's run: the tool empties its environment first.
+        self.run_tool("check", ROOT_APP, env={"LD_PRELOAD": hostile["LD_PRELOAD"]})
+        self.assertTrue(self.exists("/tmp/probe/loaded"), "the probe never ran with LD_PRELOAD")
+        os.remove(self.host("/tmp/probe/loaded"))
+        self.run_tool("check", ROOT_APP, env={"OPENSSL_CONF": hostile["OPENSSL_CONF"]})
+        self.assertFalse(self.exists("/tmp/probe/loaded"), "libcrypto read OPENSSL_CONF")
 
         self.observe_launchctl()
         for args in (["check", ROOT_APP], ["start"], ["restart"]):
@@ -472,6 +491,9 @@ class UntrustedDirectoryTests(AttackTestCase):
 
     def support_elsewhere(self):
         self.link(SUPPORT, VICTIM)
+        # Files by the installed names, which remove would delete there.
+        for name in ("helper", "brenlowd"):
+            self.write_file(f"{VICTIM}/{name}", b"root's own file\n")
 
     def app_support_elsewhere(self):
         self.link(APP_SUPPORT, VICTIM)
@@ -525,3 +547,130 @@ class UntrustedDirectoryTests(AttackTestCase):
         self.assertEqual((stat.S_ISREG(os.lstat(self.host(JOB_FILE)).st_mode), self.owner(JOB_FILE)), (True, ROOT))
         self.assertEqual(self.read_plist(JOB_FILE), JOB)
         self.assertEqual(self.under(VICTIM), before)
+
+
+class InterruptedRunTests(AttackTestCase):
+    """A run can end at any instant: killed, its output pipe closed by the
+    caller, or interrupted from the caller's terminal. What is on disk is
+    then the earlier installation or the new one, and nothing else."""
+
+    KILLS = 8
+
+    def assertOnlyInstalledExecutables(self, allowed):
+        """Nothing in the support folder but the installed items, and each
+        installed executable whole, verified and in place."""
+        self.assertNoStagingLeft()
+        for path, mode in ((HELPER, 0o4755), (SERVER, 0o755)):
+            if self.exists(path):
+                self.assertIn(self.read_bytes(path), allowed, path)
+                self.assertEqual((self.mode(path), self.owner(path)), (mode, ROOT), path)
+
+    def killed_runs(self, args):
+        """Runs the set-user-ID tool as nobody and kills it with SIGKILL at
+        moments spread over the length of an unkilled run; after each kill
+        yields whether the kill found the run still going."""
+        command = ["/bin/bash", harness.sandbox_script(), "run", self.root, "--user", harness.UNPRIVILEGED,
+                   "--", harness.SETUID_TOOL, *args]
+        started = time.monotonic()
+        subprocess.run(command, capture_output=True, timeout=ATTACK_TIMEOUT)
+        length = time.monotonic() - started
+        for kill in range(self.KILLS):
+            run = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                   start_new_session=True)
+            time.sleep(length * (kill + 0.5) / self.KILLS)  # the moment of the kill, not a synchronisation
+            alive = run.poll() is None
+            if alive:
+                os.killpg(run.pid, signal.SIGKILL)
+            run.wait(timeout=ATTACK_TIMEOUT)
+            yield alive
+
+    def test_a_run_killed_at_any_moment_leaves_the_earlier_installation_or_the_new_one(self):
+        self.install(start=False)
+        signed = {fixture_bytes(name) for name in (SIGNED_HELPER, SIGNED_SERVER)}
+        updates = signed | {fixture_bytes(name) for name in ("helper-devid-update-arm64", "server-devid-update-arm64")}
+
+        with self.subTest("a large unsigned helper"):
+            bundle = self.plant_bundle(f"{WORK}/Large.app")
+            with open(self.host(f"{bundle}/Contents/MacOS/helper"), "r+b") as f:
+                f.seek(0, os.SEEK_END)
+                f.write(bytes(128 << 20))  # real blocks: the copy takes its time
+            hits = []
+            for alive in self.killed_runs(["bootstrap", bundle]):
+                hits.append(alive)
+                self.assertOnlyInstalledExecutables(signed)
+                self.assertInstalled()
+            self.assertIn(True, hits, "no kill found a run still going")
+
+        with self.subTest("an update between two signed bundles"):
+            update = self.plant_bundle(f"{WORK}/BrenlowUpdate.app", "BrenlowUpdate")
+            hits = []
+            for alive in self.killed_runs(["bootstrap", update]):
+                hits.append(alive)
+                self.assertOnlyInstalledExecutables(updates)
+                self.assertResult(self.run_tool("bootstrap", ROOT_APP), OK, 0)  # root may go back
+            self.assertIn(True, hits, "no kill found a run still going")
+
+    def test_a_closed_error_pipe_does_not_end_the_run(self):
+        # Diagnostics go to standard error; with its reader gone the first
+        # line would have ended the run with SIGPIPE while a gigabyte-sized
+        # copy lay in the support folder.
+        bundle = self.plant_bundle()
+        os.truncate(self.host(f"{bundle}/Contents/MacOS/helper"), 1 << 30)
+        for _ in range(3):
+            self.assertResult(self.attack("bootstrap", bundle, **{"broken-stderr": True}), NOT_VERIFIED, 1)
+            self.assertNothingInstalled()
+        owned_by_root = [path for path, item in self.under("/Library").items()
+                         if item[1] == 0 and stat.S_ISREG(item[0])]
+        self.assertEqual(owned_by_root, [])
+
+    def test_keys_typed_on_the_callers_terminal_do_not_reach_the_root_run(self):
+        # The terminal signals its foreground job whatever its user: ^C, ^\
+        # and ^Z are typed while the run, already root, waits for launchctl.
+        self.install(start=True)
+        hold = self.host(harness.LAUNCHCTL_STATE + "/hold")
+        os.mkfifo(hold)
+        os.chmod(hold, 0o666)
+        summary = self.attacker("terminal", {"command": [harness.SETUID_TOOL, "stop"],
+                                             "calls": harness.LAUNCHCTL_STATE + "/calls", "hold": hold[len(self.root):]})
+        if summary["ended"] != "exit 0":
+            self.addCleanup(os.kill, summary["pid"], signal.SIGKILL)
+        self.assertEqual((summary["reached"], summary["typed"]), (True, [True, True, True]), summary)
+        self.assertEqual(summary["ended"], "exit 0", summary)
+        self.assertTrue(summary["output"].rstrip().endswith("OK"), summary)
+        self.assertFalse(self.exists(JOB_FILE))
+        self.assertEqual(self.take_launchctl_calls(), [f"remove {LABEL}", f"unload {JOB_FILE}"])
+
+
+class ReplacementTests(AttackTestCase):
+    """What a user may replace, and what becomes of what was replaced."""
+
+    UPDATE_HELPER = "helper-devid-update-arm64"
+
+    def test_only_root_may_install_an_older_version(self):
+        update = self.plant_bundle(f"{WORK}/BrenlowUpdate.app", "BrenlowUpdate")
+        self.assertResult(self.attack("bootstrap", update), OK, 0)  # 1 to 2: any user
+        before = self.under(SUPPORT)
+        older = self.plant_bundle()
+        refused = "ERROR: The bundle's helper (version 1) is older than the installed one (version 2): only root may " \
+                  "install it.\n"
+        self.assertResult(self.attack("bootstrap", older), refused, 1)
+        self.assertEqual(self.under(SUPPORT), before)
+        self.copy_bundle("Brenlow", ROOT_APP)
+        self.assertResult(self.run_tool("bootstrap", ROOT_APP), OK, 0)
+        self.assertInstalled()
+
+    def test_a_replaced_or_removed_helper_held_open_is_no_longer_set_user_id(self):
+        self.install(start=False)
+        update = self.plant_bundle(f"{WORK}/BrenlowUpdate.app", "BrenlowUpdate")
+        for args, output in ((["bootstrap", update], "OK"), (["remove"], "OK")):
+            with self.subTest(command=args[0]):
+                summary = self.attacker("held", {"file": HELPER, "command": [harness.SETUID_TOOL, *args]})
+                self.assertEqual(summary, {"output": output, "mode": oct(0o755)})
+
+    def test_a_locked_support_folder_is_named_as_the_cause(self):
+        self.install(start=False)
+        self.lock(SUPPORT)
+        before = self.under(SUPPORT)
+        update = self.plant_bundle(f"{WORK}/BrenlowUpdate.app", "BrenlowUpdate")
+        self.assertResult(self.attack("bootstrap", update), f"ERROR: Path {SUPPORT} is locked by the user.\n", 1)
+        self.assertEqual(self.under(SUPPORT), before)

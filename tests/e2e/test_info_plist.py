@@ -40,3 +40,5 @@ class InfoPlistTests(unittest.TestCase):
                 self.assertNotIn(b"\0", data)
                 info = plistlib.loads(data, fmt=plistlib.FMT_XML)
                 self.assertEqual({k: info.get(k) for k in EXPECTED}, EXPECTED)
+                # The version bootstrap compares: one to three numbers.
+                self.assertRegex(info.get("CFBundleVersion", ""), r"^\d+(\.\d+){0,2}$")

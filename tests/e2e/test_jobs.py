@@ -1,6 +1,8 @@
 """The server's launchd job through the real binary: start, stop, restart and
 remove, what they leave on disk and what they ask of launchctl."""
 
+import os
+
 from harness import SandboxTestCase
 
 LABEL = "com.quennard.brenlow-server"
@@ -22,6 +24,11 @@ JOB = {
 START_CALLS = [f"load {JOB_FILE}", f"start {LABEL}"]
 STOP_CALLS = [f"remove {LABEL}", f"unload {JOB_FILE}"]
 NOT_STARTED = "ERROR: The server could not be started.\n"
+ELSEWHERE = "/opt/elsewhere"
+
+
+def linked(folder):
+    return f"ERROR: Directory {folder} is a symbolic link; it must be a real directory.\n"
 
 
 class JobTestCase(SandboxTestCase):
@@ -107,13 +114,16 @@ class StartTests(JobTestCase):
 class StopAndRemoveTests(JobTestCase):
 
     def test_with_nothing_installed_they_succeed_again_and_again(self):
-        # launchctl fails for a job it does not know; that is no error.
+        # launchctl fails for a job it does not know; that is no error. An
+        # open support folder is not judged while there is nothing to delete.
         self.set_launchctl_status(remove=1, unload=1)
+        self.make_dir(SUPPORT, 0o777, NOBODY)
         for word in ("stop", "stop", "remove", "remove"):
             with self.subTest(word=word):
                 self.assertResult(self.run_tool(word), "OK\n", 0)
                 self.assertEqual(self.take_launchctl_calls(), STOP_CALLS)
         self.assertFalse(self.exists(JOB_FILE))
+        self.assertEqual((self.mode(SUPPORT), self.owner(SUPPORT)), (0o777, NOBODY))
 
     def test_stop_removes_the_job_file_only(self):
         self.install_job()
@@ -145,6 +155,34 @@ class StopAndRemoveTests(JobTestCase):
 
     def test_a_locked_job_folder_stops_remove(self):
         self.assertLockStopsRemove(DAEMONS)
+
+
+class LinkedFolderTests(JobTestCase):
+    """Root never creates, writes or deletes through a symbolic link at the
+    job folder or the data folder, wherever it leads and whoever laid it."""
+
+    def test_start_refuses_a_link_at_either_folder_and_changes_nothing(self):
+        self.install_executables()
+        self.make_dir(ELSEWHERE)
+        for folder in (DAEMONS, DATA):
+            with self.subTest(folder=folder):
+                os.symlink(ELSEWHERE, self.root + folder)
+                before = self.snapshot()
+                self.assertResult(self.run_tool("start"), linked(folder), 1)
+                self.assertUnchanged(before)
+                os.remove(self.root + folder)
+                self.make_dir(DAEMONS, 0o700)  # as start makes it, before it judges the data folder
+        self.assertEqual(self.launchctl_calls(), [])
+
+    def test_stop_and_remove_leave_a_job_file_reached_through_a_link(self):
+        self.install_executables()
+        self.write_file(f"{ELSEWHERE}/{LABEL}.plist", b"someone else's job")
+        os.symlink(ELSEWHERE, self.root + DAEMONS)
+        before = self.snapshot()
+        for word in ("stop", "remove"):
+            with self.subTest(word=word):
+                self.assertResult(self.run_tool(word), linked(DAEMONS), 1)
+        self.assertUnchanged(before)
 
 
 class RestartTests(JobTestCase):

@@ -48,6 +48,8 @@ class CommandLineTests(SandboxTestCase):
         cases = {
             ("foo",): not_recognized("foo"),
             ("FoO", "start"): not_recognized("foo"),
+            # Letters beyond ASCII are lower-cased too.
+            ("STÁRT",): not_recognized("stárt"),
             # Only "-xml" itself is the switch; in other letters it is a word.
             ("-XML", "restart"): not_recognized("-xml"),
             # The reason is printed, never used as a format.
@@ -62,7 +64,12 @@ class CommandLineTests(SandboxTestCase):
 
     def test_failures_in_xml_hold_exactly_error_and_success(self):
         for args, reason in ((["-xml", "foo"], not_recognized("foo")),
-                             (["%@%d", "-xml"], not_recognized("%@%d"))):
+                             (["%@%d", "-xml"], not_recognized("%@%d")),
+                             # Characters XML cannot hold read back as U+FFFD;
+                             # a byte that is not UTF-8 already did.
+                             (["-xml", "a\x01\x1b[1m\x7f"], not_recognized("a\ufffd\ufffd[1m\x7f")),
+                             (["-xml", "\ufffe\uffff\t\r\n"], not_recognized("\ufffd\ufffd\t\r\n")),
+                             (["-xml", "\udcff"], not_recognized("\ufffd"))):
             with self.subTest(args=args):
                 result = self.run_tool(*args)
                 self.assertXMLResult(result, {"error": reason, "success": False}, 1)
@@ -70,7 +77,8 @@ class CommandLineTests(SandboxTestCase):
 
     def test_bootstrap_and_check_without_a_path_fail_on_the_missing_argument(self):
         before = self.snapshot()
-        for word in ("bootstrap", "check", "CHECK"):
+        # "CHEC" and the Kelvin sign is "check".
+        for word in ("bootstrap", "check", "CHECK", "CHEC\u212a"):
             with self.subTest(word=word):
                 result = self.run_tool(word)
                 self.assertResult(result, "ERROR: index 0 beyond bounds for empty array\n", 1)

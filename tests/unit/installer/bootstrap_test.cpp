@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 #include "InstallerTesting.h"
 
@@ -12,13 +13,14 @@ namespace fs = std::filesystem;
 const std::string kApp = "/Applications/Brenlow.app";
 const std::string kSupport = "/Library/Application Support/com.quennard.brenlow";
 
-// A file layer whose copies install other bytes than the file they were
-// asked to copy: what a post-install check exists to catch.
-class SubstitutingFileManager : public platform::FileManager {
+// A file layer under which the installed server changes once it is in
+// place: what a post-install check exists to catch.
+class ChangingFileManager : public platform::FileManager {
  public:
-  bool copyItemAtPath(const std::string& /*source*/, const std::string& destination,
-                      platform::ErrorSlot* error) override {
-    return FileManager::copyItemAtPath(kApp + "/Contents/Info.plist", destination, error);
+  std::optional<platform::FileAttributes> attributesOfItemAtPath(const std::string& path,
+                                                                 platform::ErrorSlot* error) const override {
+    if (path == kSupport + "/brenlowd") std::ofstream(path, std::ios::binary) << "other bytes";
+    return FileManager::attributesOfItemAtPath(path, error);
   }
 };
 
@@ -30,7 +32,7 @@ class Bootstrap : public testing::Test {
 };
 
 TEST_F(Bootstrap, AnInstalledCopyThatFailsItsSecondCheckDoesNotStayInstalled) {
-  MVDaemonInstaller installer(std::make_unique<SubstitutingFileManager>());
+  MVDaemonInstaller installer(std::make_unique<ChangingFileManager>());
   testing::internal::CaptureStderr();
   const platform::Exception error = raisedBy([&] { installer.bootstrapWithAppPath(kApp); });
   testing::internal::GetCapturedStderr();
@@ -38,7 +40,7 @@ TEST_F(Bootstrap, AnInstalledCopyThatFailsItsSecondCheckDoesNotStayInstalled) {
   EXPECT_EQ(error.reason(), "Post-Install Code Signature Validation Failed");
   EXPECT_FALSE(fs::exists(fs::symlink_status(kSupport + "/helper")));
   EXPECT_FALSE(fs::exists(fs::symlink_status(kSupport + "/brenlowd")));
-  EXPECT_EQ(std::distance(fs::directory_iterator(kSupport), {}), 0);  // no private copy left either
+  EXPECT_EQ(std::distance(fs::directory_iterator(kSupport), {}), 0);  // no staging copy left either
 }
 
 TEST_F(Bootstrap, WhatIsInstalledIsWhatVerified) {

@@ -53,9 +53,11 @@ TEST(PathSafety, ProtectedLocationsReachedThroughSymbolicLinksAreRefused) {
   std::filesystem::create_directory_symlink("/", scratch / "root");
   std::filesystem::create_directory(scratch / "dir");
   std::filesystem::create_directory_symlink(scratch / "root", scratch / "dir/chain");
+  std::filesystem::create_symlink("loop", scratch / "loop");  // never resolves: judged by its spelling
   for (const std::string& path : {scratch / "system/x", scratch / "root/Library/Preferences/x",
                                   scratch / "dir/chain/System", scratch / "root/Applications",
-                                  scratch / "dir/chain/tmp/../Library/x"}) {
+                                  scratch / "dir/chain/tmp/../Library/x",
+                                  scratch / "loop/../../../../../../../../../../System/x"}) {
     EXPECT_EQ(refusalOf(path), "Not allowed to modify " + path) << path;
   }
   // The last component is the item itself: a link there is changed, not followed.

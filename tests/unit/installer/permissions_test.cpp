@@ -126,6 +126,16 @@ TEST_F(PermissionEnforcement, AGroupIsLeftAloneWhenAbsentOrNamedLikeItsOwner) {
   EXPECT_TRUE(_fm->changes.empty());
 }
 
+// Ids that neither database names show as equal numbers; that is no name.
+TEST_F(PermissionEnforcement, UnnamedIdsOfTheSameNumberDoNotSpareTheGroup) {
+  constexpr uid_t kUnnamed = 4242;
+  ASSERT_EQ(::chown(_file.c_str(), kUnnamed, kUnnamed), 0);
+  const std::string log =
+      actionLogOf(_installer, [&] { _installer.installSetPermissions(_file, kUnnamed, "wheel", 0755, 0755); });
+  EXPECT_EQ(testing_support::statusOf(_file).st_gid, 0u);
+  EXPECT_EQ(log.substr(0, log.find('\n')), "permissions check: .../file [rwxr-xr-x] 4242/4242");
+}
+
 TEST_F(PermissionEnforcement, AChangeThatDoesNotHoldAbortsAfterExactlyOneCall) {
   _fm->ignoreChanges = true;
   ASSERT_EQ(::chmod(_file.c_str(), 0700), 0);

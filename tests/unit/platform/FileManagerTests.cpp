@@ -165,7 +165,7 @@ TEST_F(FileManagerTest, ReadsAttributesOfTheItemItself) {
   EXPECT_EQ(_error->description(), "Error Domain=NSPOSIXErrorDomain Code=2 \"No such file or directory\"");
 }
 
-TEST_F(FileManagerTest, NamesGroupZeroWheelAndUnknownIdsByNumber) {
+TEST_F(FileManagerTest, NamesGroupZeroWheelAndLeavesUnknownIdsUnnamed) {
   REQUIRE_ROOT("files are given to other owners");
   writeFile(path("file"), "x");
   ASSERT_EQ(chown(path("file").c_str(), 0, 0), 0);
@@ -178,8 +178,9 @@ TEST_F(FileManagerTest, NamesGroupZeroWheelAndUnknownIdsByNumber) {
   ASSERT_EQ(chown(path("file").c_str(), 54321, 54322), 0);
   std::optional<FileAttributes> unknown = _fm.attributesOfItemAtPath(path("file"), &_error);
   ASSERT_TRUE(unknown);
-  EXPECT_EQ(unknown->ownerAccountName, "54321");
-  EXPECT_EQ(unknown->groupOwnerAccountName, "54322");
+  EXPECT_EQ(unknown->ownerAccountName, std::nullopt);
+  EXPECT_EQ(unknown->groupOwnerAccountName, std::nullopt);
+  EXPECT_EQ(unknown->groupOwnerAccountID, 54322);
 
   FileAttributes wheel;
   wheel.groupOwnerAccountName = "wheel";

@@ -10,6 +10,7 @@
 #include "platform/Error.h"
 #include "platform/Format.h"
 #include "platform/Log.h"
+#include "platform/Text.h"
 
 namespace platform {
 namespace {
@@ -45,6 +46,33 @@ TEST(Format, DirectivesAndEdgeCases) {
       {format("%@", Error::posix(ENOENT)), "Error Domain=NSPOSIXErrorDomain Code=2 \"No such file or directory\""},
   };
   for (const Case& c : cases) EXPECT_EQ(c.rendered, c.expected);
+}
+
+// Rows probe the edges of the table's runs: where one starts and ends, the
+// unmapped code point inside one, the other half of a pair, and beyond the
+// Basic Multilingual Plane.
+TEST(Text, LowercaseIsTheSimpleUnicodeMapping) {
+  const std::pair<std::string, std::string> table[] = {
+      {"@AZ[`az{", "@az[`az{"},
+      {"\u00C0\u00D6\u00D7\u00D8\u00DE\u00DF", "\u00E0\u00F6\u00D7\u00F8\u00FE\u00DF"},  // À Ö × Ø Þ ß
+      {"\u0100\u0101\u012E\u0130\u0178", "\u0101\u0101\u012Fi\u00FF"},             // Ā ā Į İ Ÿ
+      {"\u03A3\u0399\u0345\u212A\u2126\u216B\u24CF", "\u03C3\u03B9\u0345k\u03C9\u217B\u24E9"},
+      {"\U00010400\U00010427\U00010428\U0001E921\U0001F600", "\U00010428\U0001044F\U00010428\U0001E943\U0001F600"},
+      {"\xEF\xBF\xBD\xFF\xC3", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
+  };
+  for (const auto& [text, lower] : table) EXPECT_EQ(lowercaseString(text), lower) << text;
+}
+
+TEST(Text, InvalidUTF8BecomesOneReplacementPerByte) {
+  const std::pair<std::string, std::string> table[] = {
+      {"caf\xC3\xA9 \xF0\x9F\x98\x80", "caf\xC3\xA9 \xF0\x9F\x98\x80"},
+      {"\xC2\x80\xE0\xA0\x80\xF0\x90\x80\x80", "\u0080\u0800\U00010000"},  // the least of each length
+      {"\xC0\xAF", "\uFFFD\uFFFD"},              // overlong "/"
+      {"\xED\xA0\x80", "\uFFFD\uFFFD\uFFFD"},    // a surrogate
+      {"\xF4\x90\x80\x80", "\uFFFD\uFFFD\uFFFD\uFFFD"},  // above U+10FFFF
+      {"a\xE2\x82", "a\uFFFD\uFFFD"},            // cut short
+  };
+  for (const auto& [bytes, text] : table) EXPECT_EQ(validUTF8(bytes), text) << bytes;
 }
 
 TEST(Error, DescriptionsCarryDomainCodeAndReason) {

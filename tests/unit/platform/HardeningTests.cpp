@@ -11,8 +11,11 @@
 #include <functional>
 
 #include "common/TestSupport.h"
+#include "platform/CallerIdentity.h"
 #include "platform/FileManager.h"
 #include "platform/ProcessState.h"
+#include "platform/StagedFile.h"
+#include "platform/SystemCall.h"
 #include "platform/TrustedDirectory.h"
 
 namespace {
@@ -59,6 +62,8 @@ TEST(TrustedDirectory, AnyStepAnotherUserCouldChangeIsNamed) {
   fs::create_directory_symlink(root / "safe", root / "user-link");
   ASSERT_EQ(lchown((root / "user-link").c_str(), kNobody, kNobody), 0);
   fs::create_directory_symlink("/tmp", root / "to-tmp");
+  fs::create_directory_symlink(root / "safe/deeper", root / "deep-link");
+  fs::create_directory_symlink("../world", root / "safe/up");  // read from safe, not from the root
 
   const std::pair<std::string, std::optional<std::string>> table[] = {
       {root / "safe/deeper", std::nullopt},
@@ -69,34 +74,83 @@ TEST(TrustedDirectory, AnyStepAnotherUserCouldChangeIsNamed) {
       {root / "user-link/deeper", root / "user-link"},
       {root / "to-tmp/x", "/tmp"},
       {root / "safe/../world/x", root / "world"},
+      // ".." goes back from where the link led: deeper/../.. is the root.
+      {root / "deep-link/../../world/x", root / "world"},
+      {root / "safe/up/x", root / "world"},
   };
   for (const auto& [directory, untrusted] : table) {
     EXPECT_EQ(platform::firstUntrustedDirectory(directory), untrusted) << directory;
   }
 }
 
-TEST(PrivateCopy, IsASnapshotOnlyRootCanReadThatTheOriginalCannotChange) {
+TEST(StagedFile, IsNamelessUntilItReplacesTheOldItemInOneStep) {
   TemporaryDirectory scratch;
   writeFile(scratch / "original", "signed bytes", 0755);
-  const std::optional<std::string> copy = platform::createPrivateCopyOfFile(scratch / "original", scratch.path());
+  writeFile(scratch / "installed", "old bytes", 04755);
+  const int held = open((scratch / "installed").c_str(), O_RDONLY);
+  ASSERT_GE(held, 0);
+  const int original = open((scratch / "original").c_str(), O_RDONLY);
+  auto failure = platform::StagedFile::Failure::kSource;
+  std::optional<platform::StagedFile> copy = platform::StagedFile::copyOfFile(original, scratch.path(), &failure);
+  close(original);
   ASSERT_TRUE(copy);
   writeFile(scratch / "original", "other bytes", 0755);
-  EXPECT_EQ(readFile(*copy), "signed bytes");
-  EXPECT_EQ(testing_support::modeOf(*copy), 0600u);
-  EXPECT_EQ(fs::path(*copy).parent_path(), scratch.path());
+  EXPECT_EQ(testing_support::entryCount(scratch.path()), 2u);  // the copy has no name
+
+  platform::FileManager fileManager;
+  ASSERT_TRUE(fileManager.removeSetIDBitsOfItemAtPath(scratch / "installed", nullptr));
+  ASSERT_TRUE(copy->setOwnerAndMode(0, 0, 04755) && copy->replaceItemAtPath(scratch / "installed"));
+  EXPECT_EQ(readFile(scratch / "installed"), "signed bytes");
+  EXPECT_EQ(testing_support::modeOf(scratch / "installed"), 04755u);
+  EXPECT_EQ(testing_support::entryCount(scratch.path()), 2u);  // no temporary name left
+  struct stat old {};
+  ASSERT_EQ(fstat(held, &old), 0);  // whoever held the old file can no longer run it set-user-ID
+  EXPECT_EQ(old.st_mode & 07777, 0755u);
+  close(held);
 }
 
-TEST(PrivateCopy, OnlyRegularFilesAreCopiedAndAFailureLeavesNothing) {
+TEST(StagedFile, KeepsHolesAndTellsWhichSideFailed) {
   TemporaryDirectory scratch;
-  fs::create_directory(scratch / "folder");
-  ASSERT_EQ(mkfifo((scratch / "pipe").c_str(), 0644), 0);  // would block a plain open
-  fs::create_directory(scratch / "out");
-  for (const char* source : {"folder", "pipe", "missing"}) {
-    EXPECT_FALSE(platform::createPrivateCopyOfFile(scratch / source, scratch / "out")) << source;
+  const int sparse = open((scratch / "sparse").c_str(), O_RDWR | O_CREAT, 0644);
+  ASSERT_EQ(pwrite(sparse, "end", 3, (64 << 20) - 3), 3);
+  auto failure = platform::StagedFile::Failure::kSource;
+  std::optional<platform::StagedFile> copy = platform::StagedFile::copyOfFile(sparse, scratch.path(), &failure);
+  ASSERT_TRUE(copy);
+  struct stat status {};
+  ASSERT_EQ(fstat(copy->fd(), &status), 0);
+  EXPECT_EQ(status.st_size, 64 << 20);
+  EXPECT_LT(status.st_blocks * 512, 1 << 20);
+  char tail[3] = {};
+  EXPECT_EQ(pread(copy->fd(), tail, 3, (64 << 20) - 3), 3);
+  EXPECT_EQ(std::string(tail, 3), "end");
+
+  EXPECT_FALSE(platform::StagedFile::copyOfFile(sparse, scratch / "missing", &failure));
+  EXPECT_EQ(failure, platform::StagedFile::Failure::kDestination);
+  const int folder = open(scratch.path().c_str(), O_RDONLY | O_DIRECTORY);
+  EXPECT_FALSE(platform::StagedFile::copyOfFile(folder, scratch.path(), &failure));
+  EXPECT_EQ(failure, platform::StagedFile::Failure::kSource);
+  close(folder);
+  close(sparse);
+}
+
+TEST(CallerFileAccess, OpensWithTheCallersRightsAndRootsAfterwards) {
+  if (!testing_support::runningAsRoot()) GTEST_SKIP() << "taking another user's file access needs root";
+  RootOnlyDirectory root;
+  writeFile(root / "secret", "root's", 0600);
+  {
+    const platform::ScopedCallerFileAccess asCaller({kNobody, kNobody});
+    EXPECT_FALSE(platform::openRegularFileForReading(root / "secret").valid());
+    EXPECT_EQ(errno, EACCES);
   }
-  EXPECT_EQ(testing_support::entryCount(scratch / "out"), 0u);
-  writeFile(scratch / "file", "x");
-  EXPECT_FALSE(platform::createPrivateCopyOfFile(scratch / "file", scratch / "missing-folder"));
+  EXPECT_TRUE(platform::openRegularFileForReading(root / "secret").valid());
+}
+
+TEST(RegularFiles, TheKernelsOwnFilesAreNotRegular) {
+  for (const char* path : {"/proc/self/status", "/sys/kernel/mm/transparent_hugepage/enabled"}) {
+    if (access(path, R_OK) != 0) continue;
+    EXPECT_FALSE(platform::openRegularFileForReading(path).valid()) << path;
+    EXPECT_EQ(errno, EINVAL) << path;
+  }
 }
 
 // Runs `prepare`, then the reset, then `check`, in a child; true when the
@@ -142,8 +196,21 @@ TEST(ProcessState, TheCallersUmaskSignalsAndTimersAreReset) {
         struct itimerval timer {};
         getitimer(ITIMER_REAL, &timer);
         return mask == 022 && chld.sa_handler == SIG_DFL && xfsz.sa_handler == SIG_IGN &&
-               !sigismember(&blocked, SIGTERM) && timer.it_value.tv_sec == 0;
+               !sigismember(&blocked, SIGTERM) && timer.it_value.tv_sec == 0 && environ == nullptr;
       }));
+}
+
+TEST(ProcessState, OnceRootTheCallersTerminalAndPipeSignalsAreIgnored) {
+  EXPECT_TRUE(holdsInChild([] {},
+                           [] {
+                             platform::ignoreCallerSignals();
+                             for (int signal : {SIGINT, SIGQUIT, SIGTSTP, SIGTTIN, SIGTTOU, SIGHUP, SIGPIPE}) {
+                               if (raise(signal) != 0) return false;
+                             }
+                             struct sigaction term {};
+                             sigaction(SIGTERM, nullptr, &term);
+                             return term.sa_handler == SIG_DFL;
+                           }));
 }
 
 }  // namespace

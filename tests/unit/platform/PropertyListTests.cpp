@@ -29,25 +29,6 @@ TEST(PropertyList, WritesTheFailureResponseExactly) {
                                                "</plist>\n");
 }
 
-TEST(PropertyList, IndentsNestedValuesAndWritesEmptyContainersShort) {
-  PlistValue inner = PlistValue::dictionary();
-  inner.set("b&<>", PlistValue::integer(-7));
-  inner.set("a", PlistValue::array());
-  PlistValue root = PlistValue::array({PlistValue::boolean(true), inner, PlistValue::dictionary()});
-  EXPECT_EQ(xmlPropertyListData(root), std::string(kHeader) +
-                                           "<array>\n"
-                                           "\t<true/>\n"
-                                           "\t<dict>\n"
-                                           "\t\t<key>a</key>\n"
-                                           "\t\t<array/>\n"
-                                           "\t\t<key>b&amp;&lt;&gt;</key>\n"
-                                           "\t\t<integer>-7</integer>\n"
-                                           "\t</dict>\n"
-                                           "\t<dict/>\n"
-                                           "</array>\n"
-                                           "</plist>\n");
-}
-
 TEST(PropertyList, SetReplacesAndFindLooksUp) {
   PlistValue dictionary = PlistValue::dictionary();
   dictionary.set("success", PlistValue::boolean(false));
@@ -86,9 +67,13 @@ TEST(PropertyList, ReadsBackWithAnIndependentParser) {
   job.set("Umask", PlistValue::integer(std::numeric_limits<std::int64_t>::min()));
   job.set("Markup", PlistValue::string("<key>&amp;</key> caf\xc3\xa9"));
   job.set("Empty", PlistValue::dictionary());
+  job.set("<&>", PlistValue::array({PlistValue::array(), PlistValue::boolean(false)}));
   job.set("", PlistValue::string(""));
+  job.set("Controls", PlistValue::string("a\x01\x1F\t\r\n\x7F\uFFFE\uFFFF\xFF"));
   EXPECT_EQ(readBack(xmlPropertyListData(job)),
-            "{\"\": \"\", \"Empty\": {}, \"Label\": \"com.example.server\", "
+            "{\"\": \"\", \"<&>\": [[], false], "
+            "\"Controls\": \"a\\ufffd\\ufffd\\t\\r\\n\\u007f\\ufffd\\ufffd\\ufffd\", "
+            "\"Empty\": {}, \"Label\": \"com.example.server\", "
             "\"Markup\": \"<key>&amp;</key> caf\\u00e9\", \"ProgramArguments\": [\"/x/y z\", \"-v\"], "
             "\"RunAtLoad\": true, \"Umask\": -9223372036854775808}\n");
 }

@@ -47,11 +47,14 @@ TEST(Shell, GivesTheCommandOnlyTheFixedPath) {
   }
 }
 
+// Only a caller signal that the tool ignores (here SIGHUP, bit 0) stays
+// ignored in the command.
 TEST(Shell, StartsTheCommandWithDefaultSignalsAndOnlyStandardDescriptors) {
   testing_support::TemporaryDirectory directory;
-  struct sigaction ignore {}, savedTerm {}, afterInt {}, beforeInt {};
+  struct sigaction ignore {}, savedTerm {}, savedHup {}, afterInt {}, beforeInt {};
   ignore.sa_handler = SIG_IGN;
   sigaction(SIGTERM, &ignore, &savedTerm);
+  sigaction(SIGHUP, &ignore, &savedHup);
   sigaction(SIGINT, nullptr, &beforeInt);
   sigset_t usr1, savedMask;
   sigemptyset(&usr1);
@@ -68,10 +71,11 @@ TEST(Shell, StartsTheCommandWithDefaultSignalsAndOnlyStandardDescriptors) {
   close(inherited);
   pthread_sigmask(SIG_SETMASK, &savedMask, nullptr);
   sigaction(SIGTERM, &savedTerm, nullptr);
+  sigaction(SIGHUP, &savedHup, nullptr);
   sigaction(SIGINT, nullptr, &afterInt);
   EXPECT_EQ(descriptors, 0) << "a descriptor of the caller reached the command";
   EXPECT_EQ(signals, 0);
-  EXPECT_EQ(testing_support::readFile(out), "SigBlk:\t0000000000000000\nSigIgn:\t0000000000000000\n");
+  EXPECT_EQ(testing_support::readFile(out), "SigBlk:\t0000000000000000\nSigIgn:\t0000000000000001\n");
   EXPECT_EQ(afterInt.sa_handler, beforeInt.sa_handler) << "SIGINT was not restored";
 }
 

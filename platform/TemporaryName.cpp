@@ -1,0 +1,21 @@
+#include "platform/TemporaryName.h"
+
+#include <sys/random.h>
+
+#include <array>
+
+namespace platform {
+
+std::optional<std::string> temporaryName(const std::string& name) {
+  std::array<unsigned char, 6> random{};
+  if (getrandom(random.data(), random.size(), 0) != static_cast<ssize_t>(random.size())) return std::nullopt;
+  std::string out(1, '.');
+  out.append(name, 0, 200).push_back('.');
+  for (unsigned char byte : random) {
+    out += "0123456789abcdef"[byte >> 4];
+    out += "0123456789abcdef"[byte & 15];
+  }
+  return out;
+}
+
+}  // namespace platform

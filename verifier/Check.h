@@ -1,0 +1,18 @@
+#pragma once
+
+// One verification as the command runs it: the caller's roots and
+// requirement made ready, then the file checked for every architecture.
+
+#include <optional>
+#include <string>
+
+#include "platform/codesign/CodeSigning.h"
+#include "verifier/Arguments.h"
+
+namespace verifier {
+
+// The framework's status for the file; nothing, with the reason, when the
+// caller's anchors or requirement cannot be used (a usage error).
+std::optional<platform::codesign::OSStatus> checkFile(const Arguments& args, std::string* problem);
+
+}  // namespace verifier

@@ -1,0 +1,43 @@
+#include "verifier/Report.h"
+
+#include <cstdio>
+
+#include "platform/Text.h"
+#include "platform/codesign/StatusNames.h"
+
+namespace verifier {
+namespace {
+
+// A JSON string: valid UTF-8 (bytes that are not become U+FFFD), with quote,
+// backslash and control characters escaped.
+std::string jsonString(const std::string& bytes) {
+  std::string out = "\"";
+  for (const char c : platform::validUTF8(bytes)) {
+    if (c == '"' || c == '\\') {
+      out += {'\\', c};
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+}  // namespace
+
+std::string statusText(platform::codesign::OSStatus status) {
+  const auto name = platform::codesign::statusName(status);
+  return std::to_string(status) + (name ? " " + std::string(*name) : "");
+}
+
+std::string reportLine(const std::string& path, platform::codesign::OSStatus status, bool json) {
+  if (!json) return statusText(status);
+  const auto name = platform::codesign::statusName(status);
+  return "{\"path\": " + jsonString(path) + ", \"status\": " + std::to_string(status) +
+         ", \"name\": " + (name ? jsonString(std::string(*name)) : "null") + "}";
+}
+
+}  // namespace verifier

@@ -1,0 +1,18 @@
+#pragma once
+
+// What the command prints for a verified file: one line of text or JSON.
+
+#include <string>
+
+#include "platform/codesign/CodeSigning.h"
+
+namespace verifier {
+
+// "-67050 errSecCSReqFailed"; a number the engine does not name stands alone.
+std::string statusText(platform::codesign::OSStatus status);
+
+// The line for the file's status, without its newline: statusText, or with
+// `json` an object {"path": ..., "status": N, "name": "..." or null}.
+std::string reportLine(const std::string& path, platform::codesign::OSStatus status, bool json);
+
+}  // namespace verifier
