@@ -13,8 +13,4 @@ namespace platform::codesign {
 // True and the array's values when the XML text has exactly that shape.
 bool parseCDHashesPlist(std::string_view xml, std::vector<Bytes>* out);
 
-// Decodes base64, ignoring white space; false on any other stray character
-// or misplaced padding.
-bool decodeBase64(std::string_view text, Bytes* out);
-
 }  // namespace platform::codesign

@@ -1,7 +1,6 @@
 #include "platform/codesign/CertificateChain.h"
 
 #include <cstring>
-#include <string>
 
 #include <openssl/x509v3.h>
 
@@ -95,13 +94,24 @@ bool toDer(X509* cert, Bytes* out) {
   return true;
 }
 
+// The signature's certificates and the anchors it may have left out: some
+// signers omit the root, which still ends the chain when it is pinned.
+ossl::CertificateStack withAnchors(const ChainRequest& request) {
+  ossl::CertificateStack all(X509_chain_up_ref(request.candidates));
+  for (const Bytes& der : request.anchorCertificates) {
+    ossl::Certificate anchor = decodeCertificate(der);
+    if (all && anchor && sk_X509_push(all.get(), anchor.get()) > 0) static_cast<void>(anchor.release());
+  }
+  return all;
+}
+
 // A store holding, as trusted, only the candidates that are properly
 // self-signed and pinned.
-ossl::Store pinnedRoots(const ChainRequest& request) {
+ossl::Store pinnedRoots(const ChainRequest& request, STACK_OF(X509)* candidates) {
   ossl::Store store(X509_STORE_new());
   if (!store) return store;
-  for (int i = 0; i < sk_X509_num(request.candidates); ++i) {
-    X509* cert = sk_X509_value(request.candidates, i);
+  for (int i = 0; i < sk_X509_num(candidates); ++i) {
+    X509* cert = sk_X509_value(candidates, i);
     Bytes der;
     if (!toDer(cert, &der)) continue;
     const auto print = fingerprint(der);
@@ -111,9 +121,10 @@ ossl::Store pinnedRoots(const ChainRequest& request) {
 }
 
 // One run of OpenSSL's path validation; the X509 error code, 0 on success.
-int buildOnce(const ChainRequest& request, X509_STORE* store, bool ignoreTime, ossl::CertificateStack* chain) {
+int buildOnce(const ChainRequest& request, X509_STORE* store, STACK_OF(X509)* candidates, bool ignoreTime,
+              ossl::CertificateStack* chain) {
   ossl::StoreContext context(X509_STORE_CTX_new());
-  if (!context || X509_STORE_CTX_init(context.get(), store, request.leaf, request.candidates) != 1)
+  if (!context || X509_STORE_CTX_init(context.get(), store, request.leaf, candidates) != 1)
     return X509_V_ERR_UNSPECIFIED;
   X509_VERIFY_PARAM* param = X509_STORE_CTX_get0_param(context.get());
   X509_VERIFY_PARAM_set_purpose(param, X509_PURPOSE_ANY);
@@ -145,24 +156,20 @@ OSStatus checkPolicy(STACK_OF(X509)* chain, ChainPolicy policy) {
   return errSecSuccess;
 }
 
-ossl::Certificate fromDer(const Bytes& der) {
-  const unsigned char* p = der.data();
-  return ossl::Certificate(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
-}
-
 }  // namespace
 
 OSStatus verifyChain(const ChainRequest& request, VerifiedChain* out) {
   *out = VerifiedChain{};
   if (request.leaf == nullptr || request.candidates == nullptr || request.isAnchor == nullptr)
     return errSecCSInternalError;
-  const ossl::Store store = pinnedRoots(request);
+  const ossl::CertificateStack candidates = withAnchors(request);
+  const ossl::Store store = candidates ? pinnedRoots(request, candidates.get()) : nullptr;
   if (!store) return errSecAllocate;
   ossl::CertificateStack chain;
-  int error = buildOnce(request, store.get(), false, &chain);
+  int error = buildOnce(request, store.get(), candidates.get(), false, &chain);
   const bool timeOnly = error == X509_V_ERR_CERT_HAS_EXPIRED || error == X509_V_ERR_CERT_NOT_YET_VALID;
   if (timeOnly && request.retryIgnoringTime) {
-    error = buildOnce(request, store.get(), true, &chain);
+    error = buildOnce(request, store.get(), candidates.get(), true, &chain);
     out->expired = error == X509_V_OK;
   }
   if (error != X509_V_OK) return statusForVerifyError(error);
@@ -173,34 +180,6 @@ OSStatus verifyChain(const ChainRequest& request, VerifiedChain* out) {
     out->certificates.push_back(std::move(der));
   }
   return errSecSuccess;
-}
-
-std::optional<SHA256Digest> fingerprint(const Bytes& der) {
-  const Bytes digest = sha256(der);
-  if (digest.size() != SHA256Digest{}.size()) return std::nullopt;
-  SHA256Digest out{};
-  std::memcpy(out.data(), digest.data(), out.size());
-  return out;
-}
-
-std::optional<std::string> firstSubjectOU(const Bytes& der) {
-  const ossl::Certificate cert = fromDer(der);
-  if (!cert) return std::nullopt;
-  const X509_NAME* subject = X509_get_subject_name(cert.get());
-  const int index = X509_NAME_get_index_by_NID(subject, NID_organizationalUnitName, -1);
-  if (index < 0) return std::nullopt;
-  const ASN1_STRING* value = X509_NAME_ENTRY_get_data(X509_NAME_get_entry(subject, index));
-  unsigned char* utf8 = nullptr;
-  const int length = ASN1_STRING_to_UTF8(&utf8, value);
-  const ossl::Buffer owner(utf8);
-  if (length < 0) return std::nullopt;
-  return std::string(reinterpret_cast<const char*>(utf8), static_cast<std::size_t>(length));
-}
-
-bool hasExtension(const Bytes& der, const char* oid) {
-  const ossl::Certificate cert = fromDer(der);
-  const ossl::Object object(OBJ_txt2obj(oid, 1));
-  return cert && object && X509_get_ext_by_OBJ(cert.get(), object.get(), -1) >= 0;
 }
 
 }  // namespace platform::codesign

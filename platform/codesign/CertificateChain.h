@@ -6,8 +6,10 @@
 #include <ctime>
 #include <functional>
 #include <optional>
+#include <span>
 #include <vector>
 
+#include "platform/codesign/Certificate.h"
 #include "platform/codesign/CodeSigning.h"
 #include "platform/codesign/OpenSSLTypes.h"
 #include "platform/codesign/RequirementSubject.h"
@@ -31,6 +33,7 @@ struct ChainRequest {
   std::time_t at = 0;                    // the verification time
   bool retryIgnoringTime = false;        // on expiry alone, check again without times
   AnchorPredicate isAnchor = nullptr;
+  std::span<const Bytes> anchorCertificates;  // DER roots that may end the chain when it carries none
 };
 
 struct VerifiedChain {
@@ -41,14 +44,5 @@ struct VerifiedChain {
 // 0 and the chain; otherwise the framework's CSSM status for the defect
 // (CSSMERR_TP_NOT_TRUSTED when no pinned root completes it).
 OSStatus verifyChain(const ChainRequest& request, VerifiedChain* out);
-
-// The SHA-256 fingerprint of a DER certificate.
-std::optional<SHA256Digest> fingerprint(const Bytes& der);
-
-// The certificate's first subject OU, or nothing.
-std::optional<std::string> firstSubjectOU(const Bytes& der);
-
-// True when the DER certificate carries an extension with this dotted OID.
-bool hasExtension(const Bytes& der, const char* oid);
 
 }  // namespace platform::codesign

@@ -94,12 +94,15 @@ bool cdhashes2Matches(X509_ATTRIBUTE* attribute, std::span<const CodeDirectory* 
 }
 
 // Alternate directories count only when the signed attributes bind them.
-bool directoriesBound(CMS_SignerInfo* si, std::span<const CodeDirectory* const> directories) {
+bool directoriesBound(CMS_SignerInfo* si, const CodeDirectory* signedDirectory,
+                      std::span<const CodeDirectory* const> directories) {
   bool duplicated = false;
   X509_ATTRIBUTE* plist = cms::uniqueAttribute(si, kCDHashesOid, true, &duplicated);
   X509_ATTRIBUTE* list2 = cms::uniqueAttribute(si, kCDHashes2Oid, true, &duplicated);
   if (duplicated) return false;
-  if (plist == nullptr && list2 == nullptr) return directories.size() == 1;
+  // Unbound, only the signed directory itself counts: an alternate would
+  // speak for the code with nothing signed behind it.
+  if (plist == nullptr && list2 == nullptr) return directories.size() == 1 && directories[0] == signedDirectory;
   return (plist == nullptr || cdhashesPlistMatches(plist, directories)) &&
          (list2 == nullptr || cdhashes2Matches(list2, directories));
 }
@@ -111,9 +114,15 @@ bool signatureMatches(CMS_ContentInfo* signedData, const cms::Signer& signer, co
     return false;
   const auto bytes = content.blob().bytes();
   const ossl::Bio data(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
-  const int verified = data ? CMS_verify(signedData, signer.certificates.get(), nullptr, data.get(), nullptr,
-                                         CMS_NO_SIGNER_CERT_VERIFY | CMS_BINARY | CMS_NOINTERN)
-                            : 0;
+  // CMS_verify copies a memory BIO's content into one of its own, which it
+  // leaks when the digests cannot be set up (an unknown digest algorithm);
+  // behind a null filter it reads ours instead.
+  const ossl::Bio filter(BIO_new(BIO_f_null()));
+  if (!data || !filter) return false;
+  BIO_push(filter.get(), data.get());
+  const int verified = CMS_verify(signedData, signer.certificates.get(), nullptr, filter.get(), nullptr,
+                                  CMS_NO_SIGNER_CERT_VERIFY | CMS_BINARY | CMS_NOINTERN);
+  BIO_pop(filter.get());
   ERR_clear_error();
   return verified == 1;
 }
@@ -142,7 +151,10 @@ OSStatus timestampOf(CMS_SignerInfo* si, AnchorPredicate isAnchor, std::optional
 
 Bytes fullCdhash(const CodeDirectory& cd) {
   const ossl::MD md = fetchDigest(cd.hashType());
-  return digest(md.get(), cd.blob().bytes());
+  Bytes hash = digest(md.get(), cd.blob().bytes());
+  // A truncated type's digest is only as long as the hashes it stores.
+  hash.resize(std::min(hash.size(), storedHashSize(cd.hashType())));
+  return hash;
 }
 
 OSStatus verifyCmsSignature(const CmsRequest& request, CmsEvidence* out) {
@@ -151,7 +163,7 @@ OSStatus verifyCmsSignature(const CmsRequest& request, CmsEvidence* out) {
   cms::Signer signer;
   if (!signedData || !cms::soleSigner(signedData.get(), &signer) ||
       !signatureMatches(signedData.get(), signer, *request.signedDirectory) ||
-      !directoriesBound(signer.info, request.directories))
+      !directoriesBound(signer.info, request.signedDirectory, request.directories))
     return errSecCSSignatureFailed;
   bool duplicated = false;
   const auto signedAt = signingTime(signer.info, &duplicated);
@@ -161,7 +173,7 @@ OSStatus verifyCmsSignature(const CmsRequest& request, CmsEvidence* out) {
   // now; without a timestamp an expired chain still counts, marked expired.
   const std::time_t at = out->timestamp.value_or(signedAt.value_or(request.now));
   const ChainRequest chainRequest{signer.certificate, signer.certificates.get(), ChainPolicy::codeSigning, at,
-                                  !out->timestamp.has_value(), request.isAnchor};
+                                  !out->timestamp.has_value(), request.isAnchor, request.anchorCertificates};
   if (const OSStatus status = verifyChain(chainRequest, &out->chain)) return status;
   if (out->chain.expired && request.expiryFatal) return CSSMERR_TP_CERT_EXPIRED;
   return errSecSuccess;

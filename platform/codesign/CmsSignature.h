@@ -20,6 +20,7 @@ struct CmsRequest {
   const CodeDirectory* signedDirectory = nullptr;    // slot 0: the detached content
   std::span<const CodeDirectory* const> directories; // every usable CodeDirectory
   AnchorPredicate isAnchor = nullptr;
+  std::span<const Bytes> anchorCertificates;         // roots a signer may have left out
   std::time_t now = 0;
   bool expiryFatal = false;  // the directory or the caller demands unexpired certificates
 };
@@ -34,7 +35,8 @@ struct CmsEvidence {
 // bad timestamp, or the chain's CSSM status.
 OSStatus verifyCmsSignature(const CmsRequest& request, CmsEvidence* out);
 
-// The full cdhash of a CodeDirectory: its blob's digest under its own type.
+// The full cdhash of a CodeDirectory: its blob's digest under its own type
+// (20 bytes for truncated SHA-256).
 Bytes fullCdhash(const CodeDirectory& cd);
 
 }  // namespace platform::codesign

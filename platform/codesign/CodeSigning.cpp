@@ -74,7 +74,8 @@ OSStatus checkStaticCode(const StaticCode* staticCode, SecCSFlags flags, const R
   if (staticCode == nullptr) return errSecCSObjectRequired;
   if ((flags & ~kValidityFlags) != 0) return errSecCSInvalidFlags;
   if ((flags & kEnforceRevocationChecks) != 0) return errSecCSUnimplemented;
-  const ValidationPolicy policy{isAnchor, std::time(nullptr)};
+  const std::vector<Bytes> anchors = trustedAnchorCertificates();
+  const ValidationPolicy policy{isAnchor, std::time(nullptr), anchors};
   return checkValidity(staticCode->file(), flags, requirement, policy);
 }
 

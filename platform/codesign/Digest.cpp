@@ -60,4 +60,9 @@ Bytes sha256(std::span<const std::uint8_t> bytes) {
   return digest(md.get(), bytes);
 }
 
+Bytes sha1(std::span<const std::uint8_t> bytes) {
+  const ossl::MD md = fetchDigest(HashType::sha1);
+  return digest(md.get(), bytes);
+}
+
 }  // namespace platform::codesign

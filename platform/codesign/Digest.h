@@ -33,7 +33,8 @@ ossl::MD fetchDigest(HashType type);
 // The full digest of bytes under the given algorithm; empty on failure.
 Bytes digest(const EVP_MD* md, std::span<const std::uint8_t> bytes);
 
-// The SHA-256 digest of bytes; empty on failure.
+// The SHA-256 and SHA-1 digests of bytes; empty on failure.
 Bytes sha256(std::span<const std::uint8_t> bytes);
+Bytes sha1(std::span<const std::uint8_t> bytes);
 
 }  // namespace platform::codesign

@@ -115,6 +115,7 @@ OSStatus EmbeddedSignature::verifySpecialSlots() const {
     for (const CodeDirectory* cd : _usable) {
       if (!cd->specialSlotPresent(n)) continue;
       const auto bytes = component(n);
+      if (!bytes && wrappedSlot(n) && _superBlob.find(n) != nullptr) return errSecCSSignatureInvalid;
       if (!bytes || !hashMatches(*cd, n, *bytes)) return slotFailure(n);
     }
   }

@@ -12,6 +12,7 @@
 #include <openssl/ts.h>
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
+#include <openssl/x509v3.h>
 
 namespace platform::codesign::ossl {
 
@@ -37,5 +38,7 @@ using TstInfo = std::unique_ptr<TS_TST_INFO, Deleter<TS_TST_INFO, TS_TST_INFO_fr
 using TypeStack = std::unique_ptr<STACK_OF(ASN1_TYPE), Deleter<STACK_OF(ASN1_TYPE), freeTypeStack>>;
 using Buffer = std::unique_ptr<unsigned char, Deleter<unsigned char, freeBuffer>>;
 using Object = std::unique_ptr<ASN1_OBJECT, Deleter<ASN1_OBJECT, ASN1_OBJECT_free>>;
+using Time = std::unique_ptr<ASN1_TIME, Deleter<ASN1_TIME, ASN1_TIME_free>>;
+using Policies = std::unique_ptr<CERTIFICATEPOLICIES, Deleter<CERTIFICATEPOLICIES, CERTIFICATEPOLICIES_free>>;
 
 }  // namespace platform::codesign::ossl

@@ -21,6 +21,7 @@ struct RequirementSubject {
   bool anchorIsApple = false;         // the anchor is a pinned Apple root (or the test anchor)
   std::optional<Bytes> infoPlist;     // the sealed Info.plist, when slot -1 is bound
   std::optional<Bytes> entitlements;  // the sealed entitlements property list, when bound
+  std::optional<Bytes> derEntitlements;  // the sealed DER entitlements, preferred when bound
 };
 
 }  // namespace platform::codesign

@@ -47,7 +47,7 @@ OSStatus verifyTimestamp(const ASN1_TYPE* token, std::span<const std::uint8_t> s
   const auto time = cms::toTime(TS_TST_INFO_get_time(info.get()));
   if (!time) return errSecTimestampInvalid;
   const ChainRequest request{signer.certificate, signer.certificates.get(), ChainPolicy::timeStamping, *time,
-                             false, isAnchor};
+                             false, isAnchor, {}};
   VerifiedChain chain;
   if (const OSStatus status = verifyChain(request, &chain)) return status;
   *genTime = *time;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/codesign/AppleRootCertificates.h"
+
 namespace platform::codesign {
 namespace {
 
@@ -28,6 +30,12 @@ bool isTrustedAnchor(const SHA256Digest& fingerprint) {
   if (std::find(std::begin(kAppleRoots), std::end(kAppleRoots), fingerprint) != std::end(kAppleRoots)) return true;
   const auto extra = extraTrustedAnchorSHA256();
   return extra && *extra == fingerprint;
+}
+
+std::vector<Bytes> trustedAnchorCertificates() {
+  std::vector<Bytes> anchors = appleRootCertificates();
+  if (auto extra = extraTrustedAnchorCertificate()) anchors.push_back(std::move(*extra));
+  return anchors;
 }
 
 }  // namespace platform::codesign

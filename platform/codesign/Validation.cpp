@@ -92,6 +92,7 @@ OSStatus verifySigner(const EmbeddedSignature& signature, SecCSFlags flags, cons
   request.signedDirectory = &signature.signedDirectory();
   request.directories = signature.usable();
   request.isAnchor = policy.isAnchor;
+  request.anchorCertificates = policy.anchorCertificates;
   request.now = policy.now;
   request.expiryFatal = (flags & kSecCSConsiderExpiration) != 0 ||
                         (signature.best().flags() & kCodeDirectoryForceExpiration) != 0;
@@ -126,6 +127,9 @@ RequirementSubject subjectOf(const EmbeddedSignature& signature, std::vector<Byt
   const auto entitlements = signature.component(slot::kEntitlements);
   if (entitlements && blobMagic(*entitlements) == static_cast<std::uint32_t>(BlobMagic::entitlements))
     subject.entitlements = sealed(signature, slot::kEntitlements, 8);
+  const auto der = signature.component(slot::kDerEntitlements);
+  if (der && blobMagic(*der) == static_cast<std::uint32_t>(BlobMagic::derEntitlements))
+    subject.derEntitlements = sealed(signature, slot::kDerEntitlements, 8);
   return subject;
 }
 

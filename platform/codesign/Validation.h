@@ -5,6 +5,7 @@
 // structural rules. The three public calls wrap this.
 
 #include <ctime>
+#include <span>
 
 #include "platform/codesign/CertificateChain.h"
 #include "platform/codesign/CodeSigning.h"
@@ -18,6 +19,7 @@ inline constexpr SecCSFlags kSecCSConsiderExpiration = 0x80000000u;
 struct ValidationPolicy {
   AnchorPredicate isAnchor = nullptr;  // which roots may end a chain
   std::time_t now = 0;                 // the time when nothing signed says otherwise
+  std::span<const Bytes> anchorCertificates;  // roots offered when a signature omits its own
 };
 
 // 0 when the file's signature is intact under the flags and satisfies the

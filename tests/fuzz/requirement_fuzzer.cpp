@@ -1,7 +1,8 @@
 // Feeds arbitrary bytes to the requirement compiler and evaluates whatever
 // compiles against a fixed signed subject. Bytes after the first NUL (which
-// requirement text may never hold) become that run's sealed Info.plist, so
-// the property-list reader is exercised through info[…] clauses too.
+// requirement text may never hold) become that run's sealed Info.plist and
+// DER entitlements, so both readers are exercised through info[…] and
+// entitlement[…] clauses too.
 
 #include <cstddef>
 #include <cstdint>
@@ -68,6 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   RequirementSubject subject = kSubject;
   subject.infoPlist = bytesOf(input.substr(nul + 1));
+  subject.derEntitlements = subject.infoPlist;
   requirement->evaluate(subject);
   return 0;
 }

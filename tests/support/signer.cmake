@@ -5,6 +5,7 @@ add_executable(helper-test-signer
   signer/main.cpp
   signer/Bytes.cpp
   signer/CertificateAuthority.cpp
+  signer/CertificateBuilder.cpp
   signer/CmsSignature.cpp
   signer/CodeDirectory.cpp
   signer/CommandLine.cpp

@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "platform/codesign/Status.h"
-#include "platform/codesign/requirement/CertificateFields.h"
+#include "platform/codesign/Certificate.h"
+#include "platform/codesign/Digest.h"
+#include "platform/codesign/requirement/DerEntitlements.h"
 #include "platform/codesign/requirement/PropertyListReader.h"
 
 namespace platform::codesign::requirement {
@@ -117,8 +119,8 @@ class Evaluator {
     std::optional<std::string> commonName;
     std::optional<std::string> organization;
     bool softwareSigning = false;
-    if (const OSStatus status = subjectAttribute(*authority, "CN", &commonName); status != errSecSuccess) return status;
-    if (const OSStatus status = subjectAttribute(*authority, "O", &organization); status != errSecSuccess) return status;
+    if (const OSStatus status = subjectAttribute(*authority, "CN", Occurrence::last, &commonName); status != errSecSuccess) return status;
+    if (const OSStatus status = subjectAttribute(*authority, "O", Occurrence::last, &organization); status != errSecSuccess) return status;
     if (const OSStatus status = hasExtension(*leaf, kAppleSoftwareSigningExtension, &softwareSigning);
         status != errSecSuccess) {
       return status;
@@ -131,17 +133,17 @@ class Evaluator {
   // The SHA-1 of the certificate's DER encoding, as the chain carries it.
   OSStatus evaluateNode(const CertificateHash& node, bool* satisfied) {
     const std::optional<std::size_t> index = chainIndex(node.slot, _subject.certificates.size());
-    *satisfied = index && sha1Digest(_subject.certificates[*index]) == node.sha1;
+    *satisfied = index && sha1(_subject.certificates[*index]) == node.sha1;
     return errSecSuccess;
   }
 
   OSStatus evaluateNode(const CertificateField& node, bool* satisfied) {
     *satisfied = false;
-    if (node.kind == CertificateField::Kind::Timestamp) return errSecCSUnimplemented;
     const X509* cert = nullptr;
     if (const OSStatus status = certificate(node.slot, &cert); status != errSecSuccess) return status;
     if (cert == nullptr) return errSecSuccess;  // no such certificate: every test fails
     if (node.kind == CertificateField::Kind::Subject) return subjectMatches(*cert, node, satisfied);
+    if (node.kind == CertificateField::Kind::Timestamp) return dateMatches(*cert, node, satisfied);
     bool present = false;
     const OSStatus status = node.kind == CertificateField::Kind::Policy
                                 ? hasPolicy(*cert, node.key, &present)
@@ -154,10 +156,22 @@ class Evaluator {
   // A subject without the attribute fails every match, `absent` included.
   OSStatus subjectMatches(const X509& cert, const CertificateField& node, bool* satisfied) {
     std::optional<std::string> attribute;
-    if (const OSStatus status = subjectAttribute(cert, node.key, &attribute); status != errSecSuccess) {
+    if (const OSStatus status = subjectAttribute(cert, node.key, Occurrence::last, &attribute); status != errSecSuccess) {
       return status;
     }
     *satisfied = attribute && matches(node.match, Value::ofString(std::move(*attribute)));
+    return errSecSuccess;
+  }
+
+  // The extension's value as a date; one that holds no date is present but
+  // fails every date comparison.
+  OSStatus dateMatches(const X509& cert, const CertificateField& node, bool* satisfied) {
+    bool present = false;
+    std::optional<std::int64_t> date;
+    if (const OSStatus status = extensionDate(cert, node.key, &present, &date); status != errSecSuccess) return status;
+    Value candidate = present ? Value::ofBoolean(true) : Value::null();
+    if (date) candidate.type = Value::Type::Date, candidate.date = *date;
+    *satisfied = matches(node.match, candidate);
     return errSecSuccess;
   }
 
@@ -175,7 +189,7 @@ class Evaluator {
     *out = nullptr;
     const std::optional<std::size_t> index = chainIndex(slot, _subject.certificates.size());
     if (!index) return errSecSuccess;
-    X509Ptr& decoded = _certificates[*index];
+    ossl::Certificate& decoded = _certificates[*index];
     if (!decoded) decoded = decodeCertificate(_subject.certificates[*index]);
     // The verifier hands over only certificates it has decoded itself.
     if (!decoded) return errSecCSInternalError;
@@ -187,11 +201,15 @@ class Evaluator {
   OSStatus propertyList(PropertyListField::Source source, const Value** out) {
     *out = nullptr;
     const bool isInfo = source == PropertyListField::Source::InfoPlist;
-    const std::optional<Bytes>& data = isInfo ? _subject.infoPlist : _subject.entitlements;
+    // The framework reads the DER entitlements when the signature seals both.
+    const bool der = !isInfo && _subject.derEntitlements;
+    const std::optional<Bytes>& data =
+        isInfo ? _subject.infoPlist : der ? _subject.derEntitlements : _subject.entitlements;
     CachedPropertyList& cached = isInfo ? _infoPlist : _entitlements;
     if (!data) return errSecSuccess;
     if (!cached.read) {
-      cached.status = readPropertyListDictionary(*data, &cached.dictionary);
+      cached.status = der ? readDerEntitlements(*data, &cached.dictionary)
+                          : readPropertyListDictionary(*data, &cached.dictionary);
       cached.read = true;
     }
     if (cached.status == errSecSuccess) *out = &cached.dictionary;
@@ -199,7 +217,7 @@ class Evaluator {
   }
 
   const RequirementSubject& _subject;
-  std::vector<X509Ptr> _certificates;  // decoded on first use, by chain index
+  std::vector<ossl::Certificate> _certificates;  // decoded on first use, by chain index
   CachedPropertyList _infoPlist;
   CachedPropertyList _entitlements;
   unsigned _depth = 0;

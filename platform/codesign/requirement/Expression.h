@@ -15,7 +15,7 @@ using ExpressionPtr = std::unique_ptr<Expression>;
 
 // The deepest expression tree accepted, counting every operator level. It
 // bounds every recursion over the tree: parsing, evaluation and destruction.
-inline constexpr unsigned kMaxExpressionDepth = 256;
+inline constexpr unsigned kMaxExpressionDepth = 1000;
 
 // A certificate position: 0 the leaf, N the N-th issuer above it, -1 the
 // anchor, -N the N-th certificate counting down from the anchor.

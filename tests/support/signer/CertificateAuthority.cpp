@@ -1,13 +1,11 @@
 #include "CertificateAuthority.h"
 
-#include <openssl/rand.h>
-#include <openssl/rsa.h>
-
 #include <cstdio>
 #include <map>
 #include <utility>
 #include <vector>
 
+#include "CertificateBuilder.h"
 #include "Digest.h"
 #include "OpenSSLSupport.h"
 
@@ -89,92 +87,33 @@ std::vector<CertificateSpec> authoritySpecs() {
   };
 }
 
-struct Issued {
-  X509Ptr certificate;
-  EVPKeyPtr key;
-};
-
-X509NamePtr nameOf(const Subject& subject) {
-  X509NamePtr name(must(X509_NAME_new(), "allocating a name"));
-  for (const auto& [field, value] : subject)
-    mustSucceed(X509_NAME_add_entry_by_txt(name.get(), field, MBSTRING_UTF8,
-                                           reinterpret_cast<const unsigned char*>(value), -1, -1, 0),
-                std::string("adding ") + field);
-  return name;
-}
-
-void addExtension(X509* certificate, X509V3_CTX* context, int nid, const char* value) {
-  X509ExtensionPtr extension(must(X509V3_EXT_nconf_nid(nullptr, context, nid, value), std::string("making extension ") + value));
-  mustSucceed(X509_add_ext(certificate, extension.get(), -1), std::string("adding extension ") + value);
-}
-
-// certificatePolicies naming one policy, without qualifiers.
-void addPolicy(X509* certificate, const char* oid) {
-  std::unique_ptr<CERTIFICATEPOLICIES, OpenSSLDeleter<CERTIFICATEPOLICIES_free>> policies(
-      must(CERTIFICATEPOLICIES_new(), "allocating certificate policies"));
-  std::unique_ptr<POLICYINFO, OpenSSLDeleter<POLICYINFO_free>> policy(must(POLICYINFO_new(), "allocating a policy"));
-  ASN1ObjectPtr placeholder(policy->policyid);
-  policy->policyid = must(OBJ_txt2obj(oid, 1), std::string("parsing OID ") + oid);
-  if (sk_POLICYINFO_push(policies.get(), policy.get()) <= 0) throwOpenSSLError("listing a policy");
-  static_cast<void>(policy.release());  // now owned by policies
-  mustSucceed(X509_add1_ext_i2d(certificate, NID_certificate_policies, policies.get(), 0, X509V3_ADD_DEFAULT),
-              "adding certificate policies");
-}
-
-void addRoleExtensions(X509* certificate, X509V3_CTX* context, Role role) {
+// The extensions each role carries besides the key identifiers.
+std::vector<std::pair<int, std::string>> roleExtensions(Role role) {
+  const std::pair<int, std::string> leafConstraints{NID_basic_constraints, "critical,CA:FALSE"};
+  const std::pair<int, std::string> signingUsage{NID_key_usage, "critical,digitalSignature"};
   switch (role) {
     case Role::root:
-      addExtension(certificate, context, NID_basic_constraints, "critical,CA:TRUE");
-      addExtension(certificate, context, NID_key_usage, "critical,keyCertSign,cRLSign");
-      return;
+      return {{NID_basic_constraints, "critical,CA:TRUE"}, {NID_key_usage, "critical,keyCertSign,cRLSign"}};
     case Role::intermediate:
-      addExtension(certificate, context, NID_basic_constraints, "critical,CA:TRUE,pathlen:0");
-      addExtension(certificate, context, NID_key_usage, "critical,digitalSignature,keyCertSign,cRLSign");
-      return;
-    case Role::codeSigning:
-      addExtension(certificate, context, NID_ext_key_usage, "critical,codeSigning");
-      [[fallthrough]];
-    case Role::codeSigningWithoutEKU:
-      addExtension(certificate, context, NID_basic_constraints, "critical,CA:FALSE");
-      addExtension(certificate, context, NID_key_usage, "critical,digitalSignature");
-      addPolicy(certificate, kDeveloperPolicy);
-      return;
-    case Role::timestamping:
-      addExtension(certificate, context, NID_basic_constraints, "critical,CA:FALSE");
-      addExtension(certificate, context, NID_key_usage, "critical,digitalSignature");
-      addExtension(certificate, context, NID_ext_key_usage, "critical,timeStamping");
-      return;
+      return {{NID_basic_constraints, "critical,CA:TRUE,pathlen:0"},
+              {NID_key_usage, "critical,digitalSignature,keyCertSign,cRLSign"}};
+    case Role::codeSigning: return {{NID_ext_key_usage, "critical,codeSigning"}, leafConstraints, signingUsage};
+    case Role::codeSigningWithoutEKU: return {leafConstraints, signingUsage};
+    case Role::timestamping: return {leafConstraints, signingUsage, {NID_ext_key_usage, "critical,timeStamping"}};
   }
+  return {};
 }
 
-void setSerialAndValidity(X509* certificate, const CertificateSpec& profile) {
-  BIGNUMPtr serial(must(BN_new(), "allocating a serial number"));
-  mustSucceed(BN_rand(serial.get(), 63, BN_RAND_TOP_ONE, BN_RAND_BOTTOM_ANY), "drawing a serial number");
-  must(BN_to_ASN1_INTEGER(serial.get(), X509_get_serialNumber(certificate)), "setting the serial number");
-  mustSucceed(ASN1_TIME_set_string_X509(X509_getm_notBefore(certificate), profile.notBefore), "setting notBefore");
-  mustSucceed(ASN1_TIME_set_string_X509(X509_getm_notAfter(certificate), profile.notAfter), "setting notAfter");
-}
-
-Issued issue(const CertificateSpec& profile, const Issued* issuer) {
-  EVPKeyPtr key(must(EVP_RSA_gen(2048), "generating a key"));
-  X509Ptr certificate(must(X509_new(), "allocating a certificate"));
-  mustSucceed(X509_set_version(certificate.get(), X509_VERSION_3), "setting the version");
-  setSerialAndValidity(certificate.get(), profile);
-  X509NamePtr subject = nameOf(profile.subject);
-  mustSucceed(X509_set_subject_name(certificate.get(), subject.get()), "setting the subject");
-  X509* issuerCertificate = issuer ? issuer->certificate.get() : certificate.get();
-  mustSucceed(X509_set_issuer_name(certificate.get(), X509_get_subject_name(issuerCertificate)), "setting the issuer");
-  mustSucceed(X509_set_pubkey(certificate.get(), key.get()), "setting the public key");
-  X509V3_CTX context;
-  X509V3_set_ctx(&context, issuerCertificate, certificate.get(), nullptr, nullptr, 0);
-  addRoleExtensions(certificate.get(), &context, profile.role);
-  addExtension(certificate.get(), &context, NID_subject_key_identifier, "hash");
-  addExtension(certificate.get(), &context, NID_authority_key_identifier, "keyid:always");
-  for (const Marker& marker : profile.markers)
-    mustSucceed(X509_add_ext(certificate.get(), markerExtension(marker.oid, marker.critical).get(), -1), "adding a marker");
-  EVP_PKEY* signingKey = issuer ? issuer->key.get() : key.get();
-  mustSucceed(X509_sign(certificate.get(), signingKey, EVP_sha256()), std::string("signing ") + profile.name);
-  return {std::move(certificate), std::move(key)};
+IssuedCertificate issue(const CertificateSpec& spec, const IssuedCertificate* issuer) {
+  CertificateProfile profile;
+  for (const auto& [field, value] : spec.subject) profile.subject.emplace_back(field, value);
+  profile.configured = roleExtensions(spec.role);
+  if (spec.role == Role::codeSigning || spec.role == Role::codeSigningWithoutEKU) profile.policies = {kDeveloperPolicy};
+  for (const Marker& marker : spec.markers) profile.extensions.push_back(markerExtension(marker.oid, marker.critical));
+  profile.notBefore = parseGeneralizedTime(spec.notBefore);
+  profile.notAfter = parseGeneralizedTime(spec.notAfter);
+  profile.rsa = true;
+  return issueCertificate(profile, issuer);
 }
 
 std::string hex(const Bytes& bytes, const char* separator, const char* prefix) {
@@ -188,25 +127,27 @@ std::string hex(const Bytes& bytes, const char* separator, const char* prefix) {
 }
 
 void writeFingerprint(const std::string& directory, X509* root) {
-  const Bytes fingerprint = digest(HashType::sha256, certificateDER(root));
+  const Bytes der = certificateDER(root);
+  const Bytes fingerprint = digest(HashType::sha256, der);
   writeTextFile(directory + "/root.sha256", hex(fingerprint, "", "") + "\n");
   writeTextFile(directory + "/TestRootFingerprint.h",
                 "#pragma once\n"
-                "// Written by helper-test-signer make-ca: SHA-256 of the DER encoding of\n"
-                "// the tests' root certificate (root.pem beside this file).\n\n"
+                "// Written by helper-test-signer make-ca: the DER encoding of the tests'\n"
+                "// root certificate (root.pem beside this file) and its SHA-256.\n\n"
                 "#include <array>\n#include <cstdint>\n\n"
                 "namespace helper_test_ca {\n\n"
                 "inline constexpr std::array<std::uint8_t, 32> kRootSHA256 = {\n    " +
-                    hex(fingerprint, ", ", "0x") + "};\n\n}  // namespace helper_test_ca\n");
+                    hex(fingerprint, ", ", "0x") + "};\n\ninline constexpr std::uint8_t kRootDER[] = {\n    " +
+                    hex(der, ", ", "0x") + "};\n\n}  // namespace helper_test_ca\n");
 }
 
 }  // namespace
 
 void makeCertificateAuthority(const std::string& directory) {
-  std::map<std::string, Issued> issued;
+  std::map<std::string, IssuedCertificate> issued;
   for (const CertificateSpec& profile : authoritySpecs()) {
-    const Issued* issuer = profile.issuer ? &issued.at(profile.issuer) : nullptr;
-    Issued result = issue(profile, issuer);
+    const IssuedCertificate* issuer = profile.issuer ? &issued.at(profile.issuer) : nullptr;
+    IssuedCertificate result = issue(profile, issuer);
     writeCertificate(directory + "/" + profile.name + ".pem", result.certificate.get());
     writePrivateKey(directory + "/" + profile.name + ".key", result.key.get());
     issued.emplace(profile.name, std::move(result));

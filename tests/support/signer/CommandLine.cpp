@@ -14,7 +14,7 @@ const char* const kUsage =
     "usage: helper-test-signer make-ca OUTDIR\n"
     "       helper-test-signer sign IN OUT --identifier ID\n"
     "           (--cert LEAF.pem --key LEAF.key [--chain CERT.pem]... | --adhoc)\n"
-    "           [--team TEAMID] [--hashes sha256|sha1,sha256|...] [--page-size 0|4096|16384|...]\n"
+    "           [--team TEAMID] [--hashes sha256|sha1,sha256|sha256-truncated|...] [--page-size 0|4096|16384|...]\n"
     "           [--flags N] [--requirements designated|empty|none] [--no-info-slot]\n"
     "           [--signing-time YYYYMMDDHHMMSSZ]\n"
     "           [--timestamp-with TSA.pem --timestamp-key TSA.key [--timestamp-chain CERT.pem]...\n"

@@ -68,13 +68,4 @@ std::int64_t parseGeneralizedTime(const std::string& text) {
   return static_cast<std::int64_t>(timegm(&parts));
 }
 
-X509ExtensionPtr markerExtension(const std::string& oid, bool critical) {
-  static const unsigned char derNull[] = {0x05, 0x00};
-  ASN1ObjectPtr object(must(OBJ_txt2obj(oid.c_str(), 1), "parsing OID " + oid));
-  ASN1OctetStringPtr value(must(ASN1_OCTET_STRING_new(), "allocating an extension value"));
-  mustSucceed(ASN1_OCTET_STRING_set(value.get(), derNull, sizeof derNull), "setting an extension value");
-  return X509ExtensionPtr(must(X509_EXTENSION_create_by_OBJ(nullptr, object.get(), critical ? 1 : 0, value.get()),
-                               "creating extension " + oid));
-}
-
 }  // namespace signer

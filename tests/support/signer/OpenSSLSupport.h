@@ -84,8 +84,5 @@ Bytes bioBytes(BIO* bio);
 // A DER GeneralizedTime text such as "20200115120000Z" as seconds since 1970.
 std::int64_t parseGeneralizedTime(const std::string& text);
 
-// An X.509 extension holding DER NULL under oid: how Apple marks its
-// certificates (the Developer ID markers and their kin).
-X509ExtensionPtr markerExtension(const std::string& oid, bool critical);
 
 }  // namespace signer

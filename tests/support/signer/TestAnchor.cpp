@@ -8,5 +8,8 @@
 namespace platform::codesign {
 
 std::optional<SHA256Digest> extraTrustedAnchorSHA256() { return helper_test_ca::kRootSHA256; }
+std::optional<Bytes> extraTrustedAnchorCertificate() {
+  return Bytes(std::begin(helper_test_ca::kRootDER), std::end(helper_test_ca::kRootDER));
+}
 
 }  // namespace platform::codesign

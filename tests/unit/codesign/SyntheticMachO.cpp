@@ -59,7 +59,8 @@ Components components(const SyntheticOptions& o) {
   Components c;
   if (o.infoPlist) c.specialSlots = 1;
   if (o.requirements) c.blobs.push_back({2, Bytes{0xfa, 0xde, 0x0c, 0x01, 0, 0, 0, 12, 0, 0, 0, 0}}), c.specialSlots = 2;
-  if (o.entitlements) c.blobs.push_back({5, blob(0xfade7171, *o.entitlements)}), c.specialSlots = 5;
+  if (o.entitlements)
+    c.blobs.push_back({o.entitlementsSlot, blob(0xfade7171, *o.entitlements)}), c.specialSlots = o.entitlementsSlot;
   return c;
 }
 

@@ -26,6 +26,7 @@ struct SyntheticOptions {
   std::optional<std::string> team;
   std::optional<std::string> infoPlist;     // placed in __TEXT,__info_plist and sealed
   std::optional<std::string> entitlements;  // an entitlements blob, sealed
+  std::uint32_t entitlementsSlot = 5;       // the special slot that holds it
   bool requirements = true;                 // an empty requirement set, sealed
   std::uint32_t flags = 0x20002;            // ad hoc, linker-signed
   // Makes the CMS blob's payload from the slot-0 CodeDirectory and all of

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <ctime>
 #include <functional>
 #include <memory>
@@ -12,6 +13,8 @@
 #include <openssl/x509v3.h>
 
 #include "SyntheticMachO.h"
+#include "signer/CertificateBuilder.h"
+#include "platform/codesign/AppleRootCertificates.h"
 #include "platform/codesign/Requirement.h"
 #include "platform/codesign/Status.h"
 #include "platform/codesign/Validation.h"
@@ -20,13 +23,6 @@ using namespace platform::codesign;
 using namespace codesign_test;
 
 namespace {
-
-template <typename T, void (*F)(T*)>
-struct Free {
-  void operator()(T* p) const { F(p); }
-};
-using Key = std::unique_ptr<EVP_PKEY, Free<EVP_PKEY, EVP_PKEY_free>>;
-using Cert = std::unique_ptr<X509, Free<X509, X509_free>>;
 
 constexpr const char* kDeveloperIdCa = "1.2.840.113635.100.6.2.6";
 constexpr const char* kDeveloperIdApplication = "1.2.840.113635.100.6.1.13";
@@ -42,51 +38,23 @@ struct CertSpec {
   long notBefore = -kDay, notAfter = 365 * kDay;          // seconds from now
 };
 
-void addExtension(X509* cert, X509* issuer, int nid, const std::string& value) {
-  X509V3_CTX ctx;
-  X509V3_set_ctx_nodb(&ctx);
-  X509V3_set_ctx(&ctx, issuer, cert, nullptr, nullptr, 0);
-  X509_EXTENSION* ext = X509V3_EXT_conf_nid(nullptr, &ctx, nid, value.c_str());
-  ASSERT_NE(ext, nullptr) << value;
-  X509_add_ext(cert, ext, -1);
-  X509_EXTENSION_free(ext);
+// The signer's profile for a certificate of the test authority.
+signer::CertificateProfile profileOf(const CertSpec& spec) {
+  signer::CertificateProfile profile;
+  profile.subject = {{"CN", spec.cn}};
+  for (std::size_t at = 0; at < spec.ou.size();) {  // comma-separated: one OU each, in order
+    const std::string ou = spec.ou.substr(at, spec.ou.find(',', at) - at);
+    profile.subject.emplace_back("OU", ou);
+    at += ou.size() + 1;
+  }
+  profile.configured = {{NID_basic_constraints, spec.ca ? "critical,CA:TRUE" : "critical,CA:FALSE"},
+                        {NID_key_usage, spec.ca ? "critical,keyCertSign,cRLSign" : spec.keyUsage}};
+  if (!spec.extendedKeyUsage.empty()) profile.configured.emplace_back(NID_ext_key_usage, spec.extendedKeyUsage);
+  for (const auto& [oid, critical] : spec.markers) profile.extensions.push_back(signer::markerExtension(oid, critical));
+  const std::int64_t now = std::time(nullptr);
+  profile.notBefore = now + spec.notBefore, profile.notAfter = now + spec.notAfter;
+  return profile;
 }
-
-void addMarker(X509* cert, const std::string& oid, bool critical) {
-  ASN1_OBJECT* object = OBJ_txt2obj(oid.c_str(), 1);
-  ASN1_OCTET_STRING* value = ASN1_OCTET_STRING_new();
-  const unsigned char null[] = {0x05, 0x00};
-  ASN1_OCTET_STRING_set(value, null, sizeof null);
-  X509_EXTENSION* ext = X509_EXTENSION_create_by_OBJ(nullptr, object, critical, value);
-  X509_add_ext(cert, ext, -1);
-  X509_EXTENSION_free(ext), ASN1_OCTET_STRING_free(value), ASN1_OBJECT_free(object);
-}
-
-Cert makeCert(const CertSpec& profile, EVP_PKEY* key, X509* issuer, EVP_PKEY* issuerKey) {
-  Cert cert(X509_new());
-  X509_set_version(cert.get(), 2);
-  static long serial = 1;
-  ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), ++serial);
-  X509_NAME* name = X509_get_subject_name(cert.get());
-  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>(profile.cn.c_str()), -1, -1, 0);
-  if (!profile.ou.empty())
-    X509_NAME_add_entry_by_txt(name, "OU", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>(profile.ou.c_str()), -1, -1, 0);
-  X509_set_issuer_name(cert.get(), issuer ? X509_get_subject_name(issuer) : name);
-  X509_gmtime_adj(X509_getm_notBefore(cert.get()), profile.notBefore);
-  X509_gmtime_adj(X509_getm_notAfter(cert.get()), profile.notAfter);
-  X509_set_pubkey(cert.get(), key);
-  X509* signer = issuer ? issuer : cert.get();
-  addExtension(cert.get(), signer, NID_basic_constraints, profile.ca ? "critical,CA:TRUE" : "critical,CA:FALSE");
-  addExtension(cert.get(), signer, NID_key_usage, profile.ca ? "critical,keyCertSign,cRLSign" : profile.keyUsage);
-  addExtension(cert.get(), signer, NID_subject_key_identifier, "hash");
-  if (!profile.ca && !profile.extendedKeyUsage.empty())
-    addExtension(cert.get(), signer, NID_ext_key_usage, profile.extendedKeyUsage);
-  for (const auto& [oid, critical] : profile.markers) addMarker(cert.get(), oid, critical);
-  X509_sign(cert.get(), issuer ? issuerKey : key, EVP_sha256());
-  return cert;
-}
-
-Key newKey() { return Key(EVP_EC_gen("P-256")); }
 
 CertSpec caCertificate(const std::string& cn, std::vector<std::pair<std::string, bool>> markers) {
   CertSpec profile;
@@ -96,14 +64,15 @@ CertSpec caCertificate(const std::string& cn, std::vector<std::pair<std::string,
 
 // Root, Developer ID-like intermediate and leaf, with what to sign.
 struct Authority {
-  Key rootKey = newKey(), caKey = newKey(), leafKey = newKey();
   CertSpec rootSpec = caCertificate("Test Root", {});
   CertSpec caSpec = caCertificate("Test Developer ID CA", {{kDeveloperIdCa, false}});
   CertSpec leafSpec{"Developer ID Application: Test", "ABCDE12345", false, "critical,digitalSignature",
                     "critical,codeSigning", {{kDeveloperIdApplication, true}}};
   std::function<void(std::vector<Bytes>&)> editDirectories;  // what the CDHashes attributes list
-  bool plistAttribute = false, listAttribute = true;
-  bool signOtherContent = false;
+  bool plistAttribute = false, listAttribute = true, plistComment = false;
+  bool signOtherContent = false, attached = false, unknownDigest = false;
+  bool omitRoot = false, offerRoot = false;  // leave the root out of the CMS; offer it as an anchor
+  mutable Bytes rootDer;
 
   Bytes sign(const Bytes& content, const std::vector<Bytes>& directories) const;
 };
@@ -119,7 +88,8 @@ Bytes digestOf(const Bytes& bytes, const EVP_MD* md) {
 const EVP_MD* mdOf(const Bytes& cd) { return cd[37] == 1 ? EVP_sha1() : cd[37] == 4 ? EVP_sha384() : EVP_sha256(); }
 
 Bytes cdhashes2Value(const Bytes& cd) {
-  const Bytes hash = digestOf(cd, mdOf(cd));
+  Bytes hash = digestOf(cd, mdOf(cd));
+  if (cd[37] == 3) hash.resize(20);  // truncated SHA-256 lists its 20-byte digest
   ASN1_OBJECT* oid = OBJ_nid2obj(EVP_MD_get_type(mdOf(cd)));
   Bytes oidDer(static_cast<std::size_t>(i2d_ASN1_OBJECT(oid, nullptr)));
   unsigned char* p = oidDer.data();
@@ -131,9 +101,9 @@ Bytes cdhashes2Value(const Bytes& cd) {
   return seq;
 }
 
-std::string cdhashesPlist(const std::vector<Bytes>& directories) {
+std::string cdhashesPlist(const std::vector<Bytes>& directories, bool comment) {
   static const char* b64 = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n\t<key>cdhashes</key>\n\t<array>\n";
+  std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n" + std::string(comment ? "<!-- a remark -->" : "") + "\t<key>cdhashes</key>\n\t<array>\n";
   for (const Bytes& cd : directories) {
     Bytes h = digestOf(cd, mdOf(cd));
     h.resize(20);
@@ -148,17 +118,19 @@ std::string cdhashesPlist(const std::vector<Bytes>& directories) {
 }
 
 Bytes Authority::sign(const Bytes& content, const std::vector<Bytes>& directoriesIn) const {
-  const Cert root = makeCert(rootSpec, rootKey.get(), nullptr, nullptr);
-  const Cert ca = makeCert(caSpec, caKey.get(), root.get(), rootKey.get());
-  const Cert leaf = makeCert(leafSpec, leafKey.get(), ca.get(), caKey.get());
+  const auto root = signer::issueCertificate(profileOf(rootSpec), nullptr);
+  const auto ca = signer::issueCertificate(profileOf(caSpec), &root);
+  const auto leaf = signer::issueCertificate(profileOf(leafSpec), &ca);
   STACK_OF(X509)* chain = sk_X509_new_null();
-  sk_X509_push(chain, ca.get()), sk_X509_push(chain, root.get());
+  sk_X509_push(chain, ca.certificate.get());
+  if (!omitRoot) sk_X509_push(chain, root.certificate.get());
+  rootDer = signer::certificateDER(root.certificate.get());
   Bytes signedBytes = content;
   if (signOtherContent) signedBytes[20] ^= 1;
   BIO* data = BIO_new_mem_buf(signedBytes.data(), static_cast<int>(signedBytes.size()));
-  const unsigned flags = CMS_DETACHED | CMS_BINARY | CMS_PARTIAL | CMS_NOSMIMECAP;
+  const unsigned flags = (attached ? 0 : CMS_DETACHED) | CMS_BINARY | CMS_PARTIAL | CMS_NOSMIMECAP;
   CMS_ContentInfo* cms = CMS_sign(nullptr, nullptr, chain, nullptr, flags);
-  CMS_SignerInfo* si = CMS_add1_signer(cms, leaf.get(), leafKey.get(), EVP_sha256(), flags);
+  CMS_SignerInfo* si = CMS_add1_signer(cms, leaf.certificate.get(), leaf.key.get(), EVP_sha256(), flags);
   std::vector<Bytes> directories = directoriesIn;
   if (editDirectories) editDirectories(directories);
   if (listAttribute && !directories.empty()) {  // one attribute, one value per directory
@@ -175,13 +147,18 @@ Bytes Authority::sign(const Bytes& content, const std::vector<Bytes>& directorie
     X509_ATTRIBUTE_free(attribute);
   }
   if (plistAttribute) {
-    const std::string xml = cdhashesPlist(directories);
+    const std::string xml = cdhashesPlist(directories, plistComment);
     CMS_signed_add1_attr_by_txt(si, "1.2.840.113635.100.9.1", V_ASN1_OCTET_STRING, xml.data(), static_cast<int>(xml.size()));
   }
   CMS_final(cms, data, nullptr, flags);
   unsigned char* der = nullptr;
   const int length = i2d_CMS_ContentInfo(cms, &der);
   Bytes out(der, der + length);
+  if (unknownDigest) {  // the first SHA-256 OID is the one in digestAlgorithms
+    const Bytes sha256Oid{0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x01};
+    const auto at = std::search(out.begin(), out.end(), sha256Oid.begin(), sha256Oid.end());
+    if (at != out.end()) at[10] = 0x7f;
+  }
   OPENSSL_free(der), CMS_ContentInfo_free(cms), BIO_free(data), sk_X509_free(chain);
   return out;
 }
@@ -206,7 +183,9 @@ TEST_P(SignedFile, Answers) {
   GetParam().change(authority, options);
   options.signer = [&](const Bytes& content, const std::vector<Bytes>& all) { return authority.sign(content, all); };
   const Bytes file = buildSignedMachO(options);
-  const ValidationPolicy policy{GetParam().anchor, std::time(nullptr)};
+  const std::vector<Bytes> offered{authority.rootDer};
+  const ValidationPolicy policy{GetParam().anchor, std::time(nullptr),
+                                authority.offerRoot ? std::span(offered) : std::span<const Bytes>()};
   EXPECT_EQ(checkValidity(MemorySource(file), kSecCSCheckAllArchitectures | kSecCSStrictValidate, nullptr, policy),
             GetParam().expected);
 }
@@ -218,6 +197,10 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         CmsCase{"DeveloperId", nothing, 0},
         CmsCase{"RootNotPinned", nothing, CSSMERR_TP_NOT_TRUSTED, trustNone},
+        CmsCase{"RootLeftOutPinnedOne", [](Authority& a, auto&) { a.omitRoot = a.offerRoot = true; }, 0},
+        CmsCase{"RootLeftOutNoneOffered", [](Authority& a, auto&) { a.omitRoot = true; }, CSSMERR_TP_NOT_TRUSTED},
+        CmsCase{"RootLeftOutOfferedNotPinned", [](Authority& a, auto&) { a.omitRoot = a.offerRoot = true; },
+                CSSMERR_TP_NOT_TRUSTED, trustNone},
         CmsCase{"NoCodeSigningUsage", [](Authority& a, auto&) { a.leafSpec.extendedKeyUsage = "emailProtection"; },
                 CSSMERR_APPLETP_INVALID_EXTENDED_KEY_USAGE},
         CmsCase{"NoExtendedKeyUsage", [](Authority& a, auto&) { a.leafSpec.extendedKeyUsage = ""; },
@@ -226,18 +209,32 @@ INSTANTIATE_TEST_SUITE_P(
                 CSSMERR_APPLETP_INVALID_KEY_USAGE},
         CmsCase{"UnknownCriticalExtension", [](Authority& a, auto&) { a.leafSpec.markers.push_back({"1.2.3.4", true}); },
                 CSSMERR_APPLETP_UNKNOWN_CRITICAL_EXTEN},
+        CmsCase{"IntermediateUsageExcludesCodeSigning",
+                [](Authority& a, auto&) { a.caSpec.extendedKeyUsage = "emailProtection"; },
+                CSSMERR_APPLETP_INVALID_EXTENDED_KEY_USAGE},
+        CmsCase{"IntermediateUsageAny", [](Authority& a, auto&) { a.caSpec.extendedKeyUsage = "anyExtendedKeyUsage"; },
+                0},
         CmsCase{"IssuerNotCa", [](Authority& a, auto&) { a.caSpec.ca = false, a.caSpec.keyUsage = "critical,digitalSignature"; },
                 CSSMERR_APPLETP_NO_BASIC_CONSTRAINTS},
         CmsCase{"TeamDiffers", [](Authority& a, auto&) { a.leafSpec.ou = "ZZZZZ99999"; }, errSecCSBadTeamIdentifier},
+        CmsCase{"TeamIsTheFirstOfTwoOUs", [](Authority& a, auto&) { a.leafSpec.ou = "ABCDE12345,ZZZZZ99999"; }, 0},
+        CmsCase{"TeamIsNotTheLastOfTwoOUs", [](Authority& a, auto&) { a.leafSpec.ou = "ZZZZZ99999,ABCDE12345"; },
+                errSecCSBadTeamIdentifier},
         CmsCase{"TeamCheckedOnlyForDeveloperChains",
                 [](Authority& a, auto&) { a.leafSpec.ou = "ZZZZZ99999", a.leafSpec.markers.clear(); }, 0},
         CmsCase{"ExpiredLeafTolerated", [](Authority& a, auto&) { a.leafSpec.notAfter = -60; }, 0},
         CmsCase{"ExpiredLeafEnforced",
                 [](Authority& a, SyntheticOptions& o) { a.leafSpec.notAfter = -60, o.flags |= 0x400; },
                 CSSMERR_TP_CERT_EXPIRED},
-        CmsCase{"OtherContentSigned", [](Authority& a, auto&) { a.signOtherContent = true; }, errSecCSSignatureFailed}),
+        CmsCase{"OtherContentSigned", [](Authority& a, auto&) { a.signOtherContent = true; }, errSecCSSignatureFailed},
+        CmsCase{"ContentAttached", [](Authority& a, auto&) { a.attached = true; }, errSecCSSignatureFailed},
+        // Also a leak check under the sanitizers: OpenSSL gives up setting up the digests.
+        CmsCase{"UnknownDigestAlgorithm", [](Authority& a, auto&) { a.unknownDigest = true; }, errSecCSSignatureFailed}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A malformed CDHashes2 entry needs no case of its own: the entries must
+// number exactly the directories, so any entry that names none leaves a
+// directory unmatched whether or not the entry itself is refused.
 INSTANTIATE_TEST_SUITE_P(
     Agility, SignedFile,
     testing::Values(
@@ -245,8 +242,18 @@ INSTANTIATE_TEST_SUITE_P(
         CmsCase{"TwoDirectoriesBoundByPlist",
                 [](Authority& a, SyntheticOptions& o) { o.hashTypes = {1, 2}, a.listAttribute = false, a.plistAttribute = true; },
                 0},
+        CmsCase{"PlistWithComment",
+                [](Authority& a, SyntheticOptions& o) {
+                  o.hashTypes = {1, 2}, a.listAttribute = false, a.plistAttribute = a.plistComment = true;
+                },
+                0},
         CmsCase{"TwoDirectoriesBoundByBoth",
                 [](Authority& a, SyntheticOptions& o) { o.hashTypes = {1, 2}, a.plistAttribute = true; }, 0},
+        CmsCase{"TruncatedSha256", [](auto&, SyntheticOptions& o) { o.hashTypes = {3}; }, 0},
+        CmsCase{"TruncatedSha256Alternate", [](auto&, SyntheticOptions& o) { o.hashTypes = {1, 3}; }, 0},
+        CmsCase{"UnknownSignedTypeAlternateUnbound",
+                [](Authority& a, SyntheticOptions& o) { o.hashTypes = {9, 2}, a.listAttribute = false; },
+                errSecCSSignatureFailed},
         CmsCase{"AlternateUnbound",
                 [](Authority& a, SyntheticOptions& o) { o.hashTypes = {1, 2}, a.listAttribute = false; },
                 errSecCSSignatureFailed},
@@ -278,7 +285,7 @@ TEST(SignedFileRequirement, SubjectCarriesChainIdentifierAndTeam) {
     RequirementRef requirement;
     EXPECT_EQ(Requirement::compile(text, &requirement), 0) << text;
     return checkValidity(MemorySource(file), kSecCSCheckAllArchitectures | kSecCSStrictValidate, requirement.get(),
-                         ValidationPolicy{trustAny, std::time(nullptr)});
+                         ValidationPolicy{trustAny, std::time(nullptr), {}});
   };
   const std::string developerId = " and certificate 1[field.1.2.840.113635.100.6.2.6] and certificate "
                                    "leaf[field.1.2.840.113635.100.6.1.13] and certificate leaf[subject.OU] = ";
@@ -293,16 +300,35 @@ TEST(SignedFileBlob, EmptyOrMissingCmsFails) {
   options.flags = 0;
   options.signer = [](const Bytes&, const std::vector<Bytes>&) { return Bytes{}; };
   EXPECT_EQ(checkValidity(MemorySource(buildSignedMachO(options)), kSecCSStrictValidate, nullptr,
-                          ValidationPolicy{trustAny, 0}),
+                          ValidationPolicy{trustAny, 0, {}}),
             errSecCSSignatureFailed);
   options.signer = nullptr;
   EXPECT_EQ(checkValidity(MemorySource(buildSignedMachO(options)), kSecCSStrictValidate, nullptr,
-                          ValidationPolicy{trustAny, 0}),
+                          ValidationPolicy{trustAny, 0, {}}),
             errSecCSUnsigned);
   options.signer = [](const Bytes&, const std::vector<Bytes>&) { return Bytes(40, 0x30); };
   EXPECT_EQ(checkValidity(MemorySource(buildSignedMachO(options)), kSecCSStrictValidate, nullptr,
-                          ValidationPolicy{trustAny, 0}),
+                          ValidationPolicy{trustAny, 0, {}}),
             errSecCSSignatureFailed);
+}
+
+// The engine's own copies of Apple's roots and its pinned fingerprints,
+// against the roots as published.
+TEST(AppleRoots, PinnedAndCarriedAsPublished) {
+  const char* names[] = {"AppleRootCA", "AppleRootG2", "AppleRootG3", "ApplePlatformBackportRSARootG1",
+                         "ApplePlatformBackportECCRootG1"};
+  const std::vector<Bytes> carried = appleRootCertificates();
+  ASSERT_EQ(carried.size(), std::size(names));
+  for (std::size_t i = 0; i < std::size(names); ++i) {
+    const auto cert = signer::loadCertificate(std::string(CODESIGN_APPLE_ROOTS_DIR) + "/" + names[i] + ".pem");
+    Bytes der = signer::certificateDER(cert.get());
+    EXPECT_EQ(carried[i], der) << names[i];
+    const auto print = fingerprint(der);
+    ASSERT_TRUE(print);
+    EXPECT_TRUE(isTrustedAnchor(*print)) << names[i];
+    der[der.size() / 2] ^= 1;
+    EXPECT_FALSE(isTrustedAnchor(*fingerprint(der))) << names[i];
+  }
 }
 
 }  // namespace

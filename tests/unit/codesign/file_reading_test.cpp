@@ -96,7 +96,7 @@ TEST(FileReading, AFileChangedWhileReadFailsVerification) {
   const Bytes file = buildSignedMachO(options);
   options.beforeHashing = [](Bytes& f, auto&) { f[24] ^= 1; };  // the header's flags
   const Bytes rewritten = buildSignedMachO(options);
-  const ValidationPolicy policy{[](const SHA256Digest&) { return false; }, 0};
+  const ValidationPolicy policy{[](const SHA256Digest&) { return false; }, 0, {}};
   // A thin file's start is read three times (the magic, the header, then
   // with the commands); a rewrite before the third read is simply a check
   // of the new file.

@@ -236,6 +236,51 @@ TEST(RequirementPropertyList, EvaluatesInfoAndEntitlementClauses) {
   }
 }
 
+// DER: a tag, the length (short form, or long form past 127), the contents.
+Bytes der(std::uint8_t tag, const Bytes& contents) {
+  const auto n = contents.size();
+  Bytes out{tag};
+  if (n > 255) out.push_back(0x82), out.push_back(static_cast<std::uint8_t>(n >> 8));
+  else if (n > 127) out.push_back(0x81);
+  out.push_back(static_cast<std::uint8_t>(n));
+  out.insert(out.end(), contents.begin(), contents.end());
+  return out;
+}
+Bytes operator+(Bytes a, const Bytes& b) { return a.insert(a.end(), b.begin(), b.end()), a; }
+Bytes utf8(const std::string& s) { return der(0x0c, Bytes(s.begin(), s.end())); }
+Bytes derEntitlements(const Bytes& entries) { return der(0x70, der(0x02, {1}) + der(0xb0, entries)); }
+
+TEST(RequirementPropertyList, PrefersDerEntitlements) {
+  RequirementSubject subject;
+  subject.entitlements = bytesOf(plist("<dict><key>xml-only</key><true/><key>sandbox</key><false/></dict>"));
+  subject.derEntitlements = derEntitlements(
+      der(0x30, utf8("sandbox") + der(0x01, {0xff})) + der(0x30, utf8("count") + der(0x02, {0xff, 0x38})) +
+      der(0x30, utf8("groups") + der(0x30, utf8("a") + utf8("b"))) +
+      der(0x30, utf8("nested") + der(0xb0, der(0x30, utf8("k") + utf8("v")))) +
+      der(0x30, utf8("long") + der(0x0c, Bytes(200, 'x'))));
+  const std::pair<const char*, OSStatus> cases[] = {
+      {"entitlement[sandbox]", errSecSuccess},
+      {"entitlement[\"xml-only\"] absent", errSecSuccess},
+      {"entitlement[count] exists", errSecSuccess},
+      {"entitlement[groups] = b", errSecSuccess},
+      {"entitlement[nested] exists", errSecSuccess},
+      {"entitlement[groups] = c", errSecCSReqFailed},
+      {"entitlement[long] = x*", errSecSuccess},  // a long-form length
+  };
+  for (const auto& [text, status] : cases) EXPECT_EQ(compileAndEvaluate(text, subject), status) << text;
+  const Bytes malformed[] = {
+      derEntitlements(der(0x30, utf8("k") + utf8("v"))) + Bytes{0},           // trailing byte
+      derEntitlements(der(0x30, utf8("k") + der(0x04, {1}))),                 // an OCTET STRING value
+      derEntitlements(der(0x30, utf8("k") + utf8("v")) + der(0x30, utf8("k") + utf8("w"))),  // key twice
+      der(0x70, der(0x02, {2}) + der(0xb0, {})),                              // version 2
+      Bytes{0x70, 0x84, 0xff, 0xff, 0xff, 0xff},                              // length past the end
+  };
+  for (const Bytes& bytes : malformed) {
+    subject.derEntitlements = bytes;
+    EXPECT_EQ(compileAndEvaluate("entitlement[k] absent", subject), errSecCSBadDictionaryFormat);
+  }
+}
+
 TEST(RequirementPropertyList, MissingListsHoldNoKeys) {
   const RequirementSubject subject;  // nothing sealed
   EXPECT_EQ(compileAndEvaluate("info[CFBundleIdentifier] absent", subject), errSecSuccess);

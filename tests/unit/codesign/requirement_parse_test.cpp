@@ -130,14 +130,14 @@ TEST(RequirementCompile, BoundsNestingAndLength) {
     OSStatus status;
   };
   const Case cases[] = {
-      {repeated("(", 200) + "true" + repeated(")", 200), errSecSuccess},
-      {repeated("(", 300) + "true" + repeated(")", 300), errSecCSReqInvalid},
+      {repeated("(", 900) + "true" + repeated(")", 900), errSecSuccess},
+      {repeated("(", 1100) + "true" + repeated(")", 1100), errSecCSReqInvalid},
       {repeated("(", 100000), errSecCSReqInvalid},
-      {repeated("!", 255) + "true", errSecSuccess},  // 256 levels: the limit
-      {repeated("!", 256) + "true", errSecCSReqInvalid},
+      {repeated("!", 999) + "true", errSecSuccess},  // 1000 levels: the limit
+      {repeated("!", 1000) + "true", errSecCSReqInvalid},
       {repeated("!", 60000) + "true", errSecCSReqInvalid},
-      {"true" + repeated(" and true", 255), errSecSuccess},
-      {"true" + repeated(" and true", 256), errSecCSReqInvalid},
+      {"true" + repeated(" or cdhash H\"" + std::string(40, 'a') + "\"", 999), errSecSuccess},
+      {"true" + repeated(" and true", 1000), errSecCSReqInvalid},
       {"true" + repeated(" or true", 5000), errSecCSReqInvalid},
       {"identifier \"" + std::string(60000, 'a') + "\"", errSecSuccess},
       {"identifier \"" + std::string(70000, 'a') + "\"", errSecCSReqInvalid},

@@ -12,7 +12,7 @@
 #include "RequirementTesting.h"
 #include "platform/codesign/Requirement.h"
 #include "platform/codesign/Status.h"
-#include "platform/codesign/requirement/CertificateFields.h"
+#include "platform/codesign/Digest.h"
 
 namespace platform::codesign {
 namespace {
@@ -81,7 +81,8 @@ class RequirementEvaluation : public ::testing::Test {
         {{{"C", "US"}, {"ST", "Somestate"}, {"L", "Town"}, {"2.5.4.9", "1 Road"},
           {"O", "First Org"}, {"O", "Maker Inc."}, {"2.5.4.10.1", "Country Org"},
           {"OU", kTeam}, {"2.5.4.13", "A description"}, {"UID", "user-7"}, {"CN", "Detailed"}},
-         {"1.2.3.4.5"}, {"2.23.140.1.2.1", "1.3.6.1.4.1.99.1"}, false});
+         {"1.2.3.4.5", "1.2.840.113635.100.6.1.33=20200101000000Z", "1.2.3.4.8~20200101000000Z"}, {"2.23.140.1.2.1", "1.3.6.1.4.1.99.1"},
+         false});
 
     static CertificateSpec developerIDLeaf(const char* team) {
       return {{{"UID", team}, {"CN", std::string("Developer ID Application: Maker (") + team + ")"},
@@ -174,8 +175,8 @@ TEST_F(RequirementEvaluation, PositionsCountUpFromTheLeafAndDownFromTheAnchor) {
 TEST_F(RequirementEvaluation, MatchesCertificateHashes) {
   const Certificates& c = *certificates;
   const RequirementSubject subject = signedBy({&c.developerID, &c.developerIDAuthority, &c.root});
-  const std::string leaf = "H\"" + hex(requirement::sha1Digest(c.developerID.der())) + "\"";
-  const std::string root = "H\"" + hex(requirement::sha1Digest(c.root.der())) + "\"";
+  const std::string leaf = "H\"" + hex(sha1(c.developerID.der())) + "\"";
+  const std::string root = "H\"" + hex(sha1(c.root.der())) + "\"";
   struct Case {
     std::string text;
     OSStatus status;
@@ -229,6 +230,13 @@ TEST_F(RequirementEvaluation, ReadsSubjectAttributesExtensionsAndPolicies) {
       {"[policy.1.3.6.1.4.1.99.2]", false},
       {"[policy.1.3.6.1.4.1.99.2] absent", true},
       {"[policy.1.2.3.4.5]", false},            // an extension, not a policy
+      {"[timestamp.1.2.840.113635.100.6.1.33] = timestamp \"20200101000000Z\"", true},
+      {"[timestamp.1.2.840.113635.100.6.1.33] < timestamp \"20200101000001Z\"", true},
+      {"[timestamp.1.2.840.113635.100.6.1.33] > timestamp \"20200101000000Z\"", false},
+      {"[timestamp.1.2.3.4.5] exists", true},   // present, but no date in it
+      {"[timestamp.1.2.3.4.5] < timestamp \"20300101000000Z\"", false},
+      {"[timestamp.1.2.3.4.6] absent", true},
+      {"[timestamp.1.2.3.4.8] < timestamp \"20300101000000Z\"", false},  // a date, then a stray byte
   };
   for (const Case& testCase : cases) {
     const std::string text = std::string("certificate leaf") + testCase.clause;
@@ -286,11 +294,6 @@ TEST_F(RequirementEvaluation, ConstructsNothingHereCanProveAreFalse) {
 
 TEST_F(RequirementEvaluation, ReportsWhatItCannotEvaluate) {
   RequirementSubject subject = signedBy({&certificates->developerID, &certificates->root});
-  const std::string timestamp =
-      "certificate leaf[timestamp.1.2.840.113635.100.6.1.33] exists";
-  EXPECT_EQ(compileAndEvaluate(timestamp, subject), errSecCSUnimplemented);
-  EXPECT_EQ(compileAndEvaluate("true or " + timestamp, subject), errSecCSUnimplemented);
-
   subject.certificates[0] = Bytes{0x30, 0x03, 0x02, 0x01, 0x01};  // not a certificate
   EXPECT_EQ(compileAndEvaluate("certificate leaf[subject.CN] exists", subject), errSecCSInternalError);
   EXPECT_EQ(compileAndEvaluate("certificate leaf[field.1.2.3] absent", subject), errSecCSInternalError);

@@ -20,7 +20,7 @@ constexpr SecCSFlags kToolFlags = kSecCSCheckAllArchitectures | kSecCSStrictVali
 bool trustNothing(const SHA256Digest&) { return false; }
 
 OSStatus check(const Bytes& file, SecCSFlags flags = kToolFlags) {
-  return checkValidity(MemorySource(file), flags, nullptr, ValidationPolicy{trustNothing, 0});
+  return checkValidity(MemorySource(file), flags, nullptr, ValidationPolicy{trustNothing, 0, {}});
 }
 
 SyntheticOptions richOptions() {
@@ -48,6 +48,9 @@ TEST(SyntheticValid, VariantsVerify) {
   for (const std::uint8_t shift : {0, 1, 13, 16, 20, 63})  // 0: the whole code is one page
     EXPECT_EQ(check(variant([&](auto& o) { o.pageShift = shift, o.codeSize = shift == 1 ? 0x2001 : 0x9001; })), 0)
         << "page shift " << int{shift};
+  // Slots 4 and 6 seal raw data, which only a BlobWrapper carries.
+  EXPECT_EQ(check(variant([](auto& o) { o.entitlementsSlot = 4; })), errSecCSSignatureInvalid);
+  EXPECT_EQ(check(variant([](auto& o) { o.entitlementsSlot = 6; })), errSecCSSignatureInvalid);
 }
 
 // One defect and its status.
