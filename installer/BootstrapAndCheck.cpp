@@ -12,8 +12,8 @@
 #include "platform/Format.h"
 #include "platform/Log.h"
 #include "platform/Path.h"
+#include "platform/RegularFile.h"
 #include "platform/StagedFile.h"
-#include "platform/SystemCall.h"
 #include "suite/MVBrenlowSuite.h"
 
 namespace {

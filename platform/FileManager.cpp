@@ -14,8 +14,8 @@
 #include "platform/FileTree.h"
 #include "platform/Path.h"
 #include "platform/PathSyntax.h"
+#include "platform/RetryOnInterrupt.h"
 #include "platform/ScopedFd.h"
-#include "platform/SystemCall.h"
 
 namespace platform {
 

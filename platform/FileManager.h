@@ -79,9 +79,4 @@ class FileManager {
   virtual std::optional<bool> isUserImmutable(const std::string& path, ErrorSlot* error) const;
 };
 
-// The whole contents of a regular file, or nothing when it cannot be read
-// (see contentsOfRegularFile: other items are never opened, and files beyond
-// its size limit are not read).
-std::optional<std::string> dataWithContentsOfFile(const std::string& path);
-
 }  // namespace platform

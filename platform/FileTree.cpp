@@ -11,8 +11,9 @@
 #include <optional>
 #include <vector>
 
+#include "platform/DescriptorIO.h"
+#include "platform/RetryOnInterrupt.h"
 #include "platform/ScopedFd.h"
-#include "platform/SystemCall.h"
 
 namespace platform {
 

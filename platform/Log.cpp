@@ -6,7 +6,7 @@
 
 #include <array>
 
-#include "platform/SystemCall.h"
+#include "platform/DescriptorIO.h"
 
 namespace platform {
 

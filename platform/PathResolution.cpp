@@ -1,13 +1,23 @@
 #include "platform/PathResolution.h"
 
+#include <unistd.h>
+
+#include <climits>
 #include <optional>
 #include <vector>
 
 #include "platform/Path.h"
 #include "platform/PathSyntax.h"
-#include "platform/SystemCall.h"
 
 namespace platform {
+
+std::optional<std::string> symbolicLinkTarget(const std::string& path) {
+  std::string target(PATH_MAX, '\0');
+  const ssize_t length = readlink(path.c_str(), target.data(), target.size());
+  if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) return std::nullopt;
+  target.resize(static_cast<std::size_t>(length));
+  return target;
+}
 namespace {
 
 // The lexical form: what a path that loops through too many links is

@@ -1,10 +1,18 @@
 #pragma once
 
 #include <deque>
+#include <optional>
 #include <string>
 #include <string_view>
 
 namespace platform {
+
+// More symbolic links than this on one path is a loop.
+inline constexpr int kMaximumSymbolicLinks = 40;
+
+// The target of the symbolic link at the path, or nothing when it is not
+// one or cannot be read whole.
+std::optional<std::string> symbolicLinkTarget(const std::string& path);
 
 // Walks a path as the kernel resolves it, one component at a time: "." is
 // skipped, ".." goes back from where links led, not from the spelling, and a

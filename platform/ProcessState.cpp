@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "platform/SystemCall.h"
+#include "platform/RetryOnInterrupt.h"
 
 namespace platform {
 namespace {

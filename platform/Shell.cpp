@@ -5,7 +5,7 @@
 #include <unistd.h>
 
 #include "platform/ProcessState.h"
-#include "platform/SystemCall.h"
+#include "platform/RetryOnInterrupt.h"
 
 namespace platform {
 

@@ -11,7 +11,8 @@
 
 #include "platform/Path.h"
 #include "platform/PathSyntax.h"
-#include "platform/SystemCall.h"
+#include "platform/RegularFile.h"
+#include "platform/RetryOnInterrupt.h"
 #include "platform/TemporaryName.h"
 
 namespace platform {

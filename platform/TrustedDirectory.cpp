@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 
 #include "platform/PathResolution.h"
-#include "platform/SystemCall.h"
 
 namespace platform {
 namespace {

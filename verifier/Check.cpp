@@ -2,7 +2,8 @@
 
 #include <vector>
 
-#include "platform/SystemCall.h"
+#include "platform/DescriptorIO.h"
+#include "platform/RegularFile.h"
 #include "platform/URL.h"
 #include "platform/codesign/ExtraAnchors.h"
 #include "platform/codesign/Status.h"

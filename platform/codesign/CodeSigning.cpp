@@ -4,8 +4,8 @@
 #include <ctime>
 #include <new>
 
+#include "platform/RegularFile.h"
 #include "platform/ScopedFd.h"
-#include "platform/SystemCall.h"
 #include "platform/codesign/Requirement.h"
 #include "platform/codesign/StaticCode.h"
 #include "platform/codesign/Status.h"

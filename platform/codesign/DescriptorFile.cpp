@@ -7,7 +7,8 @@
 #include <cerrno>
 #include <new>
 
-#include "platform/SystemCall.h"
+#include "platform/RegularFile.h"
+#include "platform/RetryOnInterrupt.h"
 #include "platform/codesign/Status.h"
 
 namespace platform::codesign {

@@ -7,6 +7,7 @@
 
 #include "common/TestSupport.h"
 #include "platform/FileManager.h"
+#include "platform/RegularFile.h"
 #include "platform/ScopedFd.h"
 
 namespace platform {

@@ -14,8 +14,8 @@
 #include "platform/CallerIdentity.h"
 #include "platform/FileManager.h"
 #include "platform/ProcessState.h"
+#include "platform/RegularFile.h"
 #include "platform/StagedFile.h"
-#include "platform/SystemCall.h"
 #include "platform/TrustedDirectory.h"
 
 namespace {

@@ -5,12 +5,13 @@
 #include <array>
 #include <cerrno>
 
+#include "platform/DescriptorIO.h"
 #include "platform/FileManager.h"
 #include "platform/FileTree.h"
 #include "platform/Path.h"
 #include "platform/PathSyntax.h"
+#include "platform/RetryOnInterrupt.h"
 #include "platform/ScopedFd.h"
-#include "platform/SystemCall.h"
 #include "platform/TemporaryName.h"
 
 namespace platform {
@@ -67,10 +68,6 @@ bool FileManager::createFileAtPath(const std::string& path, const std::string& c
                  renameat(parent.get(), temporary.c_str(), parent.get(), name.c_str()) == 0;
   if (!written) unlinkat(parent.get(), temporary.c_str(), 0);
   return written;
-}
-
-std::optional<std::string> dataWithContentsOfFile(const std::string& path) {
-  return contentsOfRegularFile(systemPath(path));
 }
 
 }  // namespace platform

@@ -1,4 +1,4 @@
-#include "platform/SystemCall.h"
+#include "platform/RegularFile.h"
 
 #include <fcntl.h>
 #include <linux/magic.h>
@@ -6,47 +6,13 @@
 #include <sys/vfs.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <array>
-#include <climits>
 #include <cstdint>
 
+#include "platform/DescriptorIO.h"
+#include "platform/PathSyntax.h"
+#include "platform/RetryOnInterrupt.h"
+
 namespace platform {
-
-bool writeAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t written = retryOnInterrupt([&] { return ::write(fd, bytes.data(), bytes.size()); });
-    if (written < 0) return false;
-    if (written == 0) {
-      // A write that makes no progress would loop for ever.
-      errno = EIO;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return true;
-}
-
-std::optional<std::string> readAll(int fd, std::size_t limit) {
-  std::string contents;
-  std::array<char, 65536> buffer;
-  while (contents.size() < limit) {
-    const std::size_t wanted = std::min(buffer.size(), limit - contents.size());
-    ssize_t count = retryOnInterrupt([&] { return ::read(fd, buffer.data(), wanted); });
-    if (count < 0) return std::nullopt;
-    if (count == 0) break;
-    contents.append(buffer.data(), static_cast<std::size_t>(count));
-  }
-  return contents;
-}
-
-std::optional<std::string> symbolicLinkTarget(const std::string& path) {
-  std::string target(PATH_MAX, '\0');
-  const ssize_t length = readlink(path.c_str(), target.data(), target.size());
-  if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) return std::nullopt;
-  target.resize(static_cast<std::size_t>(length));
-  return target;
-}
 
 namespace {
 
@@ -102,6 +68,10 @@ std::optional<std::string> contentsOfRegularFile(const std::string& path) {
     return std::nullopt;
   }
   return readAll(fd.get(), static_cast<std::size_t>(size));
+}
+
+std::optional<std::string> dataWithContentsOfFile(const std::string& path) {
+  return contentsOfRegularFile(systemPath(path));
 }
 
 }  // namespace platform
