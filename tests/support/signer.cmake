@@ -49,9 +49,7 @@ include(${PROJECT_SOURCE_DIR}/tests/fixtures/fixtures.cmake)
 helper_unit_test(helper_signer_test
   SOURCES
     signer/tests/SignedImage.cpp
-    signer/tests/CertificateAuthorityTest.cpp
-    signer/tests/SignatureLayoutTest.cpp
-    signer/tests/CmsSignatureTest.cpp
+    signer/tests/FixtureClaimsTest.cpp
     signer/tests/SignerInputTest.cpp
     signer/Bytes.cpp
     signer/OpenSSLSupport.cpp
@@ -59,8 +57,5 @@ helper_unit_test(helper_signer_test
 target_compile_definitions(helper_signer_test PRIVATE
   HELPER_FIXTURE_DIR="${HELPER_FIXTURE_DIR}"
   HELPER_TEST_CA_DIR="${HELPER_TEST_CA_DIR}"
-  HELPER_TEST_SIGNER="$<TARGET_FILE:helper-test-signer>"
-  HELPER_OTOOL="${HELPER_OTOOL}"
-  HELPER_OPENSSL="${HELPER_OPENSSL}")
-target_include_directories(helper_signer_test PRIVATE ${HELPER_TEST_CA_DIR})
+  HELPER_TEST_SIGNER="$<TARGET_FILE:helper-test-signer>")
 add_dependencies(helper_signer_test helper_signed_fixtures)
