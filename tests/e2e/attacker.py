@@ -39,6 +39,7 @@ SETTINGS is a JSON object; see each subcommand.
 import argparse
 import fcntl
 import hashlib
+import itertools
 import json
 import os
 import pty
@@ -110,66 +111,73 @@ def launch(argv):
     os.execv(command[0], command)
 
 
-# Helper processes: each runs a loop until told to stop and hands back one
-# number, how often it went round.
+# Helper processes: each runs a loop, a generator that yields once a round,
+# until told to stop, and hands back how often it went round.
+
+class Stop(Exception):
+    """Raised by the request to stop in a loop that may wait in a system
+    call, so that it ends there and then."""
+
 
 class Child:
-    def __init__(self, loop, *args):
+    def __init__(self, loop, *args, interrupt=False):
+        """interrupt: the request to stop ends the loop wherever it is, not
+        only between rounds."""
         self._read, write = os.pipe()
         self.pid = os.fork()
         if self.pid == 0:
             try:
                 os.close(self._read)
                 stopping = []
-                signal.signal(signal.SIGTERM, lambda *_: stopping.append(True))
-                count = loop(lambda: bool(stopping), *args)
+
+                def stop(*_):
+                    stopping.append(True)
+                    if interrupt:
+                        raise Stop()
+                signal.signal(signal.SIGTERM, stop)
+                count = 0
+                try:
+                    for _ in loop(*args):
+                        count += 1
+                        if stopping:
+                            break
+                except Stop:
+                    pass
                 os.write(write, str(count).encode())
             finally:
                 os._exit(0)  # never back into the caller's code
         os.close(write)
 
-    def stop(self, release=None):
-        """Tells the loop to stop; release, when given, is called until the
-        process has gone, for a loop that may be waiting in a system call."""
+    def stop(self):
+        """Ends the loop; returns how often it went round."""
         os.kill(self.pid, signal.SIGTERM)
-        if release:
-            time.sleep(0.05)  # the loop has seen the request by now
-            while os.waitpid(self.pid, os.WNOHANG) == (0, 0):
-                release()
-                time.sleep(0.001)
-        else:
-            os.waitpid(self.pid, 0)
+        os.waitpid(self.pid, 0)
         with os.fdopen(self._read, "rb") as f:
             return int(f.read() or b"0")
 
 
-def swap(stopping, technique, target, sources):
+def swap(technique, target, sources):
     """Replaces target by each source in turn, atomically: a new link made
     beside it and renamed over it."""
     spare = target + ".next"
-    count = 0
-    while not stopping():
-        source = sources[count % 2]
+    for source in itertools.cycle(sources):
         if technique == "symlink":
             os.symlink(source, spare)
         else:
             os.link(source, spare)
         os.rename(spare, target)
-        count += 1
-    return count
+        yield
 
 
-def watch(stopping, directory, names, report):
+def watch(directory, names, report):
     """Scans the directory for root-owned files that are executable or
     set-user-ID; any whose contents are not one of the signed files are
     recorded at once (an attacker would keep them open, to run later)."""
-    scans = 0
-    while not stopping():
-        scans += 1
+    while True:
         try:
             entries = os.listdir(directory)
         except OSError:
-            continue
+            entries = []
         for name in entries:
             path = os.path.join(directory, name)
             try:
@@ -190,7 +198,7 @@ def watch(stopping, directory, names, report):
                 pass
             finally:
                 os.close(fd)
-    return scans
+        yield
 
 
 def installed_state(path, names):
@@ -216,80 +224,72 @@ def tally(counts, key):
 
 def race(settings):
     """SETTINGS: tool, bundle, technique ("symlink" or "rename"), signed,
-    unsigned, server (paths), support, report, rounds, seconds."""
+    unsigned, server (paths), support, report, rounds (the most), until
+    (output -> how often it must have been seen before the race ends)."""
     s = settings
     helper = f"{s['bundle']}/Contents/MacOS/helper"
     names = {read(s["signed"]): "signed", read(s["server"]): "server", read(s["unsigned"]): "unsigned"}
     swapper = Child(swap, s["technique"], helper, (s["signed"], s["unsigned"]))
     watcher = Child(watch, s["support"], names, s["report"])
     outputs, states = {}, {}
-    rounds = 0
-    deadline = time.monotonic() + s["seconds"]
+    done = lambda: all(outputs.get(output, 0) >= count for output, count in s["until"].items())
     try:
-        while rounds < s["rounds"] and time.monotonic() < deadline:
+        for _ in range(s["rounds"]):
             tally(outputs, run([s["tool"], "bootstrap", s["bundle"]]))
             tally(states, installed_state(f"{s['support']}/helper", names))
-            rounds += 1
+            if done():
+                break
     finally:
-        swaps, scans = swapper.stop(), watcher.stop()
+        swapper.stop()
+        watcher.stop()
     seen = []
     if os.path.exists(s["report"]):
         with open(s["report"], encoding="utf-8") as f:
             seen = [json.loads(line) for line in f]
-    return {"rounds": rounds, "swaps": swaps, "scans": scans, "outputs": outputs,
-            "states": states, "seen": seen}
+    return {"outputs": outputs, "states": states, "seen": seen}
 
 
-def cut_and_restore(stopping, path, data):
-    count = 0
+def cut_and_restore(path, data):
     fd = os.open(path, os.O_WRONLY)
-    while not stopping():
+    while True:
         os.ftruncate(fd, 0)
         os.pwrite(fd, data, 0)
-        count += 1
-    return count
+        yield
 
 
 def shrink(settings):
-    """SETTINGS: command (the tool and its arguments), file, runs."""
+    """SETTINGS: command (the tool and its arguments), file, runs (the most:
+    runs end once one answered other than OK)."""
     cutter = Child(cut_and_restore, settings["file"], read(settings["file"]))
     outputs = {}
     try:
         for _ in range(settings["runs"]):
             tally(outputs, run(settings["command"]))
+            if set(outputs) != {"OK"}:
+                break
     finally:
-        cuts = cutter.stop()
-    return {"cuts": cuts, "outputs": outputs}
+        cutter.stop()
+    return {"outputs": outputs}
 
 
-def open_writers(stopping, path):
+def open_writers(path):
     """Opens the pipe for writing again and again; each open waits for a
-    reader, so the count says how often someone opened it for reading."""
-    count = 0
-    while not stopping():
-        try:
-            fd = os.open(path, os.O_WRONLY)
-        except InterruptedError:
-            continue
-        os.close(fd)
-        if not stopping():  # not the release when told to stop
-            count += 1
-    return count
+    reader, so the rounds say how often someone opened it for reading."""
+    while True:
+        os.close(os.open(path, os.O_WRONLY))
+        yield
 
 
 def fifo(settings):
     """SETTINGS: command, file."""
     os.remove(settings["file"])
     os.mkfifo(settings["file"], 0o755)
-    writer = Child(open_writers, settings["file"])
-    started = time.monotonic()
+    writer = Child(open_writers, settings["file"], interrupt=True)
     try:
         output = run(settings["command"])
     finally:
-        # The writer waits in open until someone reads: we do, once it has
-        # been told to stop.
-        opens = writer.stop(lambda: os.close(os.open(settings["file"], os.O_RDONLY | os.O_NONBLOCK)))
-    return {"output": output, "opens": opens, "seconds": round(time.monotonic() - started, 2)}
+        opens = writer.stop()
+    return {"output": output, "opens": opens}
 
 
 def wait_for(condition, seconds=30):

@@ -11,6 +11,7 @@ import hashlib
 import json
 import os
 import plistlib
+import re
 import shutil
 import stat
 import subprocess
@@ -25,7 +26,6 @@ class Config:
     fixtures = None      # the signed fixtures, sample bundles in bundles/
     signature_check = None  # the engine's own command, run without the sandbox
     test_ca = None       # the tests' certificate authority (root.pem, ...)
-    downloads = None     # where published binaries are cached once fetched
 
 
 UNPRIVILEGED = "nobody"
@@ -42,6 +42,11 @@ SHIPPED_TOOL = "/sandbox/shipped/helper"
 LAUNCHCTL_STATE = "/sandbox/launchctl"
 
 Result = collections.namedtuple("Result", "stdout stderr status")
+
+
+def log_messages(stderr):
+    """The messages of the tool's log lines, without time, name and ids."""
+    return [re.sub(r"^\S+ \S+ \S+\[\d+:\d+\] ", "", line) for line in stderr.splitlines()]
 
 
 class SandboxError(Exception):

@@ -9,7 +9,6 @@ The attacker's side runs inside the sandbox as attacker.py."""
 import json
 import os
 import plistlib
-import re
 import shutil
 import signal
 import stat
@@ -17,36 +16,17 @@ import subprocess
 import time
 
 import harness
-from harness import SandboxTestCase
-# The installation's paths and the job file's contents, as the job tests know them.
-from test_jobs import DAEMONS, DATA, HELPER, JOB, JOB_FILE, LABEL, NOT_STARTED, SERVER, SUPPORT
+from expected import (APP as ROOT_APP, APP_SUPPORT, DAEMONS, DATA, HELPER, HELPER_UPDATE as HELPER_OUTDATED, JOB,
+                      JOB_FILE, LABEL, NOBODY, NOT_STARTED, NOT_VALID as NOT_VERIFIED, OK, ROOT, SERVER, SHARED,
+                      SHELL_PATH, SUPPORT, locked, unsafe)
+from harness import SandboxTestCase, log_messages
 
-APP_SUPPORT = "/Library/Application Support"
-SHARED = f"{SUPPORT}/Shared"
 INSTALLED_NAMES = {"helper", "brenlowd", "Shared"}
-
-NOBODY = harness.NOBODY_IDS
-ROOT = (0, 0)
 ATTACKER = "/sandbox/bin/attacker.py"
 WORK = "/tmp/attack"               # the attacker's own folder
-ROOT_APP = "/Applications/Brenlow.app"
 VICTIM = "/Applications/Victim"    # root's; no command has any business here
 VICTIM_FILE = f"{VICTIM}/file"
-
-OK = "OK\n"
-NOT_VERIFIED = "ERROR: Code Signature Validation Failed\n"
-HELPER_OUTDATED = "ERROR: Helper Needs Update\n"
 ATTACK_TIMEOUT = 120
-
-
-def unsafe(directory):
-    return (f"ERROR: Directory {directory} is not safe to write into: it must belong to root "
-            "and be writable by no one else.\n")
-
-
-def without_log_prefixes(text):
-    """Log lines without their time, program name and process id."""
-    return re.sub(r"^\S+ \S+ \S+\[\d+:\d+\] ", "", text, flags=re.MULTILINE)
 
 
 def fixture(name):
@@ -195,8 +175,7 @@ class AttackTestCase(SandboxTestCase):
 class BundleSwapTests(AttackTestCase):
     """The caller owns the bundle and can change it while bootstrap runs."""
 
-    ROUNDS = 12
-    SECONDS = 30  # a bound for a loaded machine; the rounds take a few
+    ROUNDS = 40  # a bound only: the race ends once the tool met both files
 
     def race(self, technique):
         work = f"{WORK}-{technique}"
@@ -210,29 +189,28 @@ class BundleSwapTests(AttackTestCase):
             "support": SUPPORT,
             "report": f"{work}/seen",
             "rounds": self.ROUNDS,
-            "seconds": self.SECONDS,
+            "until": {"OK": 3, NOT_VERIFIED.strip(): 1},
         }
         self.give(work)
         return self.attacker("race", settings)
 
     def test_a_helper_swapped_while_bootstrap_runs_is_never_installed(self):
-        # The helper flips between the signed and the unsigned file thousands
-        # of times a second, by renaming links over it, while bootstrap runs
-        # again and again and a watcher looks for any root-owned executable
-        # in the support directory that is not one of the signed files.
+        # The helper flips between the signed and the unsigned file, by
+        # renaming links over it, while bootstrap runs again and again and a
+        # watcher looks for any root-owned executable in the support
+        # directory that is not one of the signed files. The race goes on
+        # until bootstrap has refused the unsigned file once (the swap
+        # reached the verification) and accepted a few times (each a chance
+        # to install what was swapped in after the verification).
         for technique in ("symlink", "rename"):
             with self.subTest(technique=technique):
                 summary = self.race(technique)
-                self.assertEqual(summary["rounds"], self.ROUNDS, summary)
-                self.assertGreater(summary["swaps"], 100 * summary["rounds"], summary)
-                self.assertGreater(summary["scans"], summary["rounds"], summary)
                 self.assertEqual(summary["seen"], [], summary)
                 self.assertLessEqual(set(summary["states"]), {"signed 0o4755 0:0", "absent"}, summary)
                 outputs = {"OK", NOT_VERIFIED.strip(), HELPER_OUTDATED.strip()}
                 self.assertLessEqual(set(summary["outputs"]), outputs, summary)
-                # The swap did reach the verification: some rounds saw the
-                # unsigned file there.
                 self.assertIn(NOT_VERIFIED.strip(), summary["outputs"], summary)
+                self.assertIn("OK", summary["outputs"], summary)
                 self.assertNoStagingLeft()
 
 
@@ -256,13 +234,14 @@ class BundleFileTests(AttackTestCase):
         # while check and bootstrap read it: a run always ends with its
         # result, never with a signal.
         bundle = self.plant_bundle()
-        for command, runs, outputs in (("check", 30, {"OK", HELPER_OUTDATED.strip()}),
-                                       ("bootstrap", 4, {"OK", HELPER_OUTDATED.strip(), NOT_VERIFIED.strip()})):
+        for command, outputs in (("check", {"OK", HELPER_OUTDATED.strip()}),
+                                 ("bootstrap", {"OK", HELPER_OUTDATED.strip(), NOT_VERIFIED.strip()})):
             with self.subTest(command=command):
+                # Runs end once one met the file cut short (did not answer OK).
                 summary = self.attacker("shrink", {"command": [harness.SETUID_TOOL, command, bundle],
-                                                   "file": f"{bundle}/Contents/MacOS/helper", "runs": runs})
-                self.assertGreater(summary["cuts"], runs, summary)
+                                                   "file": f"{bundle}/Contents/MacOS/helper", "runs": 40})
                 self.assertLessEqual(set(summary["outputs"]), outputs, summary)
+                self.assertNotEqual(set(summary["outputs"]), {"OK"}, summary)
         if self.exists(HELPER):
             self.assertInstalled()
         self.assertNoStagingLeft()
@@ -297,7 +276,7 @@ class BundleFileTests(AttackTestCase):
             self.link(helper, target)
             for command in ("check", "bootstrap"):
                 result = self.attack(command, bundle)
-                answers.setdefault(command, set()).add(result._replace(stderr=without_log_prefixes(result.stderr)))
+                answers.setdefault(command, set()).add(result._replace(stderr=tuple(log_messages(result.stderr))))
         self.assertEqual({command: len(seen) for command, seen in answers.items()}, {"check": 1, "bootstrap": 1},
                          answers)
         self.assertEqual([result.stdout for result in answers["bootstrap"]], [NOT_VERIFIED])
@@ -451,7 +430,7 @@ class ProcessStateTests(AttackTestCase):
         self.assertEqual(len(environments), 3, environments)  # load, start, stop
         for environment in environments:
             environment.pop("PWD", None)  # /bin/sh's own
-            self.assertEqual(environment, {"PATH": "/usr/bin:/bin:/usr/sbin:/sbin"})
+            self.assertEqual(environment, {"PATH": SHELL_PATH})
 
     def build_probe(self):
         """A shared object that leaves /tmp/probe/loaded when it is loaded,
@@ -554,7 +533,7 @@ class InterruptedRunTests(AttackTestCase):
     caller, or interrupted from the caller's terminal. What is on disk is
     then the earlier installation or the new one, and nothing else."""
 
-    KILLS = 8
+    KILLS = 4
 
     def assertOnlyInstalledExecutables(self, allowed):
         """Nothing in the support folder but the installed items, and each
@@ -616,9 +595,8 @@ class InterruptedRunTests(AttackTestCase):
         # copy lay in the support folder.
         bundle = self.plant_bundle()
         os.truncate(self.host(f"{bundle}/Contents/MacOS/helper"), 1 << 30)
-        for _ in range(3):
-            self.assertResult(self.attack("bootstrap", bundle, **{"broken-stderr": True}), NOT_VERIFIED, 1)
-            self.assertNothingInstalled()
+        self.assertResult(self.attack("bootstrap", bundle, **{"broken-stderr": True}), NOT_VERIFIED, 1)
+        self.assertNothingInstalled()
         owned_by_root = [path for path, item in self.under("/Library").items()
                          if item[1] == 0 and stat.S_ISREG(item[0])]
         self.assertEqual(owned_by_root, [])
@@ -672,5 +650,5 @@ class ReplacementTests(AttackTestCase):
         self.lock(SUPPORT)
         before = self.under(SUPPORT)
         update = self.plant_bundle(f"{WORK}/BrenlowUpdate.app", "BrenlowUpdate")
-        self.assertResult(self.attack("bootstrap", update), f"ERROR: Path {SUPPORT} is locked by the user.\n", 1)
+        self.assertResult(self.attack("bootstrap", update), locked(SUPPORT), 1)
         self.assertEqual(self.under(SUPPORT), before)

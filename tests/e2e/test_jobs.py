@@ -2,33 +2,13 @@
 remove, what they leave on disk and what they ask of launchctl."""
 
 import os
+import subprocess
 
+from expected import (DAEMONS, DATA, HELPER, JOB, JOB_FILE, LABEL, NOBODY, NOT_STARTED, OK, ROOT, SERVER,
+                      START_CALLS, STOP_CALLS, SUPPORT, linked, locked)
 from harness import SandboxTestCase
 
-LABEL = "com.quennard.brenlow-server"
-DAEMONS = "/Library/LaunchDaemons"
-JOB_FILE = f"{DAEMONS}/{LABEL}.plist"
-SUPPORT = "/Library/Application Support/com.quennard.brenlow"
-DATA = f"{SUPPORT}/data"
-SERVER = f"{SUPPORT}/brenlowd"
-HELPER = f"{SUPPORT}/helper"
-NOBODY = (65534, 65534)
-
-JOB = {
-    "RunAtLoad": True,
-    "KeepAlive": {"SuccessfulExit": False},
-    "EnableTransactions": True,
-    "Label": LABEL,
-    "ProgramArguments": [SERVER],
-}
-START_CALLS = [f"load {JOB_FILE}", f"start {LABEL}"]
-STOP_CALLS = [f"remove {LABEL}", f"unload {JOB_FILE}"]
-NOT_STARTED = "ERROR: The server could not be started.\n"
 ELSEWHERE = "/opt/elsewhere"
-
-
-def linked(folder):
-    return f"ERROR: Directory {folder} is a symbolic link; it must be a real directory.\n"
 
 
 class JobTestCase(SandboxTestCase):
@@ -40,43 +20,35 @@ class JobTestCase(SandboxTestCase):
 
     def install_job(self):
         self.install_executables()
-        self.assertResult(self.run_tool("start"), "OK\n", 0)
+        self.assertResult(self.run_tool("start"), OK, 0)
         self.take_launchctl_calls()
 
 
 class StartTests(JobTestCase):
 
-    def test_start_on_a_fresh_system(self):
+    def test_start_on_a_fresh_system_and_over_a_left_over_job_file(self):
         self.install_executables()
-        self.assertFalse(self.exists(DAEMONS))
-        self.assertResult(self.run_tool("start"), "OK\n", 0)
-        self.assertEqual(self.launchctl_calls(), START_CALLS)
-        self.assertEqual((self.mode(DAEMONS), self.owner(DAEMONS)), (0o700, (0, 0)))
-        self.assertEqual((self.mode(DATA), self.owner(DATA)), (0o777, (0, 0)))
-        self.assertEqual((self.mode(JOB_FILE), self.owner(JOB_FILE)), (0o644, (0, 0)))
-        self.assertEqual(self.read_plist(JOB_FILE), JOB)
-
-    def test_start_writes_the_job_file_again(self):
-        self.install_executables()
-        self.write_file(JOB_FILE, b"left over", mode=0o600, owner=NOBODY)
-        self.assertResult(self.run_tool("start"), "OK\n", 0)
-        self.assertEqual((self.mode(JOB_FILE), self.owner(JOB_FILE)), (0o644, (0, 0)))
-        self.assertEqual(self.read_plist(JOB_FILE), JOB)
-
-    def assertLoadFailed(self):
-        """The load was refused: no start request, the job file stays."""
-        self.assertResult(self.run_tool("start"), NOT_STARTED, 1)
-        self.assertEqual(self.launchctl_calls(), START_CALLS[:1])
-        self.assertEqual(self.read_plist(JOB_FILE), JOB)
+        for left_over in (False, True):
+            with self.subTest(left_over=left_over):
+                if left_over:
+                    self.write_file(JOB_FILE, b"left over", mode=0o600, owner=NOBODY)
+                self.assertResult(self.run_tool("start"), OK, 0)
+                self.assertEqual(self.take_launchctl_calls(), START_CALLS)
+                self.assertEqual((self.mode(DAEMONS), self.owner(DAEMONS)), (0o700, ROOT))
+                self.assertEqual((self.mode(DATA), self.owner(DATA)), (0o777, ROOT))
+                self.assertEqual((self.mode(JOB_FILE), self.owner(JOB_FILE)), (0o644, ROOT))
+                self.assertEqual(self.read_plist(JOB_FILE), JOB)
 
     def test_a_refused_load_leaves_the_job_file_and_sends_no_start(self):
-        self.install_executables()
-        self.set_launchctl_status(load=1)
-        self.assertLoadFailed()
-
-    def test_a_job_whose_server_is_missing_is_not_loaded(self):
-        self.assertLoadFailed()
-        self.assertEqual(self.mode(DATA), 0o777)
+        # Refused by launchctl, or because the server is missing.
+        for installed in (False, True):
+            with self.subTest(installed=installed):
+                if installed:
+                    self.install_executables()
+                    self.set_launchctl_status(load=1)
+                self.assertResult(self.run_tool("start"), NOT_STARTED, 1)
+                self.assertEqual(self.take_launchctl_calls(), START_CALLS[:1])
+                self.assertEqual(self.read_plist(JOB_FILE), JOB)
 
     def test_a_failed_start_request_fails_the_command(self):
         self.install_executables()
@@ -88,11 +60,11 @@ class StartTests(JobTestCase):
     def test_the_job_folder_is_brought_into_range(self):
         # (mode, owner) before -> mode after; owner and group always become 0.
         cases = [
-            ((0o777, (0, 0)), 0o700),
-            ((0o720, (0, 0)), 0o700),
-            ((0o600, (0, 0)), 0o700),
-            ((0o755, (0, 0)), 0o755),
-            ((0o750, (0, 0)), 0o750),
+            ((0o777, ROOT), 0o700),
+            ((0o720, ROOT), 0o700),
+            ((0o600, ROOT), 0o700),
+            ((0o755, ROOT), 0o755),
+            ((0o750, ROOT), 0o750),
             ((0o750, NOBODY), 0o750),
             ((0o755, (0, 65534)), 0o755),
         ]
@@ -100,15 +72,15 @@ class StartTests(JobTestCase):
         for (mode, owner), expected in cases:
             with self.subTest(mode=oct(mode), owner=owner):
                 self.make_dir(DAEMONS, mode, owner)
-                self.assertResult(self.run_tool("start"), "OK\n", 0)
-                self.assertEqual((self.mode(DAEMONS), self.owner(DAEMONS)), (expected, (0, 0)))
+                self.assertResult(self.run_tool("start"), OK, 0)
+                self.assertEqual((self.mode(DAEMONS), self.owner(DAEMONS)), (expected, ROOT))
                 self.remove_tree(DAEMONS)
 
     def test_the_data_folder_is_opened_to_all_and_given_to_root(self):
         self.install_executables()
         self.make_dir(DATA, 0o755, NOBODY)
-        self.assertResult(self.run_tool("start"), "OK\n", 0)
-        self.assertEqual((self.mode(DATA), self.owner(DATA)), (0o777, (0, 0)))
+        self.assertResult(self.run_tool("start"), OK, 0)
+        self.assertEqual((self.mode(DATA), self.owner(DATA)), (0o777, ROOT))
 
 
 class StopAndRemoveTests(JobTestCase):
@@ -120,7 +92,7 @@ class StopAndRemoveTests(JobTestCase):
         self.make_dir(SUPPORT, 0o777, NOBODY)
         for word in ("stop", "stop", "remove", "remove"):
             with self.subTest(word=word):
-                self.assertResult(self.run_tool(word), "OK\n", 0)
+                self.assertResult(self.run_tool(word), OK, 0)
                 self.assertEqual(self.take_launchctl_calls(), STOP_CALLS)
         self.assertFalse(self.exists(JOB_FILE))
         self.assertEqual((self.mode(SUPPORT), self.owner(SUPPORT)), (0o777, NOBODY))
@@ -128,33 +100,29 @@ class StopAndRemoveTests(JobTestCase):
     def test_stop_removes_the_job_file_only(self):
         self.install_job()
         before = set(self.snapshot())
-        self.assertResult(self.run_tool("stop"), "OK\n", 0)
+        self.assertResult(self.run_tool("stop"), OK, 0)
         self.assertEqual(self.launchctl_calls(), STOP_CALLS)
         self.assertEqual(before - set(self.snapshot()), {JOB_FILE})
 
     def test_remove_deletes_the_job_file_and_both_executables_and_no_folder(self):
         self.install_job()
         before = set(self.snapshot())
-        self.assertResult(self.run_tool("remove"), "OK\n", 0)
+        self.assertResult(self.run_tool("remove"), OK, 0)
         self.assertEqual(self.launchctl_calls(), STOP_CALLS)
         self.assertEqual(before - set(self.snapshot()), {JOB_FILE, SERVER, HELPER})
         for folder in (DAEMONS, SUPPORT, DATA):
             self.assertTrue(self.exists(folder), folder)
 
-    def assertLockStopsRemove(self, locked):
+    def test_a_locked_job_file_or_folder_stops_remove(self):
         self.install_job()
-        self.lock(locked)
-        result = self.run_tool("remove")
-        self.assertResult(result, f"ERROR: Path {locked} is locked by the user.\n", 1)
-        self.assertEqual(self.launchctl_calls(), STOP_CALLS)
-        for path in (JOB_FILE, SERVER, HELPER):
-            self.assertTrue(self.exists(path), path)
-
-    def test_a_locked_job_file_stops_remove(self):
-        self.assertLockStopsRemove(JOB_FILE)
-
-    def test_a_locked_job_folder_stops_remove(self):
-        self.assertLockStopsRemove(DAEMONS)
+        for path in (JOB_FILE, DAEMONS):
+            with self.subTest(locked=path):
+                self.lock(path)
+                self.assertResult(self.run_tool("remove"), locked(path), 1)
+                self.assertEqual(self.take_launchctl_calls(), STOP_CALLS)
+                for item in (JOB_FILE, SERVER, HELPER):
+                    self.assertTrue(self.exists(item), item)
+                subprocess.run(["chattr", "-i", self.host(path)], check=True)
 
 
 class LinkedFolderTests(JobTestCase):
@@ -192,6 +160,6 @@ class RestartTests(JobTestCase):
             with self.subTest(status=status):
                 self.set_launchctl_status(stop=status)
                 before = self.snapshot()
-                self.assertResult(self.run_tool("restart"), "OK\n", 0)
+                self.assertResult(self.run_tool("restart"), OK, 0)
                 self.assertEqual(self.take_launchctl_calls(), [f"stop {LABEL}"])
                 self.assertUnchanged(before)

@@ -4,7 +4,6 @@ launchd would."""
 
 import os
 import plistlib
-import subprocess
 import uuid
 
 import harness
@@ -52,60 +51,6 @@ class IsolationTests(SandboxTestCase):
             if (kind, source) != ("devpts", "sandbox-pts"):
                 self.assertIn("ro", options, point)
 
-    def test_the_stand_in_overlays_usr_sbin_and_the_rest_stays(self):
-        result = self.run_in_sandbox("/bin/ls", "/usr/sbin")
-        inside = set(result.stdout.split())
-        self.assertEqual(inside, set(os.listdir("/usr/sbin")) | {"launchctl"})
-        self.assertFalse(os.path.lexists("/usr/sbin/launchctl"))
-        result = self.run_in_sandbox("/bin/sh", "-c", "PATH=/usr/bin:/bin:/usr/sbin:/sbin "
-                                     "launchctl list && /usr/sbin/chroot --version")
-        self.assertEqual(result.status, 0, result.stderr)
-        self.assertEqual(self.launchctl_calls(), ["list"])
-
-    def test_a_user_runs_with_its_own_ids_and_no_groups(self):
-        result = self.run_in_sandbox(
-            "/usr/bin/python3", "-c",
-            "import os; print(os.getresuid(), os.getresgid(), os.getgroups())",
-            user=harness.UNPRIVILEGED)
-        uid, gid = harness.NOBODY_IDS
-        self.assertEqual(result.stdout, f"{(uid,) * 3} {(gid,) * 3} []\n")
-
-
-class LifecycleTests(SandboxTestCase):
-
-    def test_destroy_unmounts_and_removes_even_a_locked_sandbox(self):
-        root = self.root
-        self.write_file("/Library/locked")
-        subprocess.run(["chattr", "+i", self.host("/Library/locked")], check=True)
-        harness.run_sandbox("destroy", root)
-        self.assertFalse(os.path.lexists(root))
-        mounts = subprocess.run(["findmnt", "-n", "--mountpoint", root],
-                                capture_output=True, text=True).stdout
-        self.assertEqual(mounts, "")
-
-    def test_it_refuses_a_folder_that_is_not_a_sandbox(self):
-        plain = self.host("/tmp/plain")
-        os.mkdir(plain)
-        with open(os.path.join(plain, "keep"), "w"):
-            pass
-        for command in (["run", plain, "--", "/bin/true"], ["destroy", plain],
-                        ["copy", plain, "/bin/true", "/tmp/true"]):
-            with self.subTest(command=command[0]):
-                done = harness.run_sandbox(*command, check=False)
-                self.assertEqual(done.returncode, 125)
-                self.assertTrue(os.path.exists(os.path.join(plain, "keep")))
-
-    def test_it_refuses_to_run_without_root(self):
-        uid, gid = harness.NOBODY_IDS
-        target = self.host("/tmp/not-made")
-        done = subprocess.run(["setpriv", f"--reuid={uid}", f"--regid={gid}", "--clear-groups",
-                               "/bin/bash", harness.sandbox_script(), "create", target],
-                              capture_output=True, text=True)
-        self.assertEqual(done.returncode, 125)
-        self.assertIn("must be run as root", done.stderr)
-        self.assertFalse(os.path.lexists(target))
-
-
 class LaunchctlStandInTests(SandboxTestCase):
 
     def setUp(self):
@@ -131,19 +76,12 @@ class LaunchctlStandInTests(SandboxTestCase):
             with self.subTest(name):
                 self.assertEqual(self.load(contents), status)
 
-    def test_load_of_a_missing_file_fails(self):
-        self.assertEqual(self.run_in_sandbox("/usr/sbin/launchctl", "load", JOB).status, 1)
-
     def test_calls_are_logged_and_answered_with_the_chosen_status(self):
         self.set_launchctl_status(start=3, stop=0)
         statuses = [self.run_in_sandbox("/usr/sbin/launchctl", *args).status
                     for args in (["start", "a.b"], ["stop", "a.b"], ["unload", "/x y"])]
         self.assertEqual(statuses, [3, 0, 0])
         self.assertEqual(self.launchctl_calls(), ["start a.b", "stop a.b", "unload /x y"])
-
-    def test_a_chosen_failure_of_load_wins_over_a_good_job_file(self):
-        self.set_launchctl_status(load=2)
-        self.assertEqual(self.load(plistlib.dumps(job())), 2)
 
     def test_observations_record_ids_and_the_environment_as_started(self):
         self.observe_launchctl()
