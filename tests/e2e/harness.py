@@ -26,6 +26,7 @@ class Config:
     fixtures = None      # the signed fixtures, sample bundles in bundles/
     signature_check = None  # the engine's own command, run without the sandbox
     test_ca = None       # the tests' certificate authority (root.pem, ...)
+    downloads = None     # where published binaries are cached once fetched
 
 
 UNPRIVILEGED = "nobody"

@@ -25,6 +25,7 @@ def main():
     parser.add_argument("--fixtures", help="the built fixtures, with the sample bundles in bundles/")
     parser.add_argument("--signature-check", help="the engine's own command")
     parser.add_argument("--test-ca", help="the tests' certificate authority (root.pem and the others)")
+    parser.add_argument("--downloads", help="the cache of published binaries the engine's tests fetch")
     parser.add_argument("module", help="test module, e.g. test_spine")
     parser.add_argument("names", nargs="*", help="only these tests (Class or Class.test)")
     args = parser.parse_args()
@@ -39,6 +40,7 @@ def main():
     harness.Config.fixtures = args.fixtures and os.path.abspath(args.fixtures)
     harness.Config.signature_check = args.signature_check and os.path.abspath(args.signature_check)
     harness.Config.test_ca = args.test_ca and os.path.abspath(args.test_ca)
+    harness.Config.downloads = args.downloads and os.path.abspath(args.downloads)
 
     loader = unittest.TestLoader()
     module = __import__(args.module)

@@ -1,8 +1,8 @@
 """signature-check, the engine's own command: run as its caller, outside the
-sandbox (it reads only its arguments), over the tests' signed fixtures, with
-and without the tests' root as an extra anchor. The verdicts themselves, on
-these and on published binaries, are the engine's unit tests'."""
+sandbox (it reads only its arguments), over the tests' signed fixtures and
+published binaries, with and without the tests' root as an extra anchor."""
 
+import hashlib
 import json
 import os
 import shutil
@@ -13,9 +13,12 @@ import unittest
 
 from harness import Config
 
+HERE = os.path.dirname(os.path.abspath(__file__))
+STATUS_TABLE = os.path.join(HERE, "..", "fixtures", "statuses.txt")
 NOT_TRUSTED = "-2147409622 CSSMERR_TP_NOT_TRUSTED"
 SUCCESS = "0 errSecSuccess"
 REQ_FAILED = "-67050 errSecCSReqFailed"
+APPLE_ANCHOR = "anchor apple generic"
 
 
 def tool_requirement(identifier, team="Q7MK2RX5VN"):
@@ -24,6 +27,68 @@ def tool_requirement(identifier, team="Q7MK2RX5VN"):
             "(certificate leaf[field.1.2.840.113635.100.6.1.9] or certificate "
             "1[field.1.2.840.113635.100.6.2.6] and certificate leaf[field.1.2.840.113635.100.6.1.13] "
             f'and certificate leaf[subject.OU] = "{team}")')
+
+
+def fixture_table():
+    """(case, fixture, requirement or None, expected line) from statuses.txt."""
+    with open(STATUS_TABLE, encoding="utf-8") as table:
+        for line in table:
+            if not line.strip() or line.startswith("#"):
+                continue
+            case, fixture, requirement, number, name = line.split()
+            if requirement != "-":
+                requirement = tool_requirement(*requirement.split("/"))
+            yield case, fixture, None if requirement == "-" else requirement, f"{number} {name}"
+
+
+# Published binaries by npm package and pinned digests (the engine's own
+# tests fetch the same ones into the same cache).
+PUBLISHED = {
+    "developer-id": ("@sentry/cli-darwin@3.8.0", "package/bin/sentry-cli",
+                     "711d8d61e448b2e8a10c217acbfe206db7456e0072f041136e3bf7935fdf5cfa",
+                     "2c26914636c47ab9bf9e710484ad7b44d371cbec8bd29cafb36b3cf877bf4285"),
+    "adhoc": ("@vscode/vsce-sign-darwin-arm64@2.0.6", "package/bin/vsce-sign",
+              "c3d409607558415ca7acfdba4acc1f2a5afa609545f7f4beb689ed7ae1fc9bb7",
+              "992f2ca1b97dde4e8d516bf03a80f3a0b190e5f32b671b978d07fad5f85af3f5"),
+    "unsigned": ("@esbuild/darwin-x64@0.28.2", "package/bin/esbuild",
+                 "abb6a7a895aaf2cc0df36fecc3bf0042479ffec51a643a056d54e9109f27db55",
+                 "7fe5c9c905fff0a05d92db98929434ab4d3b6dd92d7a7688922db74380c75df3"),
+}
+
+
+def sha256_of(path):
+    with open(path, "rb") as f:
+        return hashlib.sha256(f.read()).hexdigest()
+
+
+def fetch_published(key):
+    """The binary's cached path, fetched with `npm pack` when missing (packed
+    apart and moved in whole, since the engine's tests read the same cache);
+    raises SkipTest when npm or the network cannot supply it."""
+    profile, member, tarball_digest, file_digest = PUBLISHED[key]
+    safe = lambda text: text.replace("/", "_").replace("@", "_")
+    target = os.path.join(Config.downloads, safe(f"{profile}-{os.path.basename(member)}"))
+    if os.path.exists(target) and sha256_of(target) == file_digest:
+        return target
+    if shutil.which("npm") is None:
+        raise unittest.SkipTest("npm is not installed")
+    os.makedirs(Config.downloads, exist_ok=True)
+    work = tempfile.mkdtemp(dir=Config.downloads)
+    try:
+        packed = subprocess.run(["npm", "pack", "--silent", profile], cwd=work,
+                                capture_output=True, text=True, timeout=300)
+        if packed.returncode != 0 or not packed.stdout.strip():
+            raise unittest.SkipTest(f"npm pack {profile} failed (offline?)")
+        if sha256_of(os.path.join(work, packed.stdout.split()[-1])) != tarball_digest:
+            raise unittest.SkipTest(f"tarball digest differs for {profile}")
+        with open(os.path.join(work, "member"), "wb") as out:
+            subprocess.run(["tar", "-xzOf", packed.stdout.split()[-1], member], cwd=work, stdout=out, check=True)
+        if sha256_of(os.path.join(work, "member")) != file_digest:
+            raise unittest.SkipTest(f"extracted file digest differs for {profile}")
+        os.replace(os.path.join(work, "member"), target)
+    finally:
+        shutil.rmtree(work)
+    return target
 
 
 def run(*args):
@@ -60,6 +125,11 @@ class CommandTestCase(unittest.TestCase):
 
 
 class VerdictTests(CommandTestCase):
+    def test_fixtures_with_the_tests_root(self):
+        for case, fixture, requirement, expected in fixture_table():
+            with self.subTest(case):
+                self.check(os.path.join(Config.fixtures, fixture), requirement, [self.ca("root")], expected)
+
     def test_anchors_and_files(self):
         fixture = lambda name: os.path.join(Config.fixtures, name)
         helper = tool_requirement("com.quennard.brenlow-helper")
@@ -73,14 +143,19 @@ class VerdictTests(CommandTestCase):
             (fixture("helper-devid-arm64"), helper, [self.ca("devid-ca")], NOT_TRUSTED),
             (fixture("helper-devid-arm64"), helper, [self.ca("foreign-root"), self.ca("root")], SUCCESS),
             (fixture("helper-devid-foreign-root"), helper, [self.ca("foreign-root")], SUCCESS),
-            (fixture("helper-devid-arm64"), tool_requirement("com.example.other"), [self.ca("root")], REQ_FAILED),
             (fixture("adhoc-arm64"), None, [], SUCCESS),
+            ("developer-id", 'anchor apple generic and certificate leaf[subject.OU] = "97JCY7859U"', [], SUCCESS),
+            ("developer-id", APPLE_ANCHOR, [self.ca("root")], SUCCESS),
+            ("adhoc", APPLE_ANCHOR, [self.ca("root")], REQ_FAILED),
+            ("unsigned", None, [], "-67062 errSecCSUnsigned"),
             ("/nonexistent/file", None, [], "-67068 errSecCSStaticCodeNotFound"),
             ("-", None, [], "-67068 errSecCSStaticCodeNotFound"),  # a file name, not an option
             (Config.test_ca, None, [], "-67015 errSecCSRegularFile"),
         ]
         for path, requirement, anchors, expected in cases:
             with self.subTest(path=os.path.basename(path), anchors=len(anchors), expected=expected):
+                if path in PUBLISHED:
+                    path = fetch_published(path)
                 self.check(path, requirement, anchors, expected)
 
 
@@ -108,6 +183,10 @@ class CommandLineTests(CommandTestCase):
                 self.assertEqual((out, status, err.count("\n")), ("", 2, 1), err)
                 self.assertIn(named, err)
 
+    def test_help_is_the_usage_line(self):
+        self.assertEqual(run("--help"), ("usage: signature-check [--json] [--requirement TEXT] "
+                                          "[--anchor CERTFILE]... FILE", "", 0))
+
     # A space escaped as \u0020 would read the same to any JSON reader, so no
     # test tells the two apart.
     def test_json_names_any_path(self):
@@ -127,3 +206,6 @@ class CommandLineTests(CommandTestCase):
             out, err, status = run(self.scratch_file("hostile", body))
             self.assertEqual(status, 1, err)
             self.assertRegex(out, r"^-?\d+( \w+)?$")
+
+if __name__ == "__main__":
+    unittest.main()
