@@ -104,14 +104,14 @@ std::vector<std::pair<int, std::string>> roleExtensions(Role role) {
   return {};
 }
 
-IssuedCertificate issue(const CertificateSpec& spec, const IssuedCertificate* issuer) {
+IssuedCertificate issue(const CertificateSpec& wanted, const IssuedCertificate* issuer) {
   CertificateProfile profile;
-  for (const auto& [field, value] : spec.subject) profile.subject.emplace_back(field, value);
-  profile.configured = roleExtensions(spec.role);
-  if (spec.role == Role::codeSigning || spec.role == Role::codeSigningWithoutEKU) profile.policies = {kDeveloperPolicy};
-  for (const Marker& marker : spec.markers) profile.extensions.push_back(markerExtension(marker.oid, marker.critical));
-  profile.notBefore = parseGeneralizedTime(spec.notBefore);
-  profile.notAfter = parseGeneralizedTime(spec.notAfter);
+  for (const auto& [field, value] : wanted.subject) profile.subject.emplace_back(field, value);
+  profile.configured = roleExtensions(wanted.role);
+  if (wanted.role == Role::codeSigning || wanted.role == Role::codeSigningWithoutEKU) profile.policies = {kDeveloperPolicy};
+  for (const Marker& marker : wanted.markers) profile.extensions.push_back(markerExtension(marker.oid, marker.critical));
+  profile.notBefore = parseGeneralizedTime(wanted.notBefore);
+  profile.notAfter = parseGeneralizedTime(wanted.notAfter);
   profile.rsa = true;
   return issueCertificate(profile, issuer);
 }

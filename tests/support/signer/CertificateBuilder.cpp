@@ -19,15 +19,15 @@ void addConfigured(X509* certificate, X509V3_CTX* context, int nid, const std::s
   mustSucceed(X509_add_ext(certificate, extension.get(), -1), "adding " + value);
 }
 
-void addExtension(X509* certificate, const ExtensionSpec& spec) {
-  ASN1ObjectPtr object(must(OBJ_txt2obj(spec.oid.c_str(), 1), "parsing OID " + spec.oid));
+void addExtension(X509* certificate, const ExtensionSpec& wanted) {
+  ASN1ObjectPtr object(must(OBJ_txt2obj(wanted.oid.c_str(), 1), "parsing OID " + wanted.oid));
   ASN1OctetStringPtr value(must(ASN1_OCTET_STRING_new(), "allocating an extension value"));
-  mustSucceed(ASN1_OCTET_STRING_set(value.get(), spec.value.data(), static_cast<int>(spec.value.size())),
+  mustSucceed(ASN1_OCTET_STRING_set(value.get(), wanted.value.data(), static_cast<int>(wanted.value.size())),
               "setting an extension value");
-  X509ExtensionPtr extension(must(X509_EXTENSION_create_by_OBJ(nullptr, object.get(), spec.critical ? 1 : 0,
+  X509ExtensionPtr extension(must(X509_EXTENSION_create_by_OBJ(nullptr, object.get(), wanted.critical ? 1 : 0,
                                                                value.get()),
-                                  "creating extension " + spec.oid));
-  mustSucceed(X509_add_ext(certificate, extension.get(), -1), "adding extension " + spec.oid);
+                                  "creating extension " + wanted.oid));
+  mustSucceed(X509_add_ext(certificate, extension.get(), -1), "adding extension " + wanted.oid);
 }
 
 // certificatePolicies naming the policies, without qualifiers.

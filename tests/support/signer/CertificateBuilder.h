@@ -26,9 +26,9 @@ struct ExtensionSpec {
 // An extension holding DER NULL: how Apple marks its certificates (the
 // Developer ID markers and their kin).
 inline ExtensionSpec markerExtension(std::string oid, bool critical) {
-  ExtensionSpec spec;
-  spec.oid = std::move(oid), spec.critical = critical;
-  return spec;
+  ExtensionSpec wanted;
+  wanted.oid = std::move(oid), wanted.critical = critical;
+  return wanted;
 }
 
 struct CertificateProfile {

@@ -9,14 +9,14 @@ namespace {
 
 // "OID" holds DER NULL; "OID=YYYYMMDDHHMMSSZ" a GeneralizedTime, and
 // "OID~YYYYMMDDHHMMSSZ" one followed by a stray byte.
-signer::ExtensionSpec extensionFor(const std::string& spec) {
-  const std::size_t equals = spec.find_first_of("=~");
-  signer::ExtensionSpec extension = signer::markerExtension(spec.substr(0, equals), false);
+signer::ExtensionSpec extensionFor(const std::string& wanted) {
+  const std::size_t equals = wanted.find_first_of("=~");
+  signer::ExtensionSpec extension = signer::markerExtension(wanted.substr(0, equals), false);
   if (equals == std::string::npos) return extension;
-  const std::string time = spec.substr(equals + 1);
+  const std::string time = wanted.substr(equals + 1);
   extension.value = {0x18, static_cast<std::uint8_t>(time.size())};
   extension.value.insert(extension.value.end(), time.begin(), time.end());
-  if (spec[equals] == '~') extension.value.push_back(0);
+  if (wanted[equals] == '~') extension.value.push_back(0);
   return extension;
 }
 
@@ -26,12 +26,12 @@ TestCertificate TestCertificate::root(const CertificateSpec& profile) { return m
 
 TestCertificate TestCertificate::issue(const CertificateSpec& profile) const { return make(profile, this); }
 
-TestCertificate TestCertificate::make(const CertificateSpec& spec, const TestCertificate* issuer) {
+TestCertificate TestCertificate::make(const CertificateSpec& wanted, const TestCertificate* issuer) {
   signer::CertificateProfile profile;
-  profile.subject = spec.subject;
-  if (spec.isAuthority) profile.configured = {{NID_basic_constraints, "critical,CA:TRUE"}};
-  for (const std::string& extension : spec.extensions) profile.extensions.push_back(extensionFor(extension));
-  profile.policies = spec.policies;
+  profile.subject = wanted.subject;
+  if (wanted.isAuthority) profile.configured = {{NID_basic_constraints, "critical,CA:TRUE"}};
+  for (const std::string& extension : wanted.extensions) profile.extensions.push_back(extensionFor(extension));
+  profile.policies = wanted.policies;
   profile.notBefore = std::time(nullptr);
   profile.notAfter = profile.notBefore + 86400;
   TestCertificate made;

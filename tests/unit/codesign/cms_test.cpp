@@ -39,20 +39,20 @@ struct CertSpec {
 };
 
 // The signer's profile for a certificate of the test authority.
-signer::CertificateProfile profileOf(const CertSpec& spec) {
+signer::CertificateProfile profileOf(const CertSpec& wanted) {
   signer::CertificateProfile profile;
-  profile.subject = {{"CN", spec.cn}};
-  for (std::size_t at = 0; at < spec.ou.size();) {  // comma-separated: one OU each, in order
-    const std::string ou = spec.ou.substr(at, spec.ou.find(',', at) - at);
+  profile.subject = {{"CN", wanted.cn}};
+  for (std::size_t at = 0; at < wanted.ou.size();) {  // comma-separated: one OU each, in order
+    const std::string ou = wanted.ou.substr(at, wanted.ou.find(',', at) - at);
     profile.subject.emplace_back("OU", ou);
     at += ou.size() + 1;
   }
-  profile.configured = {{NID_basic_constraints, spec.ca ? "critical,CA:TRUE" : "critical,CA:FALSE"},
-                        {NID_key_usage, spec.ca ? "critical,keyCertSign,cRLSign" : spec.keyUsage}};
-  if (!spec.extendedKeyUsage.empty()) profile.configured.emplace_back(NID_ext_key_usage, spec.extendedKeyUsage);
-  for (const auto& [oid, critical] : spec.markers) profile.extensions.push_back(signer::markerExtension(oid, critical));
+  profile.configured = {{NID_basic_constraints, wanted.ca ? "critical,CA:TRUE" : "critical,CA:FALSE"},
+                        {NID_key_usage, wanted.ca ? "critical,keyCertSign,cRLSign" : wanted.keyUsage}};
+  if (!wanted.extendedKeyUsage.empty()) profile.configured.emplace_back(NID_ext_key_usage, wanted.extendedKeyUsage);
+  for (const auto& [oid, critical] : wanted.markers) profile.extensions.push_back(signer::markerExtension(oid, critical));
   const std::int64_t now = std::time(nullptr);
-  profile.notBefore = now + spec.notBefore, profile.notAfter = now + spec.notAfter;
+  profile.notBefore = now + wanted.notBefore, profile.notAfter = now + wanted.notAfter;
   return profile;
 }
 
