@@ -192,6 +192,8 @@ TEST_P(SignedFile, Answers) {
 
 void nothing(Authority&, SyntheticOptions&) {}
 
+// No input tells apart a certificate OpenSSL has parsed failing to re-encode
+// to DER (so lacking a fingerprint) from one that does: no row for either.
 INSTANTIATE_TEST_SUITE_P(
     Chains, SignedFile,
     testing::Values(
@@ -208,6 +210,13 @@ INSTANTIATE_TEST_SUITE_P(
         CmsCase{"KeyUsageWithoutSignature", [](Authority& a, auto&) { a.leafSpec.keyUsage = "critical,keyEncipherment"; },
                 CSSMERR_APPLETP_INVALID_KEY_USAGE},
         CmsCase{"UnknownCriticalExtension", [](Authority& a, auto&) { a.leafSpec.markers.push_back({"1.2.3.4", true}); },
+                CSSMERR_APPLETP_UNKNOWN_CRITICAL_EXTEN},
+        CmsCase{"UnknownCriticalExtensionLongOid",  // its dotted text does not fit the engine's buffer
+                [](Authority& a, auto&) {
+                  std::string oid = "1.3";
+                  for (int i = 0; i < 20; ++i) oid += ".7777777";
+                  a.leafSpec.markers.push_back({oid, true});
+                },
                 CSSMERR_APPLETP_UNKNOWN_CRITICAL_EXTEN},
         CmsCase{"IntermediateUsageExcludesCodeSigning",
                 [](Authority& a, auto&) { a.caSpec.extendedKeyUsage = "emailProtection"; },

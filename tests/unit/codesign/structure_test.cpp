@@ -137,6 +137,8 @@ INSTANTIATE_TEST_SUITE_P(
         Defect{"NoDirectory", signatureWord(kEntry1 - 8, 0x20), errSecCSUnsigned}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Missing: a pre-encryption hash offset out of range, which needs a version
+// 0x20500 directory the builder does not write.
 INSTANTIATE_TEST_SUITE_P(
     CodeDirectory, ThinDefect,
     testing::Values(
