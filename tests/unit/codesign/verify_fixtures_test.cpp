@@ -1,14 +1,15 @@
 // The tests' own signed executables, built by tests/support with the tests'
 // certificate authority, verified through the three calls exactly as the
-// tool makes them.
+// tool makes them. Edits of a signed file are the synthetic files' business
+// (structure_test.cpp).
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <sstream>
 
+#include "RequirementTesting.h"
 #include "TestFiles.h"
 #include "platform/codesign/Status.h"
 #include "platform/codesign/StatusNames.h"
@@ -44,8 +45,8 @@ struct FixtureCase {
 std::string requirementOf(const std::string& column) {
   if (column == "-") return "";
   const auto slash = column.find('/');
-  if (slash == std::string::npos) return toolRequirement(column);
-  return toolRequirement(column.substr(0, slash), column.substr(slash + 1));
+  if (slash == std::string::npos) return testing_support::toolRequirement(column);
+  return testing_support::toolRequirement(column.substr(0, slash), column.substr(slash + 1));
 }
 
 std::vector<FixtureCase> fixtureTable() {
@@ -83,41 +84,7 @@ TEST(FixtureWithoutRoot, CompletesWithThePinnedRoot) {
   std::string why;
   const auto path = fixture("helper-devid-without-root", &why);
   if (!path) GTEST_SKIP() << why;
-  EXPECT_EQ(verify(*path, toolRequirement(kHelper)), 0);
+  EXPECT_EQ(verify(*path, testing_support::toolRequirement(kHelper)), 0);
 }
-
-struct TamperCase {
-  const char* name;
-  const char* file;
-  std::function<void(Bytes&)> apply;
-  OSStatus expected;
-};
-
-class TamperedFixture : public testing::TestWithParam<TamperCase> {};
-
-TEST_P(TamperedFixture, FailsClosed) {
-  std::string why;
-  const auto path = fixture(GetParam().file, &why);
-  if (!path) GTEST_SKIP() << why;
-  Bytes bytes = readFile(*path);
-  GetParam().apply(bytes);
-  const TempDir dir;
-  writeFile(dir.file("tampered"), bytes);
-  EXPECT_EQ(verify(dir.file("tampered"), toolRequirement(kHelper)), GetParam().expected);
-}
-
-// The first byte of the first code page after the load commands.
-void flipCode(Bytes& bytes) { bytes.at(0x1000 + 0x10) ^= 1; }
-
-INSTANTIATE_TEST_SUITE_P(
-    Edits, TamperedFixture,
-    testing::Values(TamperCase{"CodeByte", "helper-devid-arm64", flipCode, errSecCSSignatureFailed},
-                    TamperCase{"HeaderByte", "helper-devid-arm64", [](Bytes& b) { b.at(24) ^= 0x80; },
-                               errSecCSSignatureFailed},
-                    TamperCase{"Appended", "helper-devid-arm64", [](Bytes& b) { b.push_back(0); },
-                               errSecCSBadMainExecutable},
-                    TamperCase{"UniversalPadding", "helper-devid-universal", [](Bytes& b) { b.at(0x800) ^= 1; },
-                               errSecCSBadMainExecutable}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
