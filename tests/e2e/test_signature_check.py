@@ -22,7 +22,7 @@ APPLE_ANCHOR = "anchor apple generic"
 
 
 def tool_requirement(identifier, team="Q7MK2RX5VN"):
-    """The tool's own requirement, as tests/unit/codesign/TestFiles.cpp spells it."""
+    """The tool's own requirement, as tests/unit/codesign/RequirementTesting.h spells it."""
     return (f'anchor apple generic and identifier "{identifier}" and '
             "(certificate leaf[field.1.2.840.113635.100.6.1.9] or certificate "
             "1[field.1.2.840.113635.100.6.2.6] and certificate leaf[field.1.2.840.113635.100.6.1.13] "
