@@ -30,7 +30,9 @@ std::string jsonString(const std::string& bytes) {
 
 std::string statusText(platform::codesign::OSStatus status) {
   const auto name = platform::codesign::statusName(status);
-  return std::to_string(status) + (name ? " " + std::string(*name) : "");
+  std::string text = std::to_string(status);
+  if (name) text.append(" ").append(*name);
+  return text;
 }
 
 std::string reportLine(const std::string& path, platform::codesign::OSStatus status, bool json) {
