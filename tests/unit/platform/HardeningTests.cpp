@@ -120,6 +120,10 @@ TEST(StagedFile, KeepsHolesAndTellsWhichSideFailed) {
 
   EXPECT_FALSE(platform::StagedFile::copyOfFile(sparse, scratch / "missing", &failure));
   EXPECT_EQ(failure, platform::StagedFile::Failure::kDestination);
+  ASSERT_EQ(ftruncate(sparse, platform::kMaximumFileRead + 1), 0);  // too large to be real
+  EXPECT_FALSE(platform::StagedFile::copyOfFile(sparse, scratch.path(), &failure));
+  EXPECT_EQ(failure, platform::StagedFile::Failure::kSource);
+  failure = platform::StagedFile::Failure::kDestination;
   const int folder = open(scratch.path().c_str(), O_RDONLY | O_DIRECTORY);
   EXPECT_FALSE(platform::StagedFile::copyOfFile(folder, scratch.path(), &failure));
   EXPECT_EQ(failure, platform::StagedFile::Failure::kSource);
