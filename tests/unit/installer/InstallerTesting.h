@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <fstream>
 #include <functional>
 #include <optional>
 #include <memory>
@@ -52,33 +51,3 @@ inline platform::Exception raisedBy(const std::function<void()>& call) {
   ADD_FAILURE() << "no exception was raised";
   return platform::Exception("none", "");
 }
-
-// What a call wrote to the installer's action log (verbose on), and the
-// exception it raised, if any.
-struct LoggedOutcome {
-  std::string log;
-  std::optional<platform::Exception> error;
-};
-
-inline LoggedOutcome logged(MVDaemonInstaller& installer, const std::function<void()>& call) {
-  LoggedOutcome outcome;
-  installer.verbose = true;
-  testing::internal::CaptureStderr();
-  try {
-    call();
-  } catch (const platform::Exception& exception) {
-    outcome.error = exception;
-  }
-  outcome.log = testing::internal::GetCapturedStderr();
-  installer.verbose = false;
-  return outcome;
-}
-
-// The log of a call that must succeed.
-inline std::string actionLogOf(MVDaemonInstaller& installer, const std::function<void()>& call) {
-  LoggedOutcome outcome = logged(installer, call);
-  EXPECT_FALSE(outcome.error) << outcome.error->reason();
-  return outcome.log;
-}
-
-

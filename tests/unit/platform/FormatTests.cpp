@@ -1,15 +1,11 @@
 #include <errno.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <limits>
-#include <regex>
 
-#include "common/TestSupport.h"
 #include "platform/Error.h"
 #include "platform/Format.h"
-#include "platform/Log.h"
 #include "platform/Text.h"
 
 namespace platform {
@@ -73,46 +69,6 @@ TEST(Text, InvalidUTF8BecomesOneReplacementPerByte) {
       {"a\xE2\x82", "a\uFFFD\uFFFD"},            // cut short
   };
   for (const auto& [bytes, text] : table) EXPECT_EQ(validUTF8(bytes), text) << bytes;
-}
-
-TEST(Error, DescriptionsCarryDomainCodeAndReason) {
-  EXPECT_EQ(Error::posix(ENOENT).description(),
-            "Error Domain=NSPOSIXErrorDomain Code=2 \"No such file or directory\"");
-  EXPECT_EQ(Error::posix(EACCES).description(), "Error Domain=NSPOSIXErrorDomain Code=13 \"Permission denied\"");
-  Error unknown = Error::posix(9999);
-  EXPECT_EQ(unknown.code(), 9999);
-  EXPECT_EQ(unknown.domain(), kPOSIXErrorDomain);
-  EXPECT_FALSE(unknown.reason().empty());
-}
-
-// Standard error goes to a file for the time of one call.
-std::string capturedStandardError(void (*write)()) {
-  testing_support::TemporaryDirectory directory;
-  std::string path = directory.path("stderr");
-  int file = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  int saved = dup(STDERR_FILENO);
-  dup2(file, STDERR_FILENO);
-  write();
-  dup2(saved, STDERR_FILENO);
-  close(saved);
-  close(file);
-  return testing_support::readFile(path);
-}
-
-TEST(Log, WritesOneStampedLine) {
-  std::string line = capturedStandardError([] { NSLog("checked %@ [%o]", "/tmp/%d", 04755); });
-  std::smatch match;
-  std::regex shape(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} platform_tests\[(\d+):(\d+)\] (.*)\n$)");
-  ASSERT_TRUE(std::regex_match(line, match, shape)) << line;
-  EXPECT_EQ(match[1], std::to_string(getpid()));
-  EXPECT_EQ(match[2], std::to_string(gettid()));
-  EXPECT_EQ(match[3], "checked /tmp/%d [4755]");
-}
-
-TEST(Log, KeepsAnEndingNewlineSingle) {
-  std::string line = capturedStandardError([] { logLine("done\n"); });
-  EXPECT_EQ(line.substr(line.size() - 6), " done\n");
-  EXPECT_EQ(std::count(line.begin(), line.end(), '\n'), 1);
 }
 
 }  // namespace

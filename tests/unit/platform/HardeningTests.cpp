@@ -1,19 +1,13 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/time.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 
 #include "common/TestSupport.h"
-#include "platform/CallerIdentity.h"
 #include "platform/FileManager.h"
-#include "platform/ProcessState.h"
 #include "platform/RegularFile.h"
 #include "platform/StagedFile.h"
 #include "platform/TrustedDirectory.h"
@@ -126,23 +120,15 @@ TEST(StagedFile, KeepsHolesAndTellsWhichSideFailed) {
 
   EXPECT_FALSE(platform::StagedFile::copyOfFile(sparse, scratch / "missing", &failure));
   EXPECT_EQ(failure, platform::StagedFile::Failure::kDestination);
+  ASSERT_EQ(ftruncate(sparse, platform::kMaximumFileRead + 1), 0);  // too large to be real
+  EXPECT_FALSE(platform::StagedFile::copyOfFile(sparse, scratch.path(), &failure));
+  EXPECT_EQ(failure, platform::StagedFile::Failure::kSource);
+  failure = platform::StagedFile::Failure::kDestination;
   const int folder = open(scratch.path().c_str(), O_RDONLY | O_DIRECTORY);
   EXPECT_FALSE(platform::StagedFile::copyOfFile(folder, scratch.path(), &failure));
   EXPECT_EQ(failure, platform::StagedFile::Failure::kSource);
   close(folder);
   close(sparse);
-}
-
-TEST(CallerFileAccess, OpensWithTheCallersRightsAndRootsAfterwards) {
-  if (!testing_support::runningAsRoot()) GTEST_SKIP() << "taking another user's file access needs root";
-  RootOnlyDirectory root;
-  writeFile(root / "secret", "root's", 0600);
-  {
-    const platform::ScopedCallerFileAccess asCaller({kNobody, kNobody});
-    EXPECT_FALSE(platform::openRegularFileForReading(root / "secret").valid());
-    EXPECT_EQ(errno, EACCES);
-  }
-  EXPECT_TRUE(platform::openRegularFileForReading(root / "secret").valid());
 }
 
 TEST(RegularFiles, TheKernelsOwnFilesAreNotRegular) {
@@ -151,66 +137,6 @@ TEST(RegularFiles, TheKernelsOwnFilesAreNotRegular) {
     EXPECT_FALSE(platform::openRegularFileForReading(path).valid()) << path;
     EXPECT_EQ(errno, EINVAL) << path;
   }
-}
-
-// Runs `prepare`, then the reset, then `check`, in a child; true when the
-// child's check held.
-bool holdsInChild(const std::function<void()>& prepare, const std::function<bool()>& check) {
-  const pid_t child = fork();
-  if (child == 0) {
-    prepare();
-    _exit(platform::establishSafeProcessState() && check() ? 0 : 1);
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-TEST(ProcessState, ClosedStandardDescriptorsAreNeverHandedToFilesOpenedLater) {
-  EXPECT_TRUE(holdsInChild([] { close(0), close(1), close(2); },
-                           [] {
-                             const int fd = open("/dev/zero", O_RDONLY);
-                             return fd > STDERR_FILENO && fcntl(STDOUT_FILENO, F_GETFD) != -1;
-                           }));
-}
-
-TEST(ProcessState, TheCallersUmaskSignalsAndTimersAreReset) {
-  EXPECT_TRUE(holdsInChild(
-      [] {
-        umask(0);
-        signal(SIGCHLD, SIG_IGN);
-        sigset_t blocked;
-        sigemptyset(&blocked);
-        sigaddset(&blocked, SIGTERM);
-        sigprocmask(SIG_BLOCK, &blocked, nullptr);
-        const struct itimerval soon {{0, 0}, {100, 0}};
-        setitimer(ITIMER_REAL, &soon, nullptr);
-      },
-      [] {
-        const mode_t mask = umask(022);
-        struct sigaction chld {}, xfsz {};
-        sigaction(SIGCHLD, nullptr, &chld);
-        sigaction(SIGXFSZ, nullptr, &xfsz);
-        sigset_t blocked;
-        sigprocmask(SIG_BLOCK, nullptr, &blocked);
-        struct itimerval timer {};
-        getitimer(ITIMER_REAL, &timer);
-        return mask == 022 && chld.sa_handler == SIG_DFL && xfsz.sa_handler == SIG_IGN &&
-               !sigismember(&blocked, SIGTERM) && timer.it_value.tv_sec == 0 && environ == nullptr;
-      }));
-}
-
-TEST(ProcessState, OnceRootTheCallersTerminalAndPipeSignalsAreIgnored) {
-  EXPECT_TRUE(holdsInChild([] {},
-                           [] {
-                             platform::ignoreCallerSignals();
-                             for (int signal : {SIGINT, SIGQUIT, SIGTSTP, SIGTTIN, SIGTTOU, SIGHUP, SIGPIPE}) {
-                               if (raise(signal) != 0) return false;
-                             }
-                             struct sigaction term {};
-                             sigaction(SIGTERM, nullptr, &term);
-                             return term.sa_handler == SIG_DFL;
-                           }));
 }
 
 }  // namespace

@@ -29,19 +29,6 @@ TEST(PropertyList, WritesTheFailureResponseExactly) {
                                                "</plist>\n");
 }
 
-TEST(PropertyList, SetReplacesAndFindLooksUp) {
-  PlistValue dictionary = PlistValue::dictionary();
-  dictionary.set("success", PlistValue::boolean(false));
-  dictionary.set("success", PlistValue::boolean(true));
-  ASSERT_EQ(dictionary.keys().size(), 1u);
-  ASSERT_NE(dictionary.find("success"), nullptr);
-  EXPECT_TRUE(dictionary.find("success")->booleanValue());
-  EXPECT_EQ(dictionary.find("error"), nullptr);
-  PlistValue text = PlistValue::string("x");
-  text.set("key", PlistValue::integer(1));
-  EXPECT_EQ(text.find("key"), nullptr);
-}
-
 // What an independent parser makes of the text, as JSON with sorted keys.
 std::string readBack(const std::string& xml) {
   testing_support::TemporaryDirectory directory;

@@ -8,80 +8,59 @@
 namespace {
 
 const std::string kFixtures = HELPER_FIXTURE_DIR;
+const std::string kHelper = "com.quennard.brenlow-helper";
+const std::string kServer = "com.quennard.brenlow-server";
 
-struct Verdict {
-  bool verified;
-  std::string log;
-};
-
-Verdict verify(const std::optional<std::string>& path, const std::string& identifier) {
+// The verdict on one file, and the message of its one diagnostic line in the
+// platform's log style ("" when nothing was logged).
+std::pair<bool, std::string> verify(const std::optional<std::string>& path, const std::string& identifier) {
   testing::internal::CaptureStderr();
   const bool verified = MVBrenlowSuite::instance().checkCodeSignatureAtPath(path, identifier);
-  return {verified, testing::internal::GetCapturedStderr()};
-}
-
-// One diagnostic line in the platform's log style, with the message given.
-void expectOneLogLine(const std::string& log, const std::string& message) {
+  const std::string log = testing::internal::GetCapturedStderr();
   static const std::regex kLine(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} [^\[]+\[\d+:\d+\] (.*)\n)");
   std::smatch match;
-  ASSERT_TRUE(std::regex_match(log, match, kLine)) << log;
-  EXPECT_EQ(match[1], message);
+  if (log.empty() || !std::regex_match(log, match, kLine)) return {verified, log};
+  return {verified, match[1]};
 }
 
-#ifdef HELPER_TRUSTS_TEST_ANCHOR
-
-TEST(CodeSignatureCheck, ASignatureThatMeetsTheRequirementVerifiesSilently) {
-  for (const auto& [file, identifier] : {std::pair{"helper-devid-arm64", "com.quennard.brenlow-helper"},
-                                         std::pair{"server-devid-arm64", "com.quennard.brenlow-server"},
-                                         std::pair{"helper-appstore-arm64", "com.quennard.brenlow-helper"},
-                                         std::pair{"helper-devid-universal", "com.quennard.brenlow-helper"}}) {
-    const Verdict verdict = verify(kFixtures + "/" + file, identifier);
-    EXPECT_TRUE(verdict.verified) << file << ": " << verdict.log;
-    EXPECT_EQ(verdict.log, "") << file;
-  }
+std::string refusal(const std::string& call, const std::string& path, const std::string& status) {
+  return call + " (" + path + ") returned: " + status;
 }
 
-TEST(CodeSignatureCheck, AWrongIdentifierOrTeamFailsTheRequirementNamingThePath) {
-  for (const auto& [file, identifier] : {std::pair{"helper-devid-arm64", "com.quennard.brenlow-server"},
-                                         std::pair{"server-devid-arm64", "com.quennard.brenlow-helper"},
-                                         std::pair{"helper-devid-otherteam-arm64", "com.quennard.brenlow-helper"}}) {
-    const std::string path = kFixtures + "/" + file;
-    const Verdict verdict = verify(path, identifier);
-    EXPECT_FALSE(verdict.verified) << file;
-    expectOneLogLine(verdict.log, "SecStaticCodeCheckValidity (" + path + ") returned: -67050");
-  }
-}
-
-TEST(CodeSignatureCheck, UnsignedAndAdHocCodeNeverVerifies) {
-  const std::string unsignedPath = kFixtures + "/unsigned-arm64";
-  Verdict verdict = verify(unsignedPath, "com.quennard.brenlow-helper");
-  EXPECT_FALSE(verdict.verified);
-  expectOneLogLine(verdict.log, "SecStaticCodeCheckValidity (" + unsignedPath + ") returned: -67062");
-  verdict = verify(kFixtures + "/adhoc-arm64", "com.quennard.brenlow-helper");
-  EXPECT_FALSE(verdict.verified);
-}
-
-#else
-
-// The shipped anchor set: what the tests' authority signed is not trusted.
-TEST(ShippedCodeSignatureCheck, RefusesWhatTheTestAuthoritySigned) {
-  const std::string path = kFixtures + "/helper-devid-arm64";
-  const Verdict verdict = verify(path, "com.quennard.brenlow-helper");
-  EXPECT_FALSE(verdict.verified);
-  expectOneLogLine(verdict.log, "SecStaticCodeCheckValidity (" + path + ") returned: -2147409622");
-}
-
-#endif
-
-TEST(CodeSignatureCheck, MissingFilesFailAtCreationAndNoPathFailsSilently) {
+TEST(CodeSignatureCheck, VerdictsAndTheirOneLogLine) {
   const std::string missing = kFixtures + "/no-such-file";
-  Verdict verdict = verify(missing, "com.quennard.brenlow-helper");
-  EXPECT_FALSE(verdict.verified);
-  expectOneLogLine(verdict.log, "SecStaticCodeCreateWithPath (" + missing + ") returned: -67068");
-
-  verdict = verify(std::nullopt, "com.quennard.brenlow-helper");
-  EXPECT_FALSE(verdict.verified);
-  EXPECT_EQ(verdict.log, "");
+  const std::string helper = kFixtures + "/helper-devid-arm64";
+  const std::string server = kFixtures + "/server-devid-arm64";
+  const std::string otherTeam = kFixtures + "/helper-devid-otherteam-arm64";
+  const std::string unsignedFile = kFixtures + "/unsigned-arm64";
+  const struct {
+    std::optional<std::string> path;
+    std::string identifier;
+    bool verified;
+    std::string log;
+  } table[] = {
+      {missing, kHelper, false, refusal("SecStaticCodeCreateWithPath", missing, "-67068")},
+      {std::nullopt, kHelper, false, ""},
+#ifdef HELPER_TRUSTS_TEST_ANCHOR
+      {helper, kHelper, true, ""},
+      {server, kServer, true, ""},
+      {kFixtures + "/helper-appstore-arm64", kHelper, true, ""},
+      {kFixtures + "/helper-devid-universal", kHelper, true, ""},
+      {helper, kServer, false, refusal("SecStaticCodeCheckValidity", helper, "-67050")},
+      {server, kHelper, false, refusal("SecStaticCodeCheckValidity", server, "-67050")},
+      {otherTeam, kHelper, false, refusal("SecStaticCodeCheckValidity", otherTeam, "-67050")},
+      {unsignedFile, kHelper, false, refusal("SecStaticCodeCheckValidity", unsignedFile, "-67062")},
+#else
+      // The shipped anchor set: what the tests' authority signed is not trusted.
+      {helper, kHelper, false, refusal("SecStaticCodeCheckValidity", helper, "-2147409622")},
+#endif
+  };
+  for (const auto& row : table) {
+    const auto [verified, log] = verify(row.path, row.identifier);
+    EXPECT_EQ(verified, row.verified) << row.path.value_or("nil");
+    EXPECT_EQ(log, row.log) << row.path.value_or("nil");
+  }
+  EXPECT_FALSE(verify(kFixtures + "/adhoc-arm64", kHelper).first);
 }
 
 }  // namespace

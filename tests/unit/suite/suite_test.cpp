@@ -14,24 +14,6 @@ namespace fs = std::filesystem;
 
 const std::string kSupport = "/Library/Application Support/com.quennard.brenlow";
 
-TEST(Suite, IdentifiersAndTheJobFileAreFixedAndTouchNothing) {
-  const MVBrenlowSuite& suite = MVBrenlowSuite::instance();
-  EXPECT_EQ(&suite, &MVBrenlowSuite::instance());
-  EXPECT_EQ(suite.appBundleId(), "com.quennard.brenlow");
-  EXPECT_EQ(suite.helperBundleId(), "com.quennard.brenlow-helper");
-  EXPECT_EQ(suite.serverBundleId(), "com.quennard.brenlow-server");
-  EXPECT_EQ(suite.serverLaunchDaemonFilePath(), "/Library/LaunchDaemons/com.quennard.brenlow-server.plist");
-  EXPECT_EQ(suite._baseSupportDirectory(std::nullopt, std::nullopt, false), kSupport);
-  EXPECT_EQ(MVBrenlowSuite().serverBundleId(), suite.serverBundleId());
-}
-
-TEST(Suite, DefaultAttributesAreTheRealUserAndWheel) {
-  const platform::FileAttributes attributes = MVBrenlowSuite::instance().defaultFileAttrs();
-  EXPECT_EQ(attributes.posixPermissions, 0600u);
-  EXPECT_EQ(attributes.ownerAccountID, static_cast<std::int32_t>(getuid()));
-  EXPECT_EQ(attributes.groupOwnerAccountName, "wheel");
-}
-
 // Runs only where /Library is the sandbox's own.
 class SupportDirectories : public testing::Test {
  protected:
@@ -41,19 +23,15 @@ class SupportDirectories : public testing::Test {
   }
 };
 
-TEST_F(SupportDirectories, PathsCreateTheirDirectoryButNeverTheFile) {
+TEST_F(SupportDirectories, PathsCreateTheirDirectoryOnlyWhenAskedAndNeverTheFile) {
   const MVBrenlowSuite& suite = MVBrenlowSuite::instance();
+  EXPECT_EQ(suite._baseSupportDirectory("data", "x", false), kSupport + "/data/x");
+  EXPECT_FALSE(fs::exists(kSupport));
   EXPECT_EQ(suite.helperInstalledPath(), kSupport + "/helper");
-  EXPECT_TRUE(fs::is_directory(kSupport));
-  EXPECT_FALSE(fs::exists(kSupport + "/helper"));
   EXPECT_EQ(suite.fileAttributeCacheDatabaseFilePath(), kSupport + "/data/shared.db");
   EXPECT_TRUE(fs::is_directory(kSupport + "/data"));
-  EXPECT_FALSE(fs::exists(kSupport + "/data/shared.db"));
-  EXPECT_EQ(suite.sharedFilesPath(), kSupport + "/Shared");
-  EXPECT_EQ(suite.serverInstalledPath(), kSupport + "/brenlowd");
-  EXPECT_EQ(suite.serverSocketPath(), kSupport + "/brenlowd.sock");
-  EXPECT_EQ(suite.fileAttributeCacheDirectoryPath(), kSupport + "/data");
-  EXPECT_EQ(std::distance(fs::directory_iterator(kSupport), {}), 2);  // data and Shared
+  EXPECT_EQ(std::distance(fs::directory_iterator(kSupport), {}), 1);  // data alone: no file made
+  EXPECT_EQ(std::distance(fs::directory_iterator(kSupport + "/data"), {}), 0);
 }
 
 TEST_F(SupportDirectories, AFileInTheWayIsLeftAloneAndThePathStillReturned) {
@@ -63,12 +41,7 @@ TEST_F(SupportDirectories, AFileInTheWayIsLeftAloneAndThePathStillReturned) {
   EXPECT_TRUE(fs::is_regular_file(kSupport + "/data"));
 }
 
-TEST_F(SupportDirectories, NothingIsCreatedWhenNotAsked) {
-  EXPECT_EQ(MVBrenlowSuite::instance()._baseSupportDirectory("data", "x", false), kSupport + "/data/x");
-  EXPECT_FALSE(fs::exists(kSupport));
-}
-
-TEST_F(SupportDirectories, WritePlistCreatesTheFileWithDefaultAttributes) {
+TEST_F(SupportDirectories, WritePlistCreatesTheFileForTheRealUserAndWheel) {
   fs::create_directories("/Library/Application Support");
   platform::PlistValue value = platform::PlistValue::dictionary();
   value.set("key", platform::PlistValue::integer(1));
@@ -77,6 +50,7 @@ TEST_F(SupportDirectories, WritePlistCreatesTheFileWithDefaultAttributes) {
   ASSERT_EQ(::stat("/Library/Application Support/x.plist", &status), 0);
   EXPECT_EQ(status.st_mode & 07777, 0600u);
   EXPECT_EQ(status.st_gid, 0u);
+  EXPECT_EQ(status.st_uid, getuid());
 }
 
 }  // namespace
