@@ -41,8 +41,8 @@ BundleExecutables openBundle(const std::string& appPath, const platform::CallerI
 
 bool verifyAsCaller(const std::optional<std::string>& path, const std::string& identifier,
                     const platform::CallerIdentity& caller) {
-  const platform::ScopedCallerFileAccess asCaller(caller);
-  return MVBrenlowSuite::instance().checkCodeSignatureAtPath(path, identifier);
+  return platform::withCallerFileAccess(
+      caller, [&] { return MVBrenlowSuite::instance().checkCodeSignatureAtPath(path, identifier); });
 }
 
 // Whole files, byte for byte: the bundle's read with the caller's rights,
@@ -50,11 +50,8 @@ bool verifyAsCaller(const std::optional<std::string>& path, const std::string& i
 bool haveSameContents(const std::optional<std::string>& source, const std::string& installed,
                       const platform::CallerIdentity& caller) {
   if (!source) return false;
-  std::optional<std::string> sourceData;
-  {
-    const platform::ScopedCallerFileAccess asCaller(caller);
-    sourceData = platform::dataWithContentsOfFile(*source);
-  }
+  const std::optional<std::string> sourceData =
+      platform::withCallerFileAccess(caller, [&] { return platform::dataWithContentsOfFile(*source); });
   const std::optional<std::string> installedData = platform::dataWithContentsOfFile(installed);
   return sourceData && installedData && *sourceData == *installedData;
 }
@@ -85,11 +82,8 @@ platform::StagedFile MVDaemonInstaller::stageVerifiedExecutable(const std::optio
   const MVBrenlowSuite& suite = MVBrenlowSuite::instance();
   std::optional<platform::StagedFile> copy;
   if (source) {
-    platform::ScopedFd original;
-    {
-      const platform::ScopedCallerFileAccess asCaller(_caller);
-      original = platform::openRegularFileForReading(*source);
-    }
+    const platform::ScopedFd original =
+        platform::withCallerFileAccess(_caller, [&] { return platform::openRegularFileForReading(*source); });
     auto failure = platform::StagedFile::Failure::kSource;
     if (original.valid()) {
       copy = platform::StagedFile::copyOfFile(original.get(), platform::stringByDeletingLastPathComponent(destination),

@@ -36,4 +36,11 @@ class ScopedCallerFileAccess {
   gid_t _previousGroup;
 };
 
+// Runs `work` with the caller's file access and answers what it answers.
+template <typename Work>
+auto withCallerFileAccess(const CallerIdentity& caller, Work work) {
+  const ScopedCallerFileAccess access(caller);
+  return work();
+}
+
 }  // namespace platform

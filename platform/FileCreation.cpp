@@ -18,23 +18,6 @@ namespace platform {
 
 namespace {
 
-// Creates a new file in the directory that no one else can have opened;
-// its name is left in `temporary`.
-ScopedFd createTemporary(int directory, const std::string& name, mode_t mode, std::string& temporary) {
-  for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
-    std::optional<std::string> candidate = temporaryName(name);
-    if (!candidate) return ScopedFd();
-    ScopedFd fd(retryOnInterrupt([&] {
-      return openat(directory, candidate->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
-    }));
-    if (fd.valid() || errno != EEXIST) {
-      temporary = *candidate;
-      return fd;
-    }
-  }
-  return ScopedFd();
-}
-
 // Every byte on disk, then the mode: a file-size limit or a full disk shows
 // here, before anything is renamed.
 bool writeContents(int fd, const std::string& contents, std::optional<mode_t> mode) {
@@ -54,19 +37,25 @@ bool FileManager::createFileAtPath(const std::string& path, const std::string& c
   std::string name = lastPathComponent(file);
   std::string directory = stringByDeletingLastPathComponent(file);
   if (file.empty() || name == "/") return false;
-  ScopedFd parent(retryOnInterrupt(
-      [&] { return open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); }));
+  const ScopedFd parent = openDirectory(directory);
   if (!parent.valid()) return false;
   std::optional<mode_t> mode;
   if (attributes != nullptr && attributes->posixPermissions) {
     mode = static_cast<mode_t>(*attributes->posixPermissions & kPermissionBits);
   }
-  std::string temporary;
-  ScopedFd fd = createTemporary(parent.get(), name, mode ? 0600 : 0666, temporary);
-  if (!fd.valid()) return false;
+  // A new file that no one else can have opened.
+  ScopedFd fd;
+  const std::optional<std::string> temporary = takeTemporaryName(name, [&](const std::string& candidate) {
+    fd.reset(retryOnInterrupt([&] {
+      return openat(parent.get(), candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                    mode ? 0600 : 0666);
+    }));
+    return fd.valid();
+  });
+  if (!temporary) return false;
   bool written = writeContents(fd.get(), contents, mode) &&
-                 renameat(parent.get(), temporary.c_str(), parent.get(), name.c_str()) == 0;
-  if (!written) unlinkat(parent.get(), temporary.c_str(), 0);
+                 renameat(parent.get(), temporary->c_str(), parent.get(), name.c_str()) == 0;
+  if (!written) unlinkat(parent.get(), temporary->c_str(), 0);
   return written;
 }
 

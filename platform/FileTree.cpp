@@ -12,10 +12,17 @@
 #include <vector>
 
 #include "platform/DescriptorIO.h"
+#include "platform/PathSyntax.h"
 #include "platform/RetryOnInterrupt.h"
 #include "platform/ScopedFd.h"
 
 namespace platform {
+
+ScopedFd openDirectory(const std::string& path) {
+  const std::string directory = systemPath(path);
+  return ScopedFd(retryOnInterrupt(
+      [&] { return ::open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); }));
+}
 
 namespace {
 

@@ -4,11 +4,17 @@
 
 #include <string>
 
+#include "platform/ScopedFd.h"
+
 namespace platform {
 
 // The permission bits of a mode: read, write and execute for owner, group
 // and others, set-user-ID, set-group-ID and sticky.
 inline constexpr mode_t kPermissionBits = 07777;
+
+// Opens the directory at the path for use as a dirFd below (the working
+// directory for an empty path); invalid with errno set otherwise.
+ScopedFd openDirectory(const std::string& path);
 
 // Whole-tree operations on the item `name` inside the directory `dirFd`
 // (AT_FDCWD with a path works too). They never follow a symbolic link, at

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/FileTree.h"
 #include "platform/Path.h"
 #include "platform/PathSyntax.h"
 #include "platform/RegularFile.h"
@@ -19,12 +20,6 @@ namespace platform {
 namespace {
 
 constexpr std::size_t kCopyChunk = std::size_t{1} << 20;
-
-ScopedFd openDirectory(const std::string& path) {
-  const std::string directory = systemPath(path);
-  return ScopedFd(retryOnInterrupt(
-      [&] { return ::open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); }));
-}
 
 // Copies bytes [from, to) of `source` to the same offsets of `copy`.
 bool copyRange(int source, int copy, off_t from, off_t to, std::vector<char>& buffer,
@@ -74,21 +69,6 @@ bool copyData(int source, int copy, off_t size, StagedFile::Failure* failure) {
   return true;
 }
 
-// Links the open file into `directory` under a new hidden name beside
-// `name`; the name taken is left in `temporary`.
-bool linkUnderTemporaryName(int file, int directory, const std::string& name, std::string& temporary) {
-  for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
-    const std::optional<std::string> candidate = temporaryName(name);
-    if (!candidate) return false;
-    if (::linkat(file, "", directory, candidate->c_str(), AT_EMPTY_PATH) == 0) {
-      temporary = *candidate;
-      return true;
-    }
-    if (errno != EEXIST) return false;
-  }
-  return false;
-}
-
 }  // namespace
 
 std::optional<StagedFile> StagedFile::copyOfFile(int source, const std::string& directory, Failure* failure) {
@@ -117,11 +97,14 @@ bool StagedFile::replaceItemAtPath(const std::string& path) {
   const std::string file = systemPath(path);
   const std::string name = lastPathComponent(file);
   const ScopedFd parent = openDirectory(stringByDeletingLastPathComponent(file));
-  std::string temporary;
-  if (!parent.valid() || !linkUnderTemporaryName(_file.get(), parent.get(), name, temporary)) return false;
-  if (::renameat(parent.get(), temporary.c_str(), parent.get(), name.c_str()) == 0) return true;
+  if (!parent.valid()) return false;
+  const std::optional<std::string> temporary = takeTemporaryName(name, [&](const std::string& candidate) {
+    return ::linkat(_file.get(), "", parent.get(), candidate.c_str(), AT_EMPTY_PATH) == 0;
+  });
+  if (!temporary) return false;
+  if (::renameat(parent.get(), temporary->c_str(), parent.get(), name.c_str()) == 0) return true;
   const int error = errno;
-  ::unlinkat(parent.get(), temporary.c_str(), 0);
+  ::unlinkat(parent.get(), temporary->c_str(), 0);
   errno = error;
   return false;
 }
