@@ -9,12 +9,11 @@ namespace platform::codesign {
 
 namespace {
 
-bool finishPage(const CodeDirectory& cd, EVP_MD_CTX* context, std::uint64_t pageIndex) {
-  unsigned char out[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  if (EVP_DigestFinal_ex(context, out, &length) != 1) return false;
+bool finishPage(const CodeDirectory& cd, PageDigest& digest, std::uint64_t pageIndex) {
+  PageDigest::Output out;
+  const std::size_t length = digest.finish(&out);
   const auto expected = cd.codeSlotHash(static_cast<std::uint32_t>(pageIndex));
-  return !expected.empty() && expected.size() <= length && std::memcmp(out, expected.data(), expected.size()) == 0;
+  return !expected.empty() && expected.size() <= length && std::memcmp(out.data(), expected.data(), expected.size()) == 0;
 }
 
 }  // namespace
@@ -25,8 +24,8 @@ OSStatus PageHashes::create(std::span<const CodeDirectory* const> directories, s
   for (const CodeDirectory* cd : directories) {
     if (cd->codeLimit() > sliceSize) return errSecCSSignatureFailed;
     const std::uint64_t pageSize = cd->pageShift() == 0 ? cd->codeLimit() : std::uint64_t{1} << cd->pageShift();
-    Directory directory{cd, fetchDigest(cd->hashType()), ossl::MDContext(EVP_MD_CTX_new()), pageSize};
-    if (!directory.md || !directory.context) return errSecCSInternalError;
+    Directory directory{cd, PageDigest::create(cd->hashType()), pageSize};
+    if (!directory.digest) return errSecCSInternalError;
     pages->_extent = std::max(pages->_extent, cd->codeLimit());
     pages->_directories.push_back(std::move(directory));
   }
@@ -49,11 +48,11 @@ void PageHashes::feed(Directory& d, std::span<const std::uint8_t> bytes) {
     const std::uint64_t pageStart = position - position % d.pageSize;
     const std::uint64_t pageEnd = std::min(limit, pageStart + d.pageSize);
     const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(bytes.size(), pageEnd - position));
-    bool ok = position != pageStart || EVP_DigestInit_ex2(d.context.get(), d.md.get(), nullptr) == 1;
-    ok = ok && EVP_DigestUpdate(d.context.get(), bytes.data(), length) == 1;
+    bool ok = position != pageStart || d.digest->start();
+    ok = ok && d.digest->update(bytes.first(length));
     position += length;
     bytes = bytes.subspan(length);
-    if (ok && position == pageEnd) ok = finishPage(*d.cd, d.context.get(), pageStart / d.pageSize);
+    if (ok && position == pageEnd) ok = finishPage(*d.cd, *d.digest, pageStart / d.pageSize);
     if (!ok) _failed = true;
   }
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/codesign/CodeDirectory.h"
+#include "platform/codesign/PageDigest.h"
 
 namespace platform::codesign {
 
@@ -34,8 +35,7 @@ class PageHashes {
   // One directory's running page digest.
   struct Directory {
     const CodeDirectory* cd;
-    ossl::MD md;
-    ossl::MDContext context;
+    std::unique_ptr<PageDigest> digest;
     std::uint64_t pageSize;  // page size 0 makes the whole code limit one page
   };
   PageHashes() = default;
