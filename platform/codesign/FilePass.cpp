@@ -1,7 +1,12 @@
 #include "platform/codesign/FilePass.h"
 
 #include <algorithm>
+#include <array>
+#include <condition_variable>
 #include <limits>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "platform/codesign/Status.h"
@@ -9,9 +14,9 @@
 namespace platform::codesign {
 namespace {
 
-// One read: large enough that system calls cost nothing, small enough to
-// bound memory.
-constexpr std::uint64_t kReadSize = std::uint64_t{2} << 20;
+// One read: large enough that system calls cost nothing, small enough that
+// two buffers bound memory.
+constexpr std::uint64_t kReadSize = std::uint64_t{1} << 20;
 // What each target is handed at a time, so that several digests of the same
 // bytes find them in cache.
 constexpr std::uint64_t kPieceSize = std::uint64_t{256} << 10;
@@ -41,20 +46,130 @@ void distribute(std::span<const PassTarget> targets, std::uint64_t at, std::span
   }
 }
 
+struct Chunk {
+  std::uint64_t position = kNone;  // kNone past the last
+  std::uint64_t length = 0;
+};
+
+// The reads of a pass, in order: each at the next offset some target needs.
+class Schedule {
+ public:
+  explicit Schedule(std::span<const PassTarget> targets) : _targets(targets), _last(farthestEnd(targets)) {}
+  Chunk first() const { return at(nextNeeded(_targets, 0)); }
+  Chunk after(Chunk chunk) const { return at(nextNeeded(_targets, chunk.position + chunk.length)); }
+  std::uint64_t largest() const { return std::min(kReadSize, _last); }
+
+ private:
+  Chunk at(std::uint64_t position) const {
+    return {position, position == kNone ? 0 : std::min(kReadSize, _last - position)};
+  }
+  std::span<const PassTarget> _targets;
+  std::uint64_t _last;
+};
+
+struct Buffer {
+  std::vector<std::uint8_t> bytes;
+  OSStatus status = errSecSuccess;  // of the read that filled it
+  bool filled = false;              // by the reader, not yet handed back
+};
+
+// The chunks of a schedule read into two buffers in turn. When a pass needs
+// more than one read, a second thread reads the next chunk while the digests
+// take this one, so the kernel's copy costs the pass no time. Where no
+// thread can be started (the caller's process limit), each read runs on the
+// pass's own thread when its chunk is wanted.
+class ReadAhead {
+ public:
+  ReadAhead(const FileSource& file, const Schedule& schedule) : _file(file), _schedule(schedule) {
+    for (Buffer& buffer : _buffers) buffer.bytes.resize(static_cast<std::size_t>(schedule.largest()));
+    if (schedule.after(schedule.first()).position == kNone) return;
+    try {
+      _reader = std::thread([this] { readAll(); });
+    } catch (const std::system_error&) {
+    }
+  }
+
+  ~ReadAhead() {
+    {
+      const std::lock_guard lock(_mutex);
+      _stopping = true;
+    }
+    _changed.notify_all();
+    if (_reader.joinable()) _reader.join();
+  }
+
+  ReadAhead(const ReadAhead&) = delete;
+  ReadAhead& operator=(const ReadAhead&) = delete;
+
+  // The buffer of the schedule's chunk number `index`, once it is read.
+  Buffer& take(std::size_t index, Chunk chunk) {
+    Buffer& buffer = _buffers[index % _buffers.size()];
+    if (!_reader.joinable()) {
+      fill(buffer, chunk);
+      return buffer;
+    }
+    std::unique_lock lock(_mutex);
+    _changed.wait(lock, [&] { return buffer.filled; });
+    return buffer;
+  }
+
+  // Done with a taken buffer: the reader may fill it again.
+  void give(Buffer& buffer) {
+    {
+      const std::lock_guard lock(_mutex);
+      buffer.filled = false;
+    }
+    _changed.notify_all();
+  }
+
+ private:
+  void fill(Buffer& buffer, Chunk chunk) {
+    buffer.status = readExactly(_file, chunk.position, std::span(buffer.bytes.data(), chunk.length));
+  }
+
+  void readAll() {
+    std::size_t index = 0;
+    for (Chunk chunk = _schedule.first(); chunk.position != kNone; chunk = _schedule.after(chunk), ++index) {
+      Buffer& buffer = _buffers[index % _buffers.size()];
+      {
+        std::unique_lock lock(_mutex);
+        _changed.wait(lock, [&] { return !buffer.filled || _stopping; });
+        if (_stopping) return;
+      }
+      fill(buffer, chunk);
+      {
+        const std::lock_guard lock(_mutex);
+        buffer.filled = true;
+      }
+      _changed.notify_all();
+      if (buffer.status != errSecSuccess) return;
+    }
+  }
+
+  const FileSource& _file;
+  const Schedule& _schedule;
+  std::array<Buffer, 2> _buffers;
+  std::mutex _mutex;
+  std::condition_variable _changed;
+  bool _stopping = false;
+  std::thread _reader;  // last: started once everything it uses exists
+};
+
 }  // namespace
 
 OSStatus readPass(const FileSource& file, std::span<const PassTarget> targets) {
-  const std::uint64_t last = farthestEnd(targets);
-  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min(kReadSize, last)));
-  for (std::uint64_t position = nextNeeded(targets, 0); position != kNone;) {
-    const std::uint64_t length = std::min(kReadSize, last - position);
-    const std::span<std::uint8_t> chunk(buffer.data(), static_cast<std::size_t>(length));
-    if (const OSStatus status = readExactly(file, position, chunk)) return status;
-    for (std::uint64_t piece = 0; piece < length; piece += kPieceSize)
-      distribute(targets, position + piece, std::span<const std::uint8_t>(chunk).subspan(
-                                                static_cast<std::size_t>(piece),
-                                                static_cast<std::size_t>(std::min(kPieceSize, length - piece))));
-    position = nextNeeded(targets, position + length);
+  const Schedule schedule(targets);
+  ReadAhead reads(file, schedule);
+  std::size_t index = 0;
+  for (Chunk chunk = schedule.first(); chunk.position != kNone; chunk = schedule.after(chunk), ++index) {
+    Buffer& buffer = reads.take(index, chunk);
+    if (buffer.status != errSecSuccess) return buffer.status;
+    const std::span<const std::uint8_t> bytes(buffer.bytes.data(), static_cast<std::size_t>(chunk.length));
+    for (std::uint64_t piece = 0; piece < chunk.length; piece += kPieceSize)
+      distribute(targets, chunk.position + piece,
+                 bytes.subspan(static_cast<std::size_t>(piece),
+                               static_cast<std::size_t>(std::min(kPieceSize, chunk.length - piece))));
+    reads.give(buffer);
   }
   return errSecSuccess;
 }

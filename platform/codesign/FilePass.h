@@ -1,8 +1,9 @@
 #pragma once
 
-// One front-to-back pass over parts of a file: large reads into one reused
-// buffer, each handed, a piece at a time while it is in cache, to every
-// consumer whose range it covers. Memory does not grow with the file.
+// One front-to-back pass over parts of a file: large reads into two reused
+// buffers, the next one read ahead while this one is handed, a piece at a
+// time while it is in cache, to every consumer whose range it covers.
+// Memory does not grow with the file.
 
 #include <cstdint>
 #include <functional>

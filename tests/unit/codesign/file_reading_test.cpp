@@ -4,10 +4,14 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <system_error>
+#include <thread>
 
 #include "SyntheticMachO.h"
 #include "TestFiles.h"
@@ -108,6 +112,33 @@ TEST(FileReading, AFileChangedWhileReadFailsVerification) {
     }
     EXPECT_GT(reads, 5) << c.name;
   }
+}
+
+// A caller's process limit can leave no thread to read ahead: the pass then
+// reads each piece itself, to the same verdicts.
+TEST(FileReading, WithoutAThreadToReadAheadTheVerdictsAreTheSame) {
+  SyntheticOptions options;
+  options.codeSize = 5u << 20;
+  const Bytes file = buildSignedMachO(options);
+  const ValidationPolicy policy{[](const SHA256Digest&) { return false; }, 0, {}};
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const rlimit none{0, 0};
+    if (setrlimit(RLIMIT_NPROC, &none) != 0 || (geteuid() == 0 && setuid(65534) != 0)) _exit(2);
+    try {
+      std::thread([] {}).join();
+      _exit(3);  // the limit did not hold: nothing would be shown
+    } catch (const std::system_error&) {
+    }
+    const SecCSFlags flags = kSecCSCheckAllArchitectures | kSecCSStrictValidate;
+    const OSStatus whole = checkValidity(MemorySource(file), flags, nullptr, policy);
+    const OSStatus cut = checkValidity(ChangedWhileRead(file, {}, 5), flags, nullptr, policy);
+    _exit(whole == errSecSuccess && cut == errSecCSSignatureFailed ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 // A file cut short after the code object was made is judged on what is
