@@ -73,7 +73,9 @@ bool cdhashes2Entry(const ASN1_TYPE* value, HashType* type, Bytes* hash) {
 }
 
 // The second attribute: one entry per directory, each equal to that
-// directory's full cdhash; no digest named twice.
+// directory's full cdhash. The directories' hash types differ and the
+// entries number exactly the directories, so a digest named twice leaves a
+// directory unmatched.
 bool cdhashes2Matches(X509_ATTRIBUTE* attribute, std::span<const CodeDirectory* const> directories) {
   const int count = X509_ATTRIBUTE_count(attribute);
   if (count < 0 || static_cast<std::size_t>(count) != directories.size()) return false;
@@ -81,8 +83,6 @@ bool cdhashes2Matches(X509_ATTRIBUTE* attribute, std::span<const CodeDirectory* 
   for (int i = 0; i < count; ++i) {
     std::pair<HashType, Bytes> entry;
     if (!cdhashes2Entry(X509_ATTRIBUTE_get0_type(attribute, i), &entry.first, &entry.second)) return false;
-    for (const auto& seen : entries)
-      if (seen.first == entry.first) return false;
     entries.push_back(std::move(entry));
   }
   for (const CodeDirectory* cd : directories) {

@@ -12,7 +12,7 @@ struct CivilTime {
 
 // The number at text[offset, offset + width), all digits, or -1.
 int digitsAt(std::string_view text, std::size_t offset, std::size_t width) {
-  if (offset > text.size() || width > text.size() - offset) return -1;
+  if (offset + width > text.size()) return -1;  // both are small constants
   int value = 0;
   for (std::size_t i = offset; i < offset + width; ++i) {
     if (text[i] < '0' || text[i] > '9') return -1;

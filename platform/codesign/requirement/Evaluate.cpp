@@ -39,14 +39,11 @@ class Evaluator {
   explicit Evaluator(const RequirementSubject& subject)
       : _subject(subject), _certificates(subject.certificates.size()) {}
 
+  // The parser makes every tree, no deeper than kMaxExpressionDepth, so
+  // the recursion here is bounded where the tree was made.
   OSStatus evaluate(const Expression& expression, bool* satisfied) {
     *satisfied = false;
-    if (_depth >= kMaxExpressionDepth) return errSecCSReqInvalid;
-    ++_depth;
-    const OSStatus status = std::visit(
-        [&](const auto& node) { return evaluateNode(node, satisfied); }, expression.node);
-    --_depth;
-    return status;
+    return std::visit([&](const auto& node) { return evaluateNode(node, satisfied); }, expression.node);
   }
 
  private:
@@ -220,7 +217,6 @@ class Evaluator {
   std::vector<ossl::Certificate> _certificates;  // decoded on first use, by chain index
   CachedPropertyList _infoPlist;
   CachedPropertyList _entitlements;
-  unsigned _depth = 0;
 };
 
 }  // namespace
