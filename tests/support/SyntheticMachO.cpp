@@ -13,7 +13,6 @@ constexpr std::uint64_t kSegment = 72;
 constexpr std::uint64_t kSection = 80;
 constexpr std::uint64_t kDirectoryHeader = 88;  // version 0x20400
 constexpr std::uint64_t kInfoPlistAt = 0x1000;
-constexpr std::uint64_t kCmsReserve = 12000;
 
 std::uint64_t roundUp(std::uint64_t value, std::uint64_t to) { return (value + to - 1) / to * to; }
 
@@ -60,7 +59,7 @@ Components components(const SyntheticOptions& o) {
   if (o.infoPlist) c.specialSlots = 1;
   if (o.requirements) c.blobs.push_back({2, Bytes{0xfa, 0xde, 0x0c, 0x01, 0, 0, 0, 12, 0, 0, 0, 0}}), c.specialSlots = 2;
   if (o.entitlements)
-    c.blobs.push_back({o.entitlementsSlot, blob(0xfade7171, *o.entitlements)}), c.specialSlots = o.entitlementsSlot;
+    c.blobs.push_back({o.entitlementsSlot, blob(o.entitlementsMagic, *o.entitlements)}), c.specialSlots = o.entitlementsSlot;
   return c;
 }
 
@@ -122,7 +121,7 @@ std::uint64_t signatureSize(const SyntheticOptions& o, const Components& c) {
   std::uint64_t size = 12 + 8 * (o.hashTypes.size() + c.blobs.size());
   for (const std::uint8_t type : o.hashTypes) size += directorySize(o, type, c.specialSlots);
   for (const auto& b : c.blobs) size += b.second.size();
-  if (o.signer) size += 8 + 8 + kCmsReserve;
+  if (o.signer) size += 8 + 8 + o.cmsReserve;
   return roundUp(size, 16) + 32;  // signers reserve padding
 }
 

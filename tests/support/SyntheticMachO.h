@@ -27,6 +27,7 @@ struct SyntheticOptions {
   std::optional<std::string> infoPlist;     // placed in __TEXT,__info_plist and sealed
   std::optional<std::string> entitlements;  // an entitlements blob, sealed
   std::uint32_t entitlementsSlot = 5;       // the special slot that holds it
+  std::uint32_t entitlementsMagic = 0xfade7171;
   bool requirements = true;                 // an empty requirement set, sealed
   std::uint32_t flags = 0x20002;            // ad hoc, linker-signed
   // Makes the CMS blob's payload from the slot-0 CodeDirectory and all of
@@ -34,6 +35,7 @@ struct SyntheticOptions {
   std::function<std::vector<std::uint8_t>(const std::vector<std::uint8_t>& signedDirectory,
                                           const std::vector<std::vector<std::uint8_t>>& directories)>
       signer;
+  std::uint64_t cmsReserve = 12000;  // room for the CMS; a larger one is cut short
   // Edits the header and load commands before the pages are hashed, so the
   // edit is signed.
   std::function<void(Bytes& file, const SyntheticLayout& layout)> beforeHashing;

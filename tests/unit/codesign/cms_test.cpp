@@ -72,6 +72,7 @@ struct Authority {
   bool plistAttribute = false, listAttribute = true;
   bool signOtherContent = false, attached = false, unknownDigest = false;
   bool omitRoot = false, offerRoot = false;  // leave the root out of the CMS; offer it as an anchor
+  Bytes trailer;                             // after the CMS, in its blob
   mutable Bytes rootDer;
 
   Bytes sign(const Bytes& content, const std::vector<Bytes>& directories) const;
@@ -154,6 +155,7 @@ Bytes Authority::sign(const Bytes& content, const std::vector<Bytes>& directorie
   unsigned char* der = nullptr;
   const int length = i2d_CMS_ContentInfo(cms, &der);
   Bytes out(der, der + length);
+  out.insert(out.end(), trailer.begin(), trailer.end());
   if (unknownDigest) {  // the first SHA-256 OID is the one in digestAlgorithms
     const Bytes sha256Oid{0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x01};
     const auto at = std::search(out.begin(), out.end(), sha256Oid.begin(), sha256Oid.end());
@@ -236,6 +238,13 @@ INSTANTIATE_TEST_SUITE_P(
                 [](Authority& a, SyntheticOptions& o) { a.leafSpec.notAfter = -60, o.flags |= 0x400; },
                 CSSMERR_TP_CERT_EXPIRED},
         CmsCase{"OtherContentSigned", [](Authority& a, auto&) { a.signOtherContent = true; }, errSecCSSignatureFailed},
+        CmsCase{"ZerosAfterTheCms", [](Authority& a, auto&) { a.trailer.assign(64, 0); }, 0},
+        CmsCase{"ByteAfterTheCms", [](Authority& a, auto&) { a.trailer = {0, 1}; }, errSecCSSignatureFailed},
+        CmsCase{"LargerThanAnyCms",
+                [](Authority& a, SyntheticOptions& o) {
+                  a.trailer.assign(std::size_t{1} << 20, 0), o.cmsReserve = (1u << 20) + 0x4000;
+                },
+                errSecCSSignatureFailed},
         CmsCase{"ContentAttached", [](Authority& a, auto&) { a.attached = true; }, errSecCSSignatureFailed},
         // Also a leak check under the sanitizers: OpenSSL gives up setting up the digests.
         CmsCase{"UnknownDigestAlgorithm", [](Authority& a, auto&) { a.unknownDigest = true; }, errSecCSSignatureFailed}),

@@ -141,6 +141,7 @@ TEST(RequirementEvaluation, ReadsSubjectAttributesExtensionsAndPolicies) {
       {"[timestamp.1.2.840.113635.100.6.1.33] < timestamp \"20200101000001Z\"", true},
       {"[timestamp.1.2.840.113635.100.6.1.33] > timestamp \"20200101000000Z\"", false},
       {"[timestamp.1.2.3.4.5] exists", true},  // present, but no date in it
+      {"[timestamp.1.2.3.4.6] absent", true},
       {"[timestamp.1.2.3.4.5] < timestamp \"20300101000000Z\"", false},
       {"[timestamp.1.2.3.4.8] < timestamp \"20300101000000Z\"", false},  // a date, then a stray byte
   };

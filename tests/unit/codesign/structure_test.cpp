@@ -7,6 +7,8 @@
 #include <functional>
 
 #include "SyntheticMachO.h"
+#include "platform/codesign/InfoPlist.h"
+#include "platform/codesign/Requirement.h"
 #include "platform/codesign/Status.h"
 #include "platform/codesign/Validation.h"
 
@@ -55,6 +57,31 @@ TEST(SyntheticValid, VariantsVerify) {
   // Slots 4 and 6 seal raw data, which only a BlobWrapper carries.
   EXPECT_EQ(check(variant([](auto& o) { o.entitlementsSlot = 4; })), errSecCSSignatureInvalid);
   EXPECT_EQ(check(variant([](auto& o) { o.entitlementsSlot = 6; })), errSecCSSignatureInvalid);
+}
+
+// A requirement sees slot 5's list only when it is an entitlements blob.
+TEST(SyntheticValid, EntitlementsComeOnlyFromAnEntitlementsBlob) {
+  RequirementRef requirement;
+  ASSERT_EQ(Requirement::compile("entitlement[\"a\"] exists", &requirement), 0);
+  for (const std::uint32_t magic : {0xfade7171u, 0xfade7172u}) {
+    SyntheticOptions o = richOptions();
+    o.entitlements = "<plist><dict><key>a</key><true/></dict></plist>", o.entitlementsMagic = magic;
+    EXPECT_EQ(checkValidity(MemorySource(buildSignedMachO(o)), kToolFlags, requirement.get(),
+                            ValidationPolicy{trustNothing, 0, {}}),
+              magic == 0xfade7171u ? errSecSuccess : errSecCSReqFailed) << std::hex << magic;
+  }
+}
+
+// The version the installer compares: CFBundleVersion, when it is a string.
+TEST(InfoPlist, BundleVersionIsAStringOrNothing) {
+  const auto list = [](const std::string& body) { return "<plist><dict>" + body + "</dict></plist>"; };
+  const std::pair<std::string, std::optional<std::string>> cases[] = {
+      {list("<key>CFBundleVersion</key><string>12.1</string>") + '\0', "12.1"},  // as compiled in
+      {list("<key>CFBundleVersion</key><integer>12</integer>"), std::nullopt},
+      {list("<key>CFBundleName</key><string>12.1</string>"), std::nullopt},
+      {"<plist><dict><key>CFBundleVersion</key><string>12.1</string>", std::nullopt},
+  };
+  for (const auto& [plist, version] : cases) EXPECT_EQ(bundleVersionOf(plist), version) << plist;
 }
 
 // One defect and its status.
