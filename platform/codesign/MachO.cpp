@@ -116,8 +116,9 @@ OSStatus walkCommands(const SliceView& slice, ByteOrder order, std::uint64_t hea
   std::uint32_t count = 0;
   while (position < area.size()) {
     LoadCommand lc{};
-    if (!readWire(area, position, order, &lc) || lc.cmdsize < sizeof lc || lc.cmdsize % 4 != 0 ||
-        !inRange(position, lc.cmdsize, area.size()) || ++count > header.ncmds)
+    if (!readWire(area, position, order, &lc)) return errSecCSBadObjectFormat;
+    if (lc.cmdsize < sizeof lc || lc.cmdsize % 4 != 0 || !inRange(position, lc.cmdsize, area.size()) ||
+        ++count > header.ncmds)
       return errSecCSBadObjectFormat;
     if (const OSStatus status = loadCommand(slice, order, headerSize + position, lc, &state, out))
       return status;

@@ -167,8 +167,11 @@ Bytes buildSignedMachO(const SyntheticOptions& o, SyntheticLayout* layout) {
   if (o.infoPlist) std::memcpy(&f[kInfoPlistAt], o.infoPlist->data(), o.infoPlist->size());
   if (o.beforeHashing) o.beforeHashing(f, l);
   std::vector<std::pair<std::uint32_t, Bytes>> entries;
+  SyntheticOptions alternate = o;
+  if (o.alternateCodeLimit != 0) alternate.codeSize = o.alternateCodeLimit;
   for (std::size_t i = 0; i < o.hashTypes.size(); ++i)
-    entries.push_back({i == 0 ? 0u : 0x1000u + static_cast<std::uint32_t>(i - 1), directory(o, o.hashTypes[i], f, c)});
+    entries.push_back({i == 0 ? 0u : 0x1000u + static_cast<std::uint32_t>(i - 1),
+                       directory(i == 0 ? o : alternate, o.hashTypes[i], f, c)});
   if (o.signer) {
     std::vector<Bytes> directories;
     for (const auto& e : entries) directories.push_back(e.second);

@@ -21,6 +21,7 @@ struct SyntheticOptions {
   bool bigEndian = false;
   std::uint64_t codeSize = 0x6000;    // bytes the page hashes cover
   std::uint8_t pageShift = 12;           // 0: the whole code is one page
+  std::uint64_t alternateCodeLimit = 0;  // when not 0, the alternate directories' (below codeSize)
   std::vector<std::uint8_t> hashTypes{2};  // one CodeDirectory per type; the first goes in slot 0
   std::string identifier = "com.example.synthetic";
   std::optional<std::string> team;

@@ -80,7 +80,7 @@ class Parser {
   }
   const Token& take() {
     const Token& token = peek();
-    if (_pos + 1 < _tokens.size()) ++_pos;
+    ++_pos;  // past the End token too: peek stays on it
     return token;
   }
   bool accept(TokenKind kind) {

@@ -73,6 +73,8 @@ struct Authority {
   bool signOtherContent = false, attached = false, unknownDigest = false;
   bool omitRoot = false, offerRoot = false;  // leave the root out of the CMS; offer it as an anchor
   Bytes trailer;                             // after the CMS, in its blob
+  int unrelated = 0;                         // self-signed certificates added to the CMS
+  bool omitLeaf = false;
   mutable Bytes rootDer;
 
   Bytes sign(const Bytes& content, const std::vector<Bytes>& directories) const;
@@ -125,13 +127,19 @@ Bytes Authority::sign(const Bytes& content, const std::vector<Bytes>& directorie
   STACK_OF(X509)* chain = sk_X509_new_null();
   sk_X509_push(chain, ca.certificate.get());
   if (!omitRoot) sk_X509_push(chain, root.certificate.get());
+  std::vector<signer::IssuedCertificate> others;
+  for (int i = 0; i < unrelated; ++i) {
+    others.push_back(signer::issueCertificate(profileOf(caCertificate("Unrelated " + std::to_string(i), {})), nullptr));
+    sk_X509_push(chain, others.back().certificate.get());
+  }
   rootDer = signer::certificateDER(root.certificate.get());
   Bytes signedBytes = content;
   if (signOtherContent) signedBytes[20] ^= 1;
   BIO* data = BIO_new_mem_buf(signedBytes.data(), static_cast<int>(signedBytes.size()));
   const unsigned flags = (attached ? 0 : CMS_DETACHED) | CMS_BINARY | CMS_PARTIAL | CMS_NOSMIMECAP;
   CMS_ContentInfo* cms = CMS_sign(nullptr, nullptr, chain, nullptr, flags);
-  CMS_SignerInfo* si = CMS_add1_signer(cms, leaf.certificate.get(), leaf.key.get(), EVP_sha256(), flags);
+  CMS_SignerInfo* si = CMS_add1_signer(cms, leaf.certificate.get(), leaf.key.get(), EVP_sha256(),
+                                       flags | (omitLeaf ? CMS_NOCERTS : 0));
   std::vector<Bytes> directories = directoriesIn;
   if (editDirectories) editDirectories(directories);
   if (listAttribute && !directories.empty()) {  // one attribute, one value per directory
@@ -237,6 +245,10 @@ INSTANTIATE_TEST_SUITE_P(
         CmsCase{"ExpiredLeafEnforced",
                 [](Authority& a, SyntheticOptions& o) { a.leafSpec.notAfter = -60, o.flags |= 0x400; },
                 CSSMERR_TP_CERT_EXPIRED},
+        CmsCase{"SixteenCertificates", [](Authority& a, auto&) { a.unrelated = 13; }, 0},
+        CmsCase{"SeventeenCertificates", [](Authority& a, auto&) { a.unrelated = 14; }, errSecCSSignatureFailed},
+        // Two checks refuse it: finding the signer's certificate, and CMS_verify.
+        CmsCase{"SignerCertificateLeftOut", [](Authority& a, auto&) { a.omitLeaf = true; }, errSecCSSignatureFailed},
         CmsCase{"OtherContentSigned", [](Authority& a, auto&) { a.signOtherContent = true; }, errSecCSSignatureFailed},
         CmsCase{"ZerosAfterTheCms", [](Authority& a, auto&) { a.trailer.assign(64, 0); }, 0},
         CmsCase{"ByteAfterTheCms", [](Authority& a, auto&) { a.trailer = {0, 1}; }, errSecCSSignatureFailed},
@@ -252,7 +264,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 // A malformed CDHashes2 entry needs no case of its own: the entries must
 // number exactly the directories, so any entry that names none leaves a
-// directory unmatched whether or not the entry itself is refused.
+// directory unmatched whether or not the entry itself is refused. Nor can
+// an entry carry bytes after its SEQUENCE: OpenSSL hands each attribute
+// value over as one whole element.
 INSTANTIATE_TEST_SUITE_P(
     Agility, SignedFile,
     testing::Values(

@@ -50,7 +50,7 @@ TEST(RequirementMatch, AppliesEachOperationToEachKindOfCandidate) {
       {Op::Equal, "10", numberValue("10"), false},        // a number never equals a string
       {Op::GreaterThan, "9", numberValue("10"), false},   // ordering is for strings only
       {Op::LessThan, "1.10", Value::ofString("1.9"), true}, {Op::GreaterThan, "9", Value::ofString("10"), true},
-      {Op::GreaterEqual, "2.1", Value::ofString("2.0"), false},
+      {Op::GreaterEqual, "2.1", Value::ofString("2.0"), false}, {Op::LessThan, "2.0", Value::ofString("2.0"), false},
       {Op::Equal, "b", arrayOf({Value::ofString("a"), Value::ofString("b")}), true},
       {Op::Contains, "x", arrayOf({arrayOf({Value::ofString("xyz")})}), true}, {Op::On, "", dateValue(1000), true},
       {Op::Before, "", dateValue(999), true}, {Op::Before, "", dateValue(1000), false},
@@ -128,7 +128,9 @@ TEST(RequirementPropertyList, RefusesMalformedLists) {
       plist("<dict><key>a</key><string>&bogus;</string></dict>"),
       plist("<dict><key>a</key><string>&#0;</string></dict>"),
       plist("<dict><key>a</key><string>&#x110000;</string></dict>"),
+      plist("<dict><key>a</key><string>&#6A;</string></dict>"),
       plist("<dict><key>a</key><date>yesterday</date></dict>"),
+      plist("<dict><key>a</key><date>2021-06-01T12:00:00X</date></dict>"),
       plist("<dict><key>a</key><true>x</true></dict>"),
       plist("<dict><key>a</key><string>x<!-- c --></string></dict>"),
       plist("<dict/><dict/>"), plist("<dict/>") + "trailing", "<plist><dict/>",

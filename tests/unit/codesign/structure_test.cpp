@@ -54,6 +54,10 @@ TEST(SyntheticValid, VariantsVerify) {
   for (const std::uint64_t size : {std::uint64_t{1} << 20, (std::uint64_t{1} << 20) + 1})
     EXPECT_EQ(check(variant([&](auto& o) { o.infoPlist->resize(size, ' '), o.codeSize = 0x1000 + size + 0x1000; })),
               size > (1u << 20) ? errSecCSInfoPlistFailed : 0) << size;
+  // A directory that stops short of the signature has its own pages checked,
+  // then fails the strict rules.
+  EXPECT_EQ(check(variant([](auto& o) { o.hashTypes = {2, 1}, o.alternateCodeLimit = 0x3000; })),
+            errSecCSSignatureInvalid);
   // Slots 4 and 6 seal raw data, which only a BlobWrapper carries.
   EXPECT_EQ(check(variant([](auto& o) { o.entitlementsSlot = 4; })), errSecCSSignatureInvalid);
   EXPECT_EQ(check(variant([](auto& o) { o.entitlementsSlot = 6; })), errSecCSSignatureInvalid);
