@@ -105,9 +105,7 @@ OSStatus extensionDate(const X509& certificate, const std::string& oid, bool* pr
   const int index = X509_get_ext_by_OBJ(&certificate, object.get(), -1);
   if (index < 0) return errSecSuccess;
   *present = true;
-  const ASN1_OCTET_STRING* value = X509_EXTENSION_get_data(X509_get_ext(&certificate, index));
-  if (value != nullptr && ASN1_STRING_length(value) > 0)
-    *date = derTime({ASN1_STRING_get0_data(value), static_cast<std::size_t>(ASN1_STRING_length(value))});
+  *date = derTime(cms::stringBytes(X509_EXTENSION_get_data(X509_get_ext(&certificate, index))));
   ERR_clear_error();
   return errSecSuccess;
 }

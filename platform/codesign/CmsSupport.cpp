@@ -62,8 +62,8 @@ std::optional<std::time_t> toTime(const ASN1_TIME* time) {
 }
 
 std::span<const std::uint8_t> stringBytes(const ASN1_STRING* string) {
-  if (string == nullptr || ASN1_STRING_length(string) <= 0) return {};
-  return {ASN1_STRING_get0_data(string), static_cast<std::size_t>(ASN1_STRING_length(string))};
+  if (string == nullptr) return {};
+  return {ASN1_STRING_get0_data(string), static_cast<std::size_t>(std::max(0, ASN1_STRING_length(string)))};
 }
 
 }  // namespace platform::codesign::cms

@@ -149,7 +149,8 @@ OSStatus readHeader(const FileSource& file, std::uint64_t offset, std::uint64_t 
   bool is64 = false;
   if (!thinMagic(ByteReader(head), order, &is64)) return errSecCSBadObjectFormat;
   *headerSize = is64 ? kMachHeader64Size : sizeof(MachHeader);
-  if (size < *headerSize || !readWire(ByteReader(head), 0, *order, header)) return errSecCSBadObjectFormat;
+  // A file shorter than its header fails here or at the command area's range.
+  if (!readWire(ByteReader(head), 0, *order, header)) return errSecCSBadObjectFormat;
   if (header->sizeofcmds < sizeof(LoadCommand) || header->ncmds > limits::kMaxLoadCommands ||
       header->sizeofcmds > limits::kMaxCommandBytes || !inRange(*headerSize, header->sizeofcmds, size))
     return errSecCSBadObjectFormat;

@@ -14,6 +14,7 @@
 
 #include "SyntheticMachO.h"
 #include "signer/CertificateBuilder.h"
+#include "signer/Timestamp.h"
 #include "platform/codesign/AppleRootCertificates.h"
 #include "platform/codesign/Status.h"
 #include "platform/codesign/Validation.h"
@@ -74,6 +75,7 @@ struct Authority {
   bool omitRoot = false, offerRoot = false;  // leave the root out of the CMS; offer it as an anchor
   Bytes trailer;                             // after the CMS, in its blob
   int unrelated = 0;                         // self-signed certificates added to the CMS
+  enum class Stamp { none, sound, forged } timestamp = Stamp::none;  // a token from an authority under the root
   bool omitLeaf = false;
   mutable Bytes rootDer;
 
@@ -160,6 +162,17 @@ Bytes Authority::sign(const Bytes& content, const std::vector<Bytes>& directorie
     CMS_signed_add1_attr_by_txt(si, "1.2.840.113635.100.9.1", V_ASN1_OCTET_STRING, xml.data(), static_cast<int>(xml.size()));
   }
   CMS_final(cms, data, nullptr, flags);
+  if (timestamp != Stamp::none) {
+    CertSpec tsaSpec{"Test Time Stamping", "", false, "critical,digitalSignature", "critical,timeStamping", {}};
+    auto tsa = signer::issueCertificate(profileOf(tsaSpec), &root);
+    signer::TimestampAuthority authority{std::move(tsa.certificate), std::move(tsa.key), {}, std::nullopt};
+    authority.chain.emplace_back(X509_dup(root.certificate.get()));
+    const ASN1_OCTET_STRING* value = CMS_SignerInfo_get0_signature(si);
+    Bytes token = signer::timestampToken(authority, {ASN1_STRING_get0_data(value), static_cast<std::size_t>(ASN1_STRING_length(value))});
+    if (timestamp == Stamp::forged) token.back() ^= 1;  // the last byte of the authority's signature
+    CMS_unsigned_add1_attr_by_NID(si, NID_id_smime_aa_timeStampToken, V_ASN1_SEQUENCE, token.data(),
+                                  static_cast<int>(token.size()));
+  }
   unsigned char* der = nullptr;
   const int length = i2d_CMS_ContentInfo(cms, &der);
   Bytes out(der, der + length);
@@ -249,6 +262,9 @@ INSTANTIATE_TEST_SUITE_P(
         CmsCase{"SeventeenCertificates", [](Authority& a, auto&) { a.unrelated = 14; }, errSecCSSignatureFailed},
         // Two checks refuse it: finding the signer's certificate, and CMS_verify.
         CmsCase{"SignerCertificateLeftOut", [](Authority& a, auto&) { a.omitLeaf = true; }, errSecCSSignatureFailed},
+        CmsCase{"Timestamped", [](Authority& a, auto&) { a.timestamp = Authority::Stamp::sound; }, 0},
+        CmsCase{"TimestampForged", [](Authority& a, auto&) { a.timestamp = Authority::Stamp::forged; },
+                errSecTimestampInvalid},
         CmsCase{"OtherContentSigned", [](Authority& a, auto&) { a.signOtherContent = true; }, errSecCSSignatureFailed},
         CmsCase{"ZerosAfterTheCms", [](Authority& a, auto&) { a.trailer.assign(64, 0); }, 0},
         CmsCase{"ByteAfterTheCms", [](Authority& a, auto&) { a.trailer = {0, 1}; }, errSecCSSignatureFailed},

@@ -114,6 +114,16 @@ TEST(FileReading, AFileChangedWhileReadFailsVerification) {
   }
 }
 
+// A read that fails says why.
+TEST(FileReading, AFailedReadGivesItsCause) {
+  struct Failing final : FileSource {
+    std::uint64_t size() const override { return 100; }
+    std::int64_t readAt(std::uint64_t, std::span<std::uint8_t>) const override { return errno = EIO, -1; }
+  };
+  std::uint8_t byte = 0;
+  EXPECT_EQ(readExactly(Failing(), 0, {&byte, 1}), kUnixErrorBase + EIO);
+}
+
 // A caller's process limit can leave no thread to read ahead: the pass then
 // reads each piece itself, to the same verdicts.
 TEST(FileReading, WithoutAThreadToReadAheadTheVerdictsAreTheSame) {

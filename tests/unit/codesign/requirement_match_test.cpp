@@ -138,6 +138,7 @@ TEST(RequirementPropertyList, RefusesMalformedLists) {
       std::string("<dict><key>a\0</key><string/></dict>", 35), plist(deep),
       "<dict><key>a</key><string><![CDATA[x</string></dict>",
   };
+  // No element name holds a 'z': how a name reads one has no row.
   for (const std::string& text : cases) EXPECT_EQ(readStatus(text), errSecCSBadDictionaryFormat) << text;
   EXPECT_EQ(readStatus("bplist00\xD0\x08"), errSecCSUnimplemented);
   EXPECT_EQ(readStatus(std::string(requirement::kMaxPropertyListSize + 1, ' ') + "<dict/>"),

@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "SyntheticMachO.h"
+#include "TestFiles.h"
 #include "platform/codesign/InfoPlist.h"
 #include "platform/codesign/Requirement.h"
 #include "platform/codesign/Status.h"
@@ -86,6 +87,17 @@ TEST(InfoPlist, BundleVersionIsAStringOrNothing) {
       {"<plist><dict><key>CFBundleVersion</key><string>12.1</string>", std::nullopt},
   };
   for (const auto& [plist, version] : cases) EXPECT_EQ(bundleVersionOf(plist), version) << plist;
+  // The list is handed out up to 1 MiB.
+  TempDir dir;
+  for (const std::uint64_t size : {std::uint64_t{1} << 20, (std::uint64_t{1} << 20) + 1}) {
+    SyntheticOptions o = richOptions();
+    o.infoPlist->resize(size, ' '), o.codeSize = 0x1000 + size + 0x1000;
+    writeFile(dir.file("code"), buildSignedMachO(o));
+    StaticCodeRef code;
+    ASSERT_EQ(SecStaticCodeCreateWithPath(platform::FileURL{dir.file("code").string()}, 0, &code), 0);
+    std::string plist;
+    EXPECT_EQ(copyInfoPlist(code.get(), &plist), size > (1u << 20) ? errSecCSInfoPlistFailed : 0) << size;
+  }
 }
 
 // One defect and its status.
@@ -263,6 +275,8 @@ constexpr bool kArmIsMain = true;
 constexpr bool kArmIsMain = false;
 #endif
 
+// Two slices at one offset overlap whichever sorts first, so how the
+// container's check orders equal offsets has no row.
 INSTANTIATE_TEST_SUITE_P(
     Files, Universal,
     testing::Values(
