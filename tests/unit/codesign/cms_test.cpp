@@ -70,7 +70,7 @@ struct Authority {
   CertSpec leafSpec{"Developer ID Application: Test", "ABCDE12345", false, "critical,digitalSignature",
                     "critical,codeSigning", {{kDeveloperIdApplication, true}}};
   std::function<void(std::vector<Bytes>&)> editDirectories;  // what the CDHashes attributes list
-  bool plistAttribute = false, listAttribute = true;
+  bool plistAttribute = false, listAttribute = true, plistTwice = false;  // twice: two values, one attribute
   bool signOtherContent = false, attached = false, unknownDigest = false;
   bool omitRoot = false, offerRoot = false;  // leave the root out of the CMS; offer it as an anchor
   Bytes trailer;                             // after the CMS, in its blob
@@ -159,7 +159,12 @@ Bytes Authority::sign(const Bytes& content, const std::vector<Bytes>& directorie
   }
   if (plistAttribute) {
     const std::string xml = cdhashesPlist(directories);
-    CMS_signed_add1_attr_by_txt(si, "1.2.840.113635.100.9.1", V_ASN1_OCTET_STRING, xml.data(), static_cast<int>(xml.size()));
+    X509_ATTRIBUTE* attribute = X509_ATTRIBUTE_create_by_txt(nullptr, "1.2.840.113635.100.9.1", V_ASN1_OCTET_STRING,
+                                                             reinterpret_cast<const unsigned char*>(xml.data()),
+                                                             static_cast<int>(xml.size()));
+    if (plistTwice) X509_ATTRIBUTE_set1_data(attribute, V_ASN1_OCTET_STRING, xml.data(), static_cast<int>(xml.size()));
+    CMS_signed_add1_attr(si, attribute);
+    X509_ATTRIBUTE_free(attribute);
   }
   CMS_final(cms, data, nullptr, flags);
   if (timestamp != Stamp::none) {
@@ -307,6 +312,11 @@ INSTANTIATE_TEST_SUITE_P(
         CmsCase{"AlternateHashWrong",
                 [](Authority& a, SyntheticOptions& o) {
                   o.hashTypes = {1, 2}, a.editDirectories = [](auto& d) { d.back()[50] ^= 1; };
+                },
+                errSecCSSignatureFailed},
+        CmsCase{"PlistGivenTwice",
+                [](Authority& a, SyntheticOptions& o) {
+                  o.hashTypes = {1, 2}, a.listAttribute = false, a.plistAttribute = a.plistTwice = true;
                 },
                 errSecCSSignatureFailed},
         CmsCase{"PlistOrderWrong",

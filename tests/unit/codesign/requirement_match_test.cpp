@@ -69,6 +69,7 @@ TEST(RequirementMatch, OrdersDigitRunsByValue) {
       {"9", "10", -1},     {"10", "9", 1},        {"1.9", "1.10", -1}, {"1.10", "1.10", 0},
       {"abc", "abd", -1},  {"a10b", "a9b", 1},    {"007", "7", 0},     {"", "a", -1},
       {"10", "10a", -1},   {"v2", "v10", -1},     {"B", "a", -1},      {"100000000000000000000", "99", 1},
+      {"b", "1a", 1},
   };
   for (const auto& [a, b, sign] : cases) {
     const int order = requirement::compareNumerically(a, b);
@@ -92,7 +93,7 @@ TEST(RequirementPropertyList, ReadsTopLevelKeysAndValues) {
   const std::string text = plist(
       "<dict>\n<!-- a comment -->\n"
       "\t<key>CFBundleIdentifier</key>\n\t<string>com.example.app</string>\n"
-      "\t<key>Escaped &amp; &lt;key&gt;</key><string>&quot;&apos;&#65;&#x42;&#xE9;</string>\n"
+      "\t<key>Escaped &amp; &lt;key&gt;</key><string>&quot;&apos;&#65;&#x42;&#xE9;&#x800;</string>\n"
       "\t<key>Raw</key><string><![CDATA[<not a tag>]]></string>\n"
       "\t<key>Empty</key><string/>\n"
       "\t<key>Flag</key><true/>\n\t<key>Off</key><false></false>\n"
@@ -105,7 +106,7 @@ TEST(RequirementPropertyList, ReadsTopLevelKeysAndValues) {
   ASSERT_EQ(requirement::readPropertyListDictionary(bytesOf(text), &dictionary), errSecSuccess);
   ASSERT_EQ(dictionary.keys.size(), 10u);
   EXPECT_EQ(dictionary.find("CFBundleIdentifier")->text, "com.example.app");
-  EXPECT_EQ(dictionary.find("Escaped & <key>")->text, "\"'AB\xC3\xA9");
+  EXPECT_EQ(dictionary.find("Escaped & <key>")->text, "\"'AB\xC3\xA9\xE0\xA0\x80");
   EXPECT_EQ(dictionary.find("Raw")->text, "<not a tag>");
   EXPECT_TRUE(dictionary.find("Flag")->boolean);
   EXPECT_FALSE(dictionary.find("Off")->boolean);
@@ -191,12 +192,15 @@ TEST(RequirementPropertyList, PrefersDerEntitlements) {
       der(0x30, utf8("sandbox") + der(0x01, {0xff})) + der(0x30, utf8("count") + der(0x02, {0xff, 0x38})) +
       der(0x30, utf8("groups") + der(0x30, utf8("a") + utf8("b"))) +
       der(0x30, utf8("nested") + der(0xb0, der(0x30, utf8("k") + utf8("v")))) +
-      der(0x30, utf8("long") + der(0x0c, Bytes(200, 'x'))));
+      der(0x30, utf8("long") + der(0x0c, Bytes(200, 'x'))) +
+      der(0x30, utf8("four") + Bytes{0x0c, 0x84, 0, 0, 0, 1, 'y'}) +  // four length bytes, the most read
+      der(0x30, utf8("big") + der(0x02, {0x7f, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff})));
   const std::pair<const char*, OSStatus> cases[] = {
       {"entitlement[sandbox]", errSecSuccess}, {"entitlement[\"xml-only\"] absent", errSecSuccess},
       {"entitlement[count] exists", errSecSuccess}, {"entitlement[groups] = b", errSecSuccess},
       {"entitlement[nested] exists", errSecSuccess}, {"entitlement[groups] = c", errSecCSReqFailed},
       {"entitlement[long] = x*", errSecSuccess},  // a long-form length
+      {"entitlement[four] = y", errSecSuccess}, {"entitlement[big] exists", errSecSuccess},
   };
   for (const auto& [text, status] : cases) EXPECT_EQ(compileAndEvaluate(text, subject), status) << text;
   const Bytes malformed[] = {
