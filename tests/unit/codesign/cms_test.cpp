@@ -222,6 +222,8 @@ void nothing(Authority&, SyntheticOptions&) {}
 
 // No input tells apart a certificate OpenSSL has parsed failing to re-encode
 // to DER (so lacking a fingerprint) from one that does: no row for either.
+// Nor a missing attribute's index, -1, from the check for it: OpenSSL finds
+// nothing at -1 either.
 INSTANTIATE_TEST_SUITE_P(
     Chains, SignedFile,
     testing::Values(
