@@ -40,7 +40,7 @@ TEST(RequirementCompile, AcceptsTheLanguage) {
       "info[\"key with space\"] = \"v\"*", "info[k] = *\"v\"", "info[k] ~ v", "info[k] = 0x414243", "info[k] <= v",
       "info[k] >= timestamp \"20000229000000Z\"", "entitlement[com.example.flag] exists", "! ( true )",
       "# comment\ntrue // another\n/* block\n comment */ and true", "identifier \"a\\\"b\"",
-      "identifier \"caf\xC3\xA9\"", "identifier always.x", "certificate leaf[field.1.39]",
+      "identifier \"caf\xC3\xA9\"", "identifier always.x", "certificate leaf[field.1.39]", "identifier Apple",
   };
   for (const std::string& text : accepted) EXPECT_EQ(compileStatus(text), errSecSuccess) << text;
 }
