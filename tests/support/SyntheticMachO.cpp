@@ -60,6 +60,16 @@ Components components(const SyntheticOptions& o) {
   if (o.requirements) c.blobs.push_back({2, Bytes{0xfa, 0xde, 0x0c, 0x01, 0, 0, 0, 12, 0, 0, 0, 0}}), c.specialSlots = 2;
   if (o.entitlements)
     c.blobs.push_back({o.entitlementsSlot, blob(o.entitlementsMagic, *o.entitlements)}), c.specialSlots = o.entitlementsSlot;
+  if (o.topDirectory) {
+    std::string list;
+    const auto put = [&](std::uint32_t v) { for (int s = 24; s >= 0; s -= 8) list.push_back(static_cast<char>(v >> s)); };
+    put(0);
+    for (std::uint32_t n = 1; n <= 7; ++n)
+      if ((n == 1 && o.infoPlist) || (n == 2 && o.requirements) || n == 4 || (n == o.entitlementsSlot && o.entitlements)) put(n);
+    for (std::uint32_t i = 1; i < o.hashTypes.size(); ++i) put(0x1000 + i - 1);
+    put(0x10000);  // the CMS slot, listed even when ad hoc
+    c.blobs.push_back({4, blob(0xfade0b01, list)}), c.specialSlots = std::max(c.specialSlots, 4u);
+  }
   return c;
 }
 
@@ -88,7 +98,8 @@ Bytes directory(const SyntheticOptions& o, std::uint8_t type, const Bytes& file,
   std::memcpy(&cd[ident], o.identifier.data(), o.identifier.size());
   putBE32(cd, 72 + 4, static_cast<std::uint32_t>(o.codeSize));  // execSegLimit (low word)
   for (const auto& [slot, bytes] : c.blobs) {
-    const Bytes h = hashOf(type, bytes.data(), bytes.size());
+    const std::size_t wrapper = slot == 4 || slot == 6 ? 8 : 0;  // these slots seal a BlobWrapper's payload
+    const Bytes h = hashOf(type, bytes.data() + wrapper, bytes.size() - wrapper);
     std::memcpy(&cd[hashOffset - slot * hs], h.data(), hs);
   }
   if (o.infoPlist) {

@@ -30,6 +30,7 @@ struct SyntheticOptions {
   std::uint32_t entitlementsSlot = 5;       // the special slot that holds it
   std::uint32_t entitlementsMagic = 0xfade7171;
   bool requirements = true;                 // an empty requirement set, sealed
+  bool topDirectory = false;                // slot 4 lists the slots the signature fills
   std::uint32_t flags = 0x20002;            // ad hoc, linker-signed
   // Makes the CMS blob's payload from the slot-0 CodeDirectory and all of
   // them (slot order); without it the signature has no CMS slot.

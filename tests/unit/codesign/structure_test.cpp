@@ -34,6 +34,8 @@ SyntheticOptions richOptions() {
   return o;
 }
 
+// SHA-256 pages give the same bytes through OpenSSL's SHA-256 functions or
+// its generic calls: only the benchmark tells which one ran.
 TEST(SyntheticValid, VariantsVerify) {
   const auto variant = [](auto change) {
     SyntheticOptions o = richOptions();
@@ -44,7 +46,7 @@ TEST(SyntheticValid, VariantsVerify) {
   EXPECT_EQ(check(variant([](auto& o) { o.bigEndian = true; })), 0);
   EXPECT_EQ(check(variant([](auto& o) { o.cputype = 0x01000007; })), 0);
   EXPECT_EQ(check(variant([](auto& o) { o.pageShift = 14, o.codeSize = 0x9001; })), 0);
-  EXPECT_EQ(check(variant([](auto& o) { o.hashTypes = {1, 2}; })), 0);
+  EXPECT_EQ(check(variant([](auto& o) { o.hashTypes = {1, 2}, o.topDirectory = true; })), 0);
   EXPECT_EQ(check(variant([](auto& o) { o.hashTypes = {4}; })), 0);
   EXPECT_EQ(check(variant([](auto& o) { o.codeSize = 0x2001; })), 0);
   EXPECT_EQ(check(buildSignedMachO(SyntheticOptions{})), 0);
