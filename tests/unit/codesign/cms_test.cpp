@@ -219,6 +219,12 @@ TEST_P(SignedFile, Answers) {
 
 void nothing(Authority&, SyntheticOptions&) {}
 
+// Another team in a leaf that carries only the given Apple developer marker.
+template <int kMarker>
+void otherTeamUnderMarker(Authority& a, SyntheticOptions&) {
+  a.leafSpec.ou = "ZZZZZ99999", a.leafSpec.markers = {{"1.2.840.113635.100.6.1." + std::to_string(kMarker), false}};
+}
+
 // No input tells apart a certificate OpenSSL has parsed failing to re-encode
 // to DER (so lacking a fingerprint) from one that does: no row for either.
 // Nor a missing attribute's index, -1, from the check for it: OpenSSL finds
@@ -260,6 +266,10 @@ INSTANTIATE_TEST_SUITE_P(
                 errSecCSBadTeamIdentifier},
         CmsCase{"TeamCheckedOnlyForDeveloperChains",
                 [](Authority& a, auto&) { a.leafSpec.ou = "ZZZZZ99999", a.leafSpec.markers.clear(); }, 0},
+        CmsCase{"TeamCheckedUnderMarker2", otherTeamUnderMarker<2>, errSecCSBadTeamIdentifier},
+        CmsCase{"TeamCheckedUnderMarker4", otherTeamUnderMarker<4>, errSecCSBadTeamIdentifier},
+        CmsCase{"TeamCheckedUnderMarker7", otherTeamUnderMarker<7>, errSecCSBadTeamIdentifier},
+        CmsCase{"TeamCheckedUnderMarker12", otherTeamUnderMarker<12>, errSecCSBadTeamIdentifier},
         CmsCase{"ExpiredLeafTolerated", [](Authority& a, auto&) { a.leafSpec.notAfter = -60; }, 0},
         CmsCase{"ExpiredLeafEnforced",
                 [](Authority& a, SyntheticOptions& o) { a.leafSpec.notAfter = -60, o.flags |= 0x400; },
