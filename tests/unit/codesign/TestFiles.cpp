@@ -1,7 +1,6 @@
 #include "TestFiles.h"
 
 #include <fstream>
-#include <random>
 
 #include "platform/codesign/Requirement.h"
 
@@ -24,17 +23,6 @@ void writeFile(const fs::path& path, const Bytes& bytes) {
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-TempDir::TempDir() {
-  std::random_device random;
-  _path = fs::temp_directory_path() / ("codesign-test-" + std::to_string(random()));
-  fs::create_directories(_path);
-}
-
-TempDir::~TempDir() {
-  std::error_code ignored;
-  fs::remove_all(_path, ignored);
-}
-
 OSStatus verify(const fs::path& path, const std::string& requirementText) {
   StaticCodeRef code;
   if (const OSStatus status = SecStaticCodeCreateWithPath(platform::FileURL{path.string()}, 0, &code)) return status;
@@ -44,6 +32,4 @@ OSStatus verify(const fs::path& path, const std::string& requirementText) {
   return SecStaticCodeCheckValidity(code.get(), kSecCSCheckAllArchitectures | kSecCSStrictValidate,
                                     requirement.get());
 }
-
-
 }  // namespace codesign_test

@@ -15,6 +15,7 @@
 
 #include "SyntheticMachO.h"
 #include "TestFiles.h"
+#include "common/TestSupport.h"
 #include "platform/ScopedFd.h"
 #include "platform/codesign/Status.h"
 #include "platform/codesign/Validation.h"
@@ -32,15 +33,15 @@ OSStatus create(const fs::path& path, StaticCodeRef* code) {
 // A named pipe would hold a blocking open for ever; a device could act on
 // being opened. Neither is opened, and the answer comes at once.
 TEST(FileReading, OnlyARegularFileIsOpened) {
-  TempDir dir;
-  ASSERT_EQ(mkfifo(dir.file("pipe").c_str(), 0600), 0);
-  fs::create_directory(dir.file("folder"));
-  fs::create_symlink(dir.file("pipe"), dir.file("link-to-pipe"));
+  const testing_support::TemporaryDirectory dir;
+  ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0600), 0);
+  fs::create_directory(dir / "folder");
+  fs::create_symlink(dir / "pipe", dir / "link-to-pipe");
   StaticCodeRef code;
-  EXPECT_EQ(create(dir.file("pipe"), &code), errSecCSRegularFile);
-  EXPECT_EQ(create(dir.file("link-to-pipe"), &code), errSecCSRegularFile);
-  EXPECT_EQ(create(dir.file("folder"), &code), errSecCSRegularFile);
-  EXPECT_EQ(create(dir.file("missing"), &code), errSecCSStaticCodeNotFound);
+  EXPECT_EQ(create(dir / "pipe", &code), errSecCSRegularFile);
+  EXPECT_EQ(create(dir / "link-to-pipe", &code), errSecCSRegularFile);
+  EXPECT_EQ(create(dir / "folder", &code), errSecCSRegularFile);
+  EXPECT_EQ(create(dir / "missing", &code), errSecCSStaticCodeNotFound);
   EXPECT_EQ(create("/dev/null", &code), errSecCSRegularFile);
   int ends[2];
   ASSERT_EQ(pipe(ends), 0);
@@ -53,8 +54,8 @@ TEST(FileReading, OnlyARegularFileIsOpened) {
 // A nameless staging copy verifies through its descriptor, which stays the
 // caller's: it is still open once the code object is gone.
 TEST(FileReading, ANamelessCopyVerifiesThroughItsDescriptor) {
-  TempDir dir;
-  const platform::ScopedFd copy(open(dir.file("").c_str(), O_TMPFILE | O_RDWR, 0600));
+  const testing_support::TemporaryDirectory dir;
+  const platform::ScopedFd copy(open(dir.path().c_str(), O_TMPFILE | O_RDWR, 0600));
   const Bytes bytes = buildSignedMachO(SyntheticOptions{});
   ASSERT_EQ(write(copy.get(), bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
   StaticCodeRef code;
@@ -154,12 +155,12 @@ TEST(FileReading, WithoutAThreadToReadAheadTheVerdictsAreTheSame) {
 // A file cut short after the code object was made is judged on what is
 // read at the check, up to the size it had when opened.
 TEST(FileReading, AFileCutAfterOpeningFailsVerification) {
-  TempDir dir;
+  const testing_support::TemporaryDirectory dir;
   SyntheticLayout layout;
-  writeFile(dir.file("code"), buildSignedMachO(SyntheticOptions{}, &layout));
+  writeFile(dir / "code", buildSignedMachO(SyntheticOptions{}, &layout));
   StaticCodeRef code;
-  ASSERT_EQ(create(dir.file("code"), &code), 0);
-  fs::resize_file(dir.file("code"), layout.commandsEnd + 0x800);
+  ASSERT_EQ(create(dir / "code", &code), 0);
+  fs::resize_file(dir / "code", layout.commandsEnd + 0x800);
   EXPECT_EQ(SecStaticCodeCheckValidity(code.get(), kSecCSCheckAllArchitectures | kSecCSStrictValidate, nullptr),
             errSecCSSignatureFailed);
 }

@@ -8,6 +8,7 @@
 
 #include "SyntheticMachO.h"
 #include "TestFiles.h"
+#include "common/TestSupport.h"
 #include "platform/codesign/InfoPlist.h"
 #include "platform/codesign/Requirement.h"
 #include "platform/codesign/Status.h"
@@ -34,8 +35,7 @@ SyntheticOptions richOptions() {
   return o;
 }
 
-// SHA-256 pages give the same bytes through OpenSSL's SHA-256 functions or
-// its generic calls: only the benchmark tells which one ran.
+// No row can tell which OpenSSL digest code hashed SHA-256 pages.
 TEST(SyntheticValid, VariantsVerify) {
   const auto variant = [](auto change) {
     SyntheticOptions o = richOptions();
@@ -90,13 +90,13 @@ TEST(InfoPlist, BundleVersionIsAStringOrNothing) {
   };
   for (const auto& [plist, version] : cases) EXPECT_EQ(bundleVersionOf(plist), version) << plist;
   // The list is handed out up to 1 MiB.
-  TempDir dir;
+  const testing_support::TemporaryDirectory dir;
   for (const std::uint64_t size : {std::uint64_t{1} << 20, (std::uint64_t{1} << 20) + 1}) {
     SyntheticOptions o = richOptions();
     o.infoPlist->resize(size, ' '), o.codeSize = 0x1000 + size + 0x1000;
-    writeFile(dir.file("code"), buildSignedMachO(o));
+    writeFile(dir / "code", buildSignedMachO(o));
     StaticCodeRef code;
-    ASSERT_EQ(SecStaticCodeCreateWithPath(platform::FileURL{dir.file("code").string()}, 0, &code), 0);
+    ASSERT_EQ(SecStaticCodeCreateWithPath(platform::FileURL{dir / "code"}, 0, &code), 0);
     std::string plist;
     EXPECT_EQ(copyInfoPlist(code.get(), &plist), size > (1u << 20) ? errSecCSInfoPlistFailed : 0) << size;
   }
