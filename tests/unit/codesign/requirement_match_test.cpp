@@ -93,7 +93,7 @@ TEST(RequirementPropertyList, ReadsTopLevelKeysAndValues) {
   const std::string text = plist(
       "<dict>\n<!-- a comment -->\n"
       "\t<key>CFBundleIdentifier</key>\n\t<string>com.example.app</string>\n"
-      "\t<key>Escaped &amp; &lt;key&gt;</key><string>&quot;&apos;&#65;&#x42;&#xE9;&#x800;&#00000067;</string>\n"
+      "\t<key>Escaped &amp; &lt;key&gt;</key><string>&quot;&apos;&#65;&#x42;&#x80;&#xE9;&#x800;&#00000067;</string>\n"
       "\t<key>Raw</key><string><![CDATA[<not a tag>]]></string>\n"
       "\t<key>Empty</key><string/>\n"
       "\t<key>Flag</key><true/>\n\t<key>Off</key><false></false>\n"
@@ -106,7 +106,7 @@ TEST(RequirementPropertyList, ReadsTopLevelKeysAndValues) {
   ASSERT_EQ(requirement::readPropertyListDictionary(bytesOf(text), &dictionary), errSecSuccess);
   ASSERT_EQ(dictionary.keys.size(), 10u);
   EXPECT_EQ(dictionary.find("CFBundleIdentifier")->text, "com.example.app");
-  EXPECT_EQ(dictionary.find("Escaped & <key>")->text, "\"'AB\xC3\xA9\xE0\xA0\x80" "C");
+  EXPECT_EQ(dictionary.find("Escaped & <key>")->text, "\"'AB\xC2\x80\xC3\xA9\xE0\xA0\x80" "C");
   EXPECT_EQ(dictionary.find("Raw")->text, "<not a tag>");
   EXPECT_TRUE(dictionary.find("Flag")->boolean);
   EXPECT_FALSE(dictionary.find("Off")->boolean);
