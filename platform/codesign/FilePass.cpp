@@ -101,9 +101,9 @@ class ReadAhead {
   ReadAhead(const ReadAhead&) = delete;
   ReadAhead& operator=(const ReadAhead&) = delete;
 
-  // The buffer of the schedule's chunk number `index`, once it is read.
-  Buffer& take(std::size_t index, Chunk chunk) {
-    Buffer& buffer = _buffers[index % _buffers.size()];
+  // The buffer of the schedule's next chunk, once it is read.
+  Buffer& take(Chunk chunk) {
+    Buffer& buffer = _buffers[_taken++ % _buffers.size()];
     if (!_reader.joinable()) {
       fill(buffer, chunk);
       return buffer;
@@ -149,6 +149,7 @@ class ReadAhead {
   const FileSource& _file;
   const Schedule& _schedule;
   std::array<Buffer, 2> _buffers;
+  std::size_t _taken = 0;  // chunks handed to the pass
   std::mutex _mutex;
   std::condition_variable _changed;
   bool _stopping = false;
@@ -160,9 +161,8 @@ class ReadAhead {
 OSStatus readPass(const FileSource& file, std::span<const PassTarget> targets) {
   const Schedule schedule(targets);
   ReadAhead reads(file, schedule);
-  std::size_t index = 0;
-  for (Chunk chunk = schedule.first(); chunk.position != kNone; chunk = schedule.after(chunk), ++index) {
-    Buffer& buffer = reads.take(index, chunk);
+  for (Chunk chunk = schedule.first(); chunk.position != kNone; chunk = schedule.after(chunk)) {
+    Buffer& buffer = reads.take(chunk);
     if (buffer.status != errSecSuccess) return buffer.status;
     const std::span<const std::uint8_t> bytes(buffer.bytes.data(), static_cast<std::size_t>(chunk.length));
     for (std::uint64_t piece = 0; piece < chunk.length; piece += kPieceSize)
