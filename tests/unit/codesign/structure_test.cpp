@@ -301,6 +301,17 @@ INSTANTIATE_TEST_SUITE_P(
                       errSecCSBadMainExecutable},
         UniversalCase{"TooManySlices", nullptr, [](Bytes& f) { putBE32(f, 4, 101); },
                       errSecCSBadObjectFormat},
+        // 100 records are read: the 98 zero ones then share offset 0.
+        UniversalCase{"HundredSlices", nullptr, [](Bytes& f) { putBE32(f, 4, 100); }, errSecCSInternalError},
+        UniversalCase{"FirstSliceFarFromTable", nullptr,
+                      [](Bytes& f) {
+                        f.insert(f.begin() + sliceOffset(f, 0), 0x8000, 0);
+                        putBE32(f, 16, sliceOffset(f, 0) + 0x8000), putBE32(f, 36, sliceOffset(f, 1) + 0x8000);
+                      },
+                      0},
+        UniversalCase{"AlignmentOf2To30", nullptr, [](Bytes& f) { putBE32(f, 8 + 20 + 16, 30); }, 0},
+        UniversalCase{"AlignmentOf2To31", nullptr, [](Bytes& f) { putBE32(f, 8 + 20 + 16, 31); },
+                      errSecCSBadMainExecutable},
         UniversalCase{"NoSlices", nullptr, [](Bytes& f) { putBE32(f, 4, 0); }, errSecCSBadObjectFormat},
         UniversalCase{"SliceShared", nullptr, [](Bytes& f) { putBE32(f, 8 + 20 + 8, sliceOffset(f, 0)); },
                       errSecCSInternalError},
