@@ -16,6 +16,7 @@
 #include "signer/CertificateBuilder.h"
 #include "signer/Timestamp.h"
 #include "platform/codesign/AppleRootCertificates.h"
+#include "platform/codesign/CDHashesPlist.h"
 #include "platform/codesign/Status.h"
 #include "platform/codesign/Validation.h"
 
@@ -330,6 +331,26 @@ INSTANTIATE_TEST_SUITE_P(
                 },
                 errSecCSSignatureFailed}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The CDHashes property list has exactly one shape, and at most 16 hashes.
+TEST(CDHashesPlist, OneKeyListingDataOnly) {
+  const auto list = [](const std::string& body) { return "<plist><dict>" + body + "</dict></plist>"; };
+  const auto hashes = [&](int n, const std::string& item) {
+    std::string items;
+    for (int i = 0; i < n; ++i) items += item;
+    return list("<key>cdhashes</key><array>" + items + "</array>");
+  };
+  const std::pair<std::string, bool> cases[] = {
+      {hashes(16, "<data>AAEC</data>"), true}, {hashes(17, "<data>AAEC</data>"), false},
+      {hashes(0, ""), false}, {hashes(1, "<data>A</data>"), false}, {hashes(1, "<string>AAEC</string>"), false},
+      {list("<key>cdhashes</key><data>AAEC</data>"), false}, {list("<key>other</key><array/>"), false},
+      {list("<key>cdhashes</key><array><data>AAEC</data></array><key>x</key><true/>"), false}, {"<dict>", false}};
+  for (const auto& [xml, valid] : cases) {
+    std::vector<Bytes> listed;
+    EXPECT_EQ(parseCDHashesPlist(xml, &listed), valid) << xml;
+    if (valid) { EXPECT_EQ(listed, std::vector<Bytes>(16, Bytes{0, 1, 2})); }
+  }
+}
 
 TEST(SignedFileBlob, EmptyMissingOrMalformedCmsFails) {
   const std::pair<std::function<Bytes(const Bytes&, const std::vector<Bytes>&)>, OSStatus> cases[] = {
