@@ -13,10 +13,13 @@
 #include <openssl/x509v3.h>
 
 #include "SyntheticMachO.h"
+#include "TestFiles.h"
+#include "common/TestSupport.h"
 #include "signer/CertificateBuilder.h"
 #include "signer/Timestamp.h"
 #include "platform/codesign/AppleRootCertificates.h"
 #include "platform/codesign/CDHashesPlist.h"
+#include "platform/codesign/ExtraAnchors.h"
 #include "platform/codesign/Status.h"
 #include "platform/codesign/Validation.h"
 
@@ -383,6 +386,30 @@ TEST(AppleRoots, PinnedAndCarriedAsPublished) {
     der[der.size() / 2] ^= 1;
     EXPECT_FALSE(isTrustedAnchor(*fingerprint(der))) << names[i];
   }
+}
+
+// A root named for one check: one certificate, as DER or in a PEM text.
+// An empty file needs no row of its own (OpenSSL finds no certificate in
+// it), nor does one past 2 GiB, which no test writes.
+TEST(ExtraAnchors, FileHoldsExactlyOneCertificate) {
+  const Bytes pem = readFile(std::string(CODESIGN_APPLE_ROOTS_DIR) + "/AppleRootCA.pem");
+  const Bytes der = signer::certificateDER(signer::loadCertificate(std::string(CODESIGN_APPLE_ROOTS_DIR) + "/AppleRootCA.pem").get());
+  Bytes described{'r', 'o', 'o', 't', '\n'}, derAndMore = der;
+  described.insert(described.end(), pem.begin(), pem.end()), derAndMore.push_back(0);
+  for (const Bytes& bytes : {pem, der, described}) EXPECT_EQ(anchorFingerprint(bytes), fingerprint(der));
+  for (const Bytes& bytes : {derAndMore, Bytes{}, Bytes(40, 0x30)}) EXPECT_EQ(anchorFingerprint(bytes), std::nullopt);
+  // The root it names ends a chain beside the pinned ones.
+  Authority authority;
+  SyntheticOptions options;
+  options.flags = 0x10000, options.team = "ABCDE12345";
+  options.signer = [&](const Bytes& content, const std::vector<Bytes>& all) { return authority.sign(content, all); };
+  const testing_support::TemporaryDirectory dir;
+  writeFile(dir / "code", buildSignedMachO(options));
+  StaticCodeRef code;
+  ASSERT_EQ(SecStaticCodeCreateWithPath(platform::FileURL{dir / "code"}, 0, &code), 0);
+  const SHA256Digest root = *fingerprint(authority.rootDer), other = *fingerprint(der);
+  for (const auto& [anchors, expected] : {std::pair{std::vector{other, root}, 0}, {std::vector{other}, CSSMERR_TP_NOT_TRUSTED}})
+    EXPECT_EQ(staticCodeCheckValidityWithAnchors(code.get(), kToolFlags, nullptr, anchors), expected);
 }
 
 }  // namespace
