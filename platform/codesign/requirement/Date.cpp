@@ -30,13 +30,15 @@ int daysInMonth(int year, int month) {
 
 // Days from 1970-01-01 to the date, in the proleptic Gregorian calendar.
 std::int64_t daysSinceEpoch(int year, int month, int day) {
-  const std::int64_t y = month <= 2 ? year - 1 : year;
-  const std::int64_t era = y / 400;  // years are never negative here
+  // Counted from year -400, so that the year is never negative: January and
+  // February of year 0 belong to year -1 here.
+  const std::int64_t y = (month <= 2 ? year - 1 : year) + 400;
+  const std::int64_t era = y / 400;
   const std::int64_t yearOfEra = y - era * 400;
   const std::int64_t shiftedMonth = month > 2 ? month - 3 : month + 9;
   const std::int64_t dayOfYear = (153 * shiftedMonth + 2) / 5 + day - 1;
   const std::int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-  return era * 146097 + dayOfEra - 719468;
+  return (era - 1) * 146097 + dayOfEra - 719468;
 }
 
 std::optional<std::int64_t> toSeconds(const CivilTime& t) {

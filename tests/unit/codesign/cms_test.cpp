@@ -81,6 +81,7 @@ struct Authority {
   int unrelated = 0;                         // self-signed certificates added to the CMS
   enum class Stamp { none, sound, forged } timestamp = Stamp::none;  // a token from an authority under the root
   bool omitLeaf = false;
+  long signedAgo = 0;  // when not 0, the signing time claimed, in seconds before now
   mutable Bytes rootDer;
 
   Bytes sign(const Bytes& content, const std::vector<Bytes>& directories) const;
@@ -168,6 +169,10 @@ Bytes Authority::sign(const Bytes& content, const std::vector<Bytes>& directorie
       X509_ATTRIBUTE_create_by_txt(&attribute, "1.2.840.113635.100.9.1", V_ASN1_OCTET_STRING,
                                    reinterpret_cast<const unsigned char*>(xml.data()), static_cast<int>(xml.size()));
     CMS_signed_add1_attr(si, attribute), X509_ATTRIBUTE_free(attribute);
+  }
+  if (signedAgo != 0) {
+    ASN1_TIME* at = ASN1_TIME_adj(nullptr, std::time(nullptr) - signedAgo, 0, 0);
+    CMS_signed_add1_attr_by_NID(si, NID_pkcs9_signingTime, at->type, at, -1), ASN1_TIME_free(at);
   }
   CMS_final(cms, data, nullptr, flags);
   if (timestamp != Stamp::none) {
@@ -278,6 +283,8 @@ INSTANTIATE_TEST_SUITE_P(
         CmsCase{"ExpiredLeafEnforced",
                 [](Authority& a, SyntheticOptions& o) { a.leafSpec.notAfter = -60, o.flags |= 0x400; },
                 CSSMERR_TP_CERT_EXPIRED},
+        CmsCase{"ExpiredLeafSignedInTime",  // judged at the signing time it claims
+                [](Authority& a, SyntheticOptions& o) { a.leafSpec.notAfter = -60, a.signedAgo = 120, o.flags |= 0x400; }, 0},
         CmsCase{"SixteenCertificates", [](Authority& a, auto&) { a.unrelated = 13; }, 0},
         CmsCase{"SeventeenCertificates", [](Authority& a, auto&) { a.unrelated = 14; }, errSecCSSignatureFailed},
         CmsCase{"SignerCertificateLeftOut", [](Authority& a, auto&) { a.omitLeaf = true; }, errSecCSSignatureFailed},

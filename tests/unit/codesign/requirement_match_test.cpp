@@ -10,6 +10,7 @@
 #include "RequirementTesting.h"
 #include "platform/codesign/Requirement.h"
 #include "platform/codesign/Status.h"
+#include "platform/codesign/requirement/Date.h"
 #include "platform/codesign/requirement/Match.h"
 #include "platform/codesign/requirement/PropertyListReader.h"
 
@@ -93,7 +94,7 @@ TEST(RequirementPropertyList, ReadsTopLevelKeysAndValues) {
   const std::string text = plist(
       "<dict>\n<!-- a comment -->\n"
       "\t<key>CFBundleIdentifier</key>\n\t<string>com.example.app</string>\n"
-      "\t<key>Escaped &amp; &lt;key&gt;</key><string>&quot;&apos;&#65;&#x42;&#x80;&#xE9;&#x800;&#00000067;</string>\n"
+      "\t<key>Escaped &amp; &lt;key&gt;</key><string>&quot;&apos;&#90;&#x4F;&#x80;&#xE9;&#x800;&#00000067;</string>\n"
       "\t<key>Raw</key><string><![CDATA[<not a tag>]]></string>\n"
       "\t<key>Empty</key><string/>\n"
       "\t<key>Flag</key><true/>\n\t<key>Off</key><false></false>\n"
@@ -106,13 +107,31 @@ TEST(RequirementPropertyList, ReadsTopLevelKeysAndValues) {
   ASSERT_EQ(requirement::readPropertyListDictionary(bytesOf(text), &dictionary), errSecSuccess);
   ASSERT_EQ(dictionary.keys.size(), 10u);
   EXPECT_EQ(dictionary.find("CFBundleIdentifier")->text, "com.example.app");
-  EXPECT_EQ(dictionary.find("Escaped & <key>")->text, "\"'AB\xC2\x80\xC3\xA9\xE0\xA0\x80" "C");
+  EXPECT_EQ(dictionary.find("Escaped & <key>")->text, "\"'ZO\xC2\x80\xC3\xA9\xE0\xA0\x80" "C");
   EXPECT_EQ(dictionary.find("Raw")->text, "<not a tag>");
   EXPECT_TRUE(dictionary.find("Flag")->boolean);
   EXPECT_FALSE(dictionary.find("Off")->boolean);
   EXPECT_EQ(dictionary.find("When")->date, 1622548800);
   EXPECT_EQ(dictionary.find("List")->items.size(), 3u);
   EXPECT_EQ(dictionary.find("Missing"), nullptr);
+}
+
+// Calendar dates in both written forms: each field's first and last value,
+// and the leap years of the Gregorian calendar.
+TEST(RequirementDate, ReadsEachValidDateOnly) {
+  const std::pair<std::string, std::optional<std::int64_t>> cases[] = {
+      {"2024-01-31T23:59:59Z", 1706745599}, {"2024-02-29T00:00:00Z", 1709164800}, {"2000-02-29T12:00:00Z", 951825600},
+      {"2023-12-31T00:00:00Z", 1703980800}, {"0000-01-01T00:00:00Z", -62167219200}, {"1900-02-29T00:00:00Z", {}},
+      {"2023-02-29T00:00:00Z", {}}, {"2024-04-31T00:00:00Z", {}}, {"2024-13-01T00:00:00Z", {}},
+      {"2024-00-10T00:00:00Z", {}}, {"2024-01-00T00:00:00Z", {}}, {"2024-01-01T24:00:00Z", {}},
+      {"2024-01-01T00:60:00Z", {}}, {"2024-01-01T00:00:60Z", {}}, {"2024-01-01 00:00:00Z", {}}};
+  for (const auto& [text, seconds] : cases) {
+    EXPECT_EQ(requirement::parsePropertyListDate(text), seconds) << text;
+    std::string compact;  // YYYYMMDDHHMMSSZ
+    for (const char c : text) compact += std::isdigit(static_cast<unsigned char>(c)) || c == 'Z' ? std::string(1, c) : "";
+    if (text[10] == 'T') { EXPECT_EQ(requirement::parseGeneralizedTime(compact), seconds) << compact; }
+  }
+  EXPECT_EQ(requirement::parseGeneralizedTime("2024013123595Z"), std::nullopt);
 }
 
 TEST(RequirementPropertyList, RefusesMalformedLists) {
