@@ -18,6 +18,7 @@
 #include "signer/CertificateBuilder.h"
 #include "signer/Timestamp.h"
 #include "platform/codesign/AppleRootCertificates.h"
+#include "platform/codesign/Base64.h"
 #include "platform/codesign/CDHashesPlist.h"
 #include "platform/codesign/ExtraAnchors.h"
 #include "platform/codesign/Status.h"
@@ -80,7 +81,7 @@ struct Authority {
   Bytes trailer;                             // after the CMS, in its blob
   int unrelated = 0;                         // self-signed certificates added to the CMS
   enum class Stamp { none, sound, forged } timestamp = Stamp::none;  // a token from an authority under the root
-  bool omitLeaf = false;
+  bool omitLeaf = false, selfSigned = false;  // selfSigned: the leaf is its own root
   long signedAgo = 0;  // when not 0, the signing time claimed, in seconds before now
   mutable Bytes rootDer;
 
@@ -130,16 +131,16 @@ std::string cdhashesPlist(const std::vector<Bytes>& directories) {
 Bytes Authority::sign(const Bytes& content, const std::vector<Bytes>& directoriesIn) const {
   const auto root = signer::issueCertificate(profileOf(rootSpec), nullptr);
   const auto ca = signer::issueCertificate(profileOf(caSpec), &root);
-  const auto leaf = signer::issueCertificate(profileOf(leafSpec), &ca);
+  const auto leaf = signer::issueCertificate(profileOf(leafSpec), selfSigned ? nullptr : &ca);
   STACK_OF(X509)* chain = sk_X509_new_null();
-  sk_X509_push(chain, ca.certificate.get());
-  if (!omitRoot) sk_X509_push(chain, root.certificate.get());
+  if (!selfSigned) sk_X509_push(chain, ca.certificate.get());
+  if (!omitRoot && !selfSigned) sk_X509_push(chain, root.certificate.get());
   std::vector<signer::IssuedCertificate> others;
   for (int i = 0; i < unrelated; ++i) {
     others.push_back(signer::issueCertificate(profileOf(caCertificate("Unrelated " + std::to_string(i), {})), nullptr));
     sk_X509_push(chain, others.back().certificate.get());
   }
-  rootDer = signer::certificateDER(root.certificate.get());
+  rootDer = signer::certificateDER((selfSigned ? leaf : root).certificate.get());
   Bytes signedBytes = content;
   if (signOtherContent) signedBytes[20] ^= 1;
   BIO* data = BIO_new_mem_buf(signedBytes.data(), static_cast<int>(signedBytes.size()));
@@ -265,6 +266,9 @@ INSTANTIATE_TEST_SUITE_P(
         CmsCase{"IntermediateUsageExcludesCodeSigning",
                 [](Authority& a, auto&) { a.caSpec.extendedKeyUsage = "emailProtection"; },
                 CSSMERR_APPLETP_INVALID_EXTENDED_KEY_USAGE},
+        CmsCase{"RootUsageExcludesCodeSigning", [](Authority& a, auto&) { a.rootSpec.extendedKeyUsage = "emailProtection"; },
+                0},
+        CmsCase{"SelfSignedLeaf", [](Authority& a, auto&) { a.selfSigned = true; }, 0},
         CmsCase{"IntermediateUsageAny", [](Authority& a, auto&) { a.caSpec.extendedKeyUsage = "anyExtendedKeyUsage"; },
                 0},
         CmsCase{"IssuerNotCa", [](Authority& a, auto&) { a.caSpec.ca = false, a.caSpec.keyUsage = "critical,digitalSignature"; },
@@ -327,6 +331,8 @@ INSTANTIATE_TEST_SUITE_P(
                   o.hashTypes = {1, 2}, a.editDirectories = [](auto& d) { d.pop_back(); };
                 },
                 errSecCSSignatureFailed},
+        CmsCase{"DirectoryListedTwice", [](Authority& a, auto&) { a.editDirectories = [](auto& d) { d.push_back(d[0]); }; },
+                errSecCSSignatureFailed},
         CmsCase{"AlternateHashWrong",
                 [](Authority& a, SyntheticOptions& o) {
                   o.hashTypes = {1, 2}, a.editDirectories = [](auto& d) { d.back()[50] ^= 1; };
@@ -341,6 +347,19 @@ INSTANTIATE_TEST_SUITE_P(
                 },
                 errSecCSSignatureFailed}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Base64 as property lists carry it: spaces anywhere, '=' only to fill the
+// last quantum, and no bits left over.
+TEST(Base64, DecodesWholeQuantaOnly) {
+  const std::pair<std::string, std::optional<Bytes>> cases[] = {
+      {"", Bytes{}}, {"AA==", Bytes{0}}, {"AAE=", Bytes{0, 1}}, {" A A\nE\tC\r", Bytes{0, 1, 2}},
+      {"Zz09aAz9+/+/", Bytes{103, 61, 61, 104, 12, 253, 251, 255, 191}}, {"AA=A", {}}, {"AAE", {}},
+      {"AB==", {}}, {"A===", {}}, {"AAAA=", {}}, {"AA*A", {}}, {"AAA==", {}}};
+  for (const auto& [text, bytes] : cases) {
+    Bytes out;
+    EXPECT_EQ(decodeBase64(text, &out) ? std::optional(out) : std::nullopt, bytes) << text;
+  }
+}
 
 // The CDHashes property list has exactly one shape, and at most 16 hashes.
 TEST(CDHashesPlist, OneKeyListingDataOnly) {
