@@ -122,16 +122,16 @@ class Lexer {
   }
 
   // IDENT, or IDENT followed by .IDENT and .DIGITS parts; a reserved word
-  // when the whole text is one.
+  // when the whole text is one. Called on a letter.
   OSStatus lexWord(Token* token) {
     const std::size_t start = _pos;
-    skipWhile(isLetter, isAlphanumeric);
+    skipWhile(isAlphanumeric);
     while (peek() == '.') {
       ++_pos;
       if (isLetter(peek())) {
-        skipWhile(isLetter, isAlphanumeric);
+        skipWhile(isAlphanumeric);
       } else if (isDigit(peek())) {
-        skipWhile(isDigit, isDigit);
+        skipWhile(isDigit);
       } else {
         return errSecCSReqInvalid;  // a dot must be followed by a part
       }
@@ -144,10 +144,9 @@ class Lexer {
 
   static bool isAlphanumeric(char c) { return isLetter(c) || isDigit(c); }
 
-  template <typename First, typename Rest>
-  void skipWhile(First first, Rest rest) {
-    if (!atEnd() && first(peek())) ++_pos;
-    while (!atEnd() && rest(peek())) ++_pos;
+  template <typename Predicate>
+  void skipWhile(Predicate accepted) {
+    while (!atEnd() && accepted(peek())) ++_pos;
   }
 
   // The text between double quotes; \" is the only escape.

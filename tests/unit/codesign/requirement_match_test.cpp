@@ -94,7 +94,7 @@ TEST(RequirementPropertyList, ReadsTopLevelKeysAndValues) {
   const std::string text = plist(
       "<dict>\n<!-- a comment -->\n"
       "\t<key>CFBundleIdentifier</key>\n\t<string>com.example.app</string>\n"
-      "\t<key>Escaped &amp; &lt;key&gt;</key><string>&quot;&apos;&#90;&#x4F;&#x80;&#xE9;&#x800;&#00000067;</string>\n"
+      "\t<key>Escaped &amp; &lt;key&gt;</key><string>&quot;&apos;&#90;&#x4F;&#x80;&#xE9;&#x800;&#00000067;&#x10000;</string>\n"
       "\t<key>Raw</key><string><![CDATA[<not a tag>]]></string>\n"
       "\t<key>Empty</key><string/>\n"
       "\t<key>Flag</key><true/>\n\t<key>Off</key><false></false>\n"
@@ -107,7 +107,7 @@ TEST(RequirementPropertyList, ReadsTopLevelKeysAndValues) {
   ASSERT_EQ(requirement::readPropertyListDictionary(bytesOf(text), &dictionary), errSecSuccess);
   ASSERT_EQ(dictionary.keys.size(), 10u);
   EXPECT_EQ(dictionary.find("CFBundleIdentifier")->text, "com.example.app");
-  EXPECT_EQ(dictionary.find("Escaped & <key>")->text, "\"'ZO\xC2\x80\xC3\xA9\xE0\xA0\x80" "C");
+  EXPECT_EQ(dictionary.find("Escaped & <key>")->text, "\"'ZO\xC2\x80\xC3\xA9\xE0\xA0\x80" "C\xF0\x90\x80\x80");
   EXPECT_EQ(dictionary.find("Raw")->text, "<not a tag>");
   EXPECT_TRUE(dictionary.find("Flag")->boolean);
   EXPECT_FALSE(dictionary.find("Off")->boolean);
@@ -148,6 +148,7 @@ TEST(RequirementPropertyList, RefusesMalformedLists) {
       plist("<dict><key>a</key><string>&bogus;</string></dict>"),
       plist("<dict><key>a</key><string>&#0;</string></dict>"),
       plist("<dict><key>a</key><string>&#x110000;</string></dict>"),
+      plist("<dict><key>a</key><string>&#xDFFF;</string></dict>"), plist("<dict><key>a</key><string>x</strng></dict>"),
       plist("<dict><key>a</key><string>&#6A;</string></dict>"),
       plist("<dict><key>a</key><date>yesterday</date></dict>"),
       plist("<dict><key>a</key><date>2021-06-01T12:00:00X</date></dict>"),
@@ -161,8 +162,9 @@ TEST(RequirementPropertyList, RefusesMalformedLists) {
   // No element name holds a 'z': how a name reads one has no row.
   for (const std::string& text : cases) EXPECT_EQ(readStatus(text), errSecCSBadDictionaryFormat) << text;
   EXPECT_EQ(readStatus("bplist00\xD0\x08"), errSecCSUnimplemented);
-  EXPECT_EQ(readStatus(std::string(requirement::kMaxPropertyListSize + 1, ' ') + "<dict/>"),
-            errSecCSBadDictionaryFormat);
+  for (const std::size_t size : {requirement::kMaxPropertyListSize, requirement::kMaxPropertyListSize + 1})
+    EXPECT_EQ(readStatus(std::string(size - 7, ' ') + "<dict/>"),
+              size > requirement::kMaxPropertyListSize ? errSecCSBadDictionaryFormat : errSecSuccess);
   EXPECT_EQ(readStatus("<dict/>"), errSecSuccess);  // a bare dictionary needs no wrapper
 }
 

@@ -41,6 +41,7 @@ TEST(RequirementCompile, AcceptsTheLanguage) {
       "info[k] >= timestamp \"20000229000000Z\"", "entitlement[com.example.flag] exists", "! ( true )",
       "# comment\ntrue // another\n/* block\n comment */ and true", "identifier \"a\\\"b\"",
       "identifier \"caf\xC3\xA9\"", "identifier always.x", "certificate leaf[field.1.39]", "identifier Apple",
+      "/* a * b / c */ certificate leaf[field.1.2.1234567890123456789]",
   };
   for (const std::string& text : accepted) EXPECT_EQ(compileStatus(text), errSecSuccess) << text;
 }
