@@ -230,6 +230,7 @@ TEST(RequirementPropertyList, PrefersDerEntitlements) {
       derEntitlements(der(0x30, utf8("k") + utf8("v")) + der(0x30, utf8("k") + utf8("w"))),  // key twice
       der(0x70, der(0x02, {2}) + der(0xb0, {})),                              // version 2
       derEntitlements(der(0x30, utf8("k") + utf8("v")) + Bytes{0x30}),      // an entry cut after its tag
+      derEntitlements(der(0x30, utf8("k") + Bytes{0x0c, 0x05, 'v'})),         // a value longer than its entry
       Bytes{0x70, 0x84, 0xff, 0xff, 0xff, 0xff},                              // length past the end
   };
   for (const Bytes& bytes : malformed) {

@@ -120,6 +120,7 @@ TEST(RequirementEvaluation, FindsCertificatesByPositionAndHash) {
       {"certificate leaf = " + leafHash, errSecSuccess}, {"anchor = " + rootHash, errSecSuccess},
       {"certificate 1 = " + rootHash, errSecCSReqFailed}, {"anchor = " + leafHash, errSecCSReqFailed},
       {"certificate 5 = " + leafHash, errSecCSReqFailed},
+      {"anchor[policy.1.2.3] absent", errSecSuccess},  // a root without certificate policies
   };
   for (const auto& [text, status] : hashes) EXPECT_EQ(compileAndEvaluate(text, subject), status) << text;
 }
@@ -169,6 +170,7 @@ TEST(RequirementEvaluation, AppleAnchorsNeedThePinnedRootAndAppleAuthority) {
       {"leaf without extension", signedBy({&plainLeaf, &authority, &root}), false, true},
       {"other authority", signedBy({&appleLeaf, &otherAuthority, &root}), false, true},
       {"no authority", signedBy({&appleLeaf, &root}), false, true},
+      {"root alone", signedBy({&root}), false, true},
       {"ad hoc", signedBy({}), false, false},
   };
   for (const auto& c : cases) {
