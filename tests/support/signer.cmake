@@ -50,12 +50,10 @@ helper_unit_test(helper_signer_test
   SOURCES
     signer/tests/SignedImage.cpp
     signer/tests/FixtureClaimsTest.cpp
-    signer/tests/SignerInputTest.cpp
     signer/Bytes.cpp
     signer/OpenSSLSupport.cpp
   LIBRARIES OpenSSL::Crypto)
 target_compile_definitions(helper_signer_test PRIVATE
   HELPER_FIXTURE_DIR="${HELPER_FIXTURE_DIR}"
-  HELPER_TEST_CA_DIR="${HELPER_TEST_CA_DIR}"
-  HELPER_TEST_SIGNER="$<TARGET_FILE:helper-test-signer>")
+  HELPER_TEST_CA_DIR="${HELPER_TEST_CA_DIR}")
 add_dependencies(helper_signer_test helper_signed_fixtures)

@@ -1,11 +1,5 @@
 #include "SignedImage.h"
 
-#include <sys/wait.h>
-
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <memory>
 #include <stdexcept>
 
 namespace signer_test {
@@ -65,46 +59,6 @@ std::vector<SliceView> readSlices(const std::string& path) {
   for (std::uint32_t i = 0; i < reader.be32(4, "nfat_arch"); ++i)
     slices.push_back(readSlice(reader.slice(reader.be32(16 + 20 * i, "offset"), reader.be32(20 + 20 * i, "size"), "slice")));
   return slices;
-}
-
-namespace {
-
-std::string quoted(const std::string& word) {
-  std::string out = "'";
-  for (char c : word) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
-// Closes the pipe and keeps the command's wait status.
-struct PipeCloser {
-  int* status;
-  void operator()(FILE* pipe) const { *status = pclose(pipe); }
-};
-
-}  // namespace
-
-CommandResult runCommand(const std::vector<std::string>& argv) {
-  std::string line;
-  for (const std::string& word : argv) line += quoted(word) + " ";
-  int status = -1;
-  std::unique_ptr<FILE, PipeCloser> pipe(popen((line + "2>&1").c_str(), "r"), PipeCloser{&status});
-  if (!pipe) throw std::runtime_error("cannot run " + line);
-  CommandResult result;
-  char buffer[4096];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe.get())) > 0;) result.output.append(buffer, n);
-  pipe.reset();
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
-}
-
-TemporaryDirectory::TemporaryDirectory()
-    : _path((std::filesystem::temp_directory_path() / "signer-test-XXXXXX").string()) {
-  if (!mkdtemp(_path.data())) throw std::runtime_error("cannot make a temporary directory");
-}
-
-TemporaryDirectory::~TemporaryDirectory() {
-  std::error_code ignored;
-  std::filesystem::remove_all(_path, ignored);
 }
 
 }  // namespace signer_test

@@ -2,7 +2,7 @@
 
 // A reader of signed Mach-O files for the signer's tests, written apart from
 // the signer's own parser so that the tests do not take the signer's word for
-// the layout; and a way to run the signer.
+// the layout.
 
 #include <string>
 #include <utility>
@@ -32,24 +32,5 @@ struct SliceView {
 // One slice for a thin file, one per architecture for a universal one.
 // Throws on anything malformed.
 std::vector<SliceView> readSlices(const std::string& path);
-
-struct CommandResult {
-  int status = -1;     // exit status, or -1 when the command did not exit
-  std::string output;  // standard output and standard error
-};
-// Runs argv (no shell expansion of its words) and collects its output.
-CommandResult runCommand(const std::vector<std::string>& argv);
-
-class TemporaryDirectory {  // a fresh empty directory, removed with all in it
- public:
-  TemporaryDirectory();
-  ~TemporaryDirectory();
-  TemporaryDirectory(const TemporaryDirectory&) = delete;
-  TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
-  std::string file(const std::string& name) const { return _path + "/" + name; }
-
- private:
-  std::string _path;
-};
 
 }  // namespace signer_test
