@@ -235,8 +235,22 @@ TEST(SyntheticValid, AnswersAsAppleOnSignedOddities) {
   const auto signatureCommandOf24 = [](Bytes& f, const SyntheticLayout& l) {
     putLE32(f, l.codeSignatureCommand + 4, 24), putLE32(f, 20, static_cast<std::uint32_t>(l.commandsEnd + 8 - 32));
   };
+  // Appends a load command of the given size (its first bytes copied from
+  // the one at `from`) after the others.
+  const auto appended = [](std::uint64_t from, std::uint32_t size, std::function<void(Bytes&, std::uint64_t)> edit) {
+    return [=](Bytes& f, const SyntheticLayout& l) {
+      std::copy_n(f.begin() + from, std::min<std::uint32_t>(size, 72), f.begin() + l.commandsEnd);
+      putLE32(f, l.commandsEnd + 4, size), putLE32(f, 16, 4), putLE32(f, 20, static_cast<std::uint32_t>(l.commandsEnd + size - 32));
+      edit(f, l.commandsEnd);
+    };
+  };
   const Case cases[] = {
       {"SignatureCommandOf24Bytes", signatureCommandOf24, 0},
+      {"SmallestCommand", appended(0, 8, [](Bytes& f, auto at) { putLE32(f, at, 0x7fff); }), 0},
+      {"UnalignedCommand", appended(0, 10, [](Bytes& f, auto at) { putLE32(f, at, 0x7fff); }), errSecCSBadObjectFormat},
+      // Only the first __LINKEDIT must end the slice.
+      {"SecondLinkeditShort", appended(kLinkedit, 72, [](Bytes& f, auto at) { putLE32(f, at + 48, 16); }), 0},
+      {"InfoPlistBeyondSectionCount", commandWord(kText + 64, 0), errSecCSInfoPlistFailed},
       {"TextPastSlice", commandWord(kText + 52, 1), 0},
       {"LinkeditPastSlice", commandWord(kLinkedit + 52, 1), errSecCSBadMainExecutable},
   };
