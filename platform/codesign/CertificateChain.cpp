@@ -14,15 +14,14 @@ namespace {
 // Apple's certificate parser knows, so a critical extension under them is
 // accepted even though OpenSSL does not handle it.
 bool underAppleArc(const ASN1_OBJECT* oid) {
-  static constexpr const char* kArcs[] = {"1.2.840.113635.100.6.", "1.2.840.113635.100.11.",
-                                          "1.2.840.113635.100.12.", "1.2.840.113635.100.13.",
-                                          "1.2.840.113635.100.15."};
-  char text[128];
-  const int length = OBJ_obj2txt(text, sizeof text, oid, 1);
-  if (length <= 0 || static_cast<std::size_t>(length) >= sizeof text) return false;
-  for (const char* arc : kArcs)
-    if (std::strncmp(text, arc, std::strlen(arc)) == 0) return true;
-  return false;
+  // 1.2.840.113635.100 as DER; one of the arcs below it and at least one
+  // arc more must follow. Read from the encoding, any OID length will do.
+  static constexpr std::uint8_t kApple100[] = {0x2a, 0x86, 0x48, 0x86, 0xf7, 0x63, 0x64};
+  const std::size_t length = OBJ_length(oid);
+  const unsigned char* bytes = OBJ_get0_data(oid);
+  if (length < sizeof kApple100 + 2 || std::memcmp(bytes, kApple100, sizeof kApple100) != 0) return false;
+  const unsigned char arc = bytes[sizeof kApple100];
+  return arc == 6 || arc == 11 || arc == 12 || arc == 13 || arc == 15;
 }
 
 bool criticalExtensionsKnown(X509* cert) {

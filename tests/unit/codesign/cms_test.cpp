@@ -263,6 +263,15 @@ INSTANTIATE_TEST_SUITE_P(
                   a.leafSpec.markers.push_back({oid, true});
                 },
                 CSSMERR_APPLETP_UNKNOWN_CRITICAL_EXTEN},
+        CmsCase{"CriticalUnderAppleArcs",
+                [](Authority& a, auto&) {
+                  for (const char* arc : {"6.9", "11.1", "12.1", "13.1", "15.1"})
+                    a.leafSpec.markers.push_back({std::string("1.2.840.113635.100.") + arc, true});
+                },
+                0},
+        CmsCase{"CriticalUnderOtherAppleArc",
+                [](Authority& a, auto&) { a.leafSpec.markers.push_back({"1.2.840.113635.100.7.1", true}); },
+                CSSMERR_APPLETP_UNKNOWN_CRITICAL_EXTEN},
         CmsCase{"IntermediateUsageExcludesCodeSigning",
                 [](Authority& a, auto&) { a.caSpec.extendedKeyUsage = "emailProtection"; },
                 CSSMERR_APPLETP_INVALID_EXTENDED_KEY_USAGE},
