@@ -77,7 +77,7 @@ IssuedCertificate issueCertificate(const CertificateProfile& profile, const Issu
   mustSucceed(X509_set_pubkey(certificate.get(), key.get()), "setting the public key");
   addExtensions(certificate.get(), issuerCertificate, profile);
   EVP_PKEY* signingKey = issuer ? issuer->key.get() : key.get();
-  mustSucceed(X509_sign(certificate.get(), signingKey, EVP_sha256()), "signing a certificate");
+  mustSucceed(X509_sign(certificate.get(), signingKey, profile.md5 ? EVP_md5() : EVP_sha256()), "signing a certificate");
   return {std::move(certificate), std::move(key)};
 }
 

@@ -39,6 +39,7 @@ struct CertificateProfile {
   std::int64_t notBefore = 0;         // seconds since 1970
   std::int64_t notAfter = 0;
   bool rsa = false;  // an RSA-2048 key; otherwise EC P-256, which is quicker to make
+  bool md5 = false;  // signed with MD5 instead (an RSA issuer's key only)
 };
 
 struct IssuedCertificate {
@@ -46,7 +47,7 @@ struct IssuedCertificate {
   EVPKeyPtr key;
 };
 
-// The certificate, signed with SHA-256 by the issuer's key or, without an
+// The certificate, signed with SHA-256 (or MD5) by the issuer's key or, without an
 // issuer, its own; subject and authority key identifiers are always added.
 // Throws SignerError when OpenSSL fails.
 IssuedCertificate issueCertificate(const CertificateProfile& profile, const IssuedCertificate* issuer);

@@ -42,6 +42,7 @@ struct CertSpec {
   std::string extendedKeyUsage = "critical,codeSigning";  // empty: none
   std::vector<std::pair<std::string, bool>> markers;      // extension OID, critical
   long notBefore = -kDay, notAfter = 365 * kDay;          // seconds from now
+  bool rsa = false, md5 = false;                          // md5: signed with it, by an RSA issuer
 };
 
 // The signer's profile for a certificate of the test authority.
@@ -59,6 +60,7 @@ signer::CertificateProfile profileOf(const CertSpec& wanted) {
   for (const auto& [oid, critical] : wanted.markers) profile.extensions.push_back(signer::markerExtension(oid, critical));
   const std::int64_t now = std::time(nullptr);
   profile.notBefore = now + wanted.notBefore, profile.notAfter = now + wanted.notAfter;
+  profile.rsa = wanted.rsa, profile.md5 = wanted.md5;
   return profile;
 }
 
@@ -278,6 +280,9 @@ INSTANTIATE_TEST_SUITE_P(
         CmsCase{"RootUsageExcludesCodeSigning", [](Authority& a, auto&) { a.rootSpec.extendedKeyUsage = "emailProtection"; },
                 0},
         CmsCase{"SelfSignedLeaf", [](Authority& a, auto&) { a.selfSigned = true; }, 0},
+        CmsCase{"RootSignedWithMd5", [](Authority& a, auto&) { a.rootSpec.rsa = a.rootSpec.md5 = true; }, 0},
+        CmsCase{"IntermediateSignedWithMd5", [](Authority& a, auto&) { a.rootSpec.rsa = a.caSpec.md5 = true; },
+                CSSMERR_TP_INVALID_CERTIFICATE},
         CmsCase{"IntermediateUsageAny", [](Authority& a, auto&) { a.caSpec.extendedKeyUsage = "anyExtendedKeyUsage"; },
                 0},
         CmsCase{"IssuerNotCa", [](Authority& a, auto&) { a.caSpec.ca = false, a.caSpec.keyUsage = "critical,digitalSignature"; },
