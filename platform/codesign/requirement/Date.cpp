@@ -10,9 +10,9 @@ struct CivilTime {
   int year, month, day, hour, minute, second;
 };
 
-// The number at text[offset, offset + width), all digits, or -1.
+// The number at text[offset, offset + width), all digits, or -1. The
+// callers have checked the text's length.
 int digitsAt(std::string_view text, std::size_t offset, std::size_t width) {
-  if (offset + width > text.size()) return -1;  // both are small constants
   int value = 0;
   for (std::size_t i = offset; i < offset + width; ++i) {
     if (text[i] < '0' || text[i] > '9') return -1;

@@ -70,7 +70,7 @@ TEST(RequirementMatch, OrdersDigitRunsByValue) {
       {"9", "10", -1},     {"10", "9", 1},        {"1.9", "1.10", -1}, {"1.10", "1.10", 0},
       {"abc", "abd", -1},  {"a10b", "a9b", 1},    {"007", "7", 0},     {"", "a", -1},
       {"10", "10a", -1},   {"v2", "v10", -1},     {"B", "a", -1},      {"100000000000000000000", "99", 1},
-      {"b", "1a", 1},
+      {"b", "1a", 1},      {"1.2a", "1.2", 1},
   };
   for (const auto& [a, b, sign] : cases) {
     const int order = requirement::compareNumerically(a, b);
@@ -94,7 +94,7 @@ TEST(RequirementPropertyList, ReadsTopLevelKeysAndValues) {
   const std::string text = plist(
       "<dict>\n<!-- a comment -->\n"
       "\t<key>CFBundleIdentifier</key>\n\t<string>com.example.app</string>\n"
-      "\t<key>Escaped &amp; &lt;key&gt;</key><string>&quot;&apos;&#90;&#x4F;&#x80;&#xE9;&#x800;&#00000067;&#x10000;</string>\n"
+      "\t<key>Escaped &amp; &lt;key&gt;</key><string>&quot;&apos;&#90;&#x4F;&#x80;&#xE9;&#x800;&#00000067;&#x10000;&#x10FFFF;</string>\n"
       "\t<key>Raw</key><string><![CDATA[<not a tag>]]></string>\n"
       "\t<key>Empty</key><string/>\n"
       "\t<key>Flag</key><true/>\n\t<key>Off</key><false></false>\n"
@@ -107,7 +107,7 @@ TEST(RequirementPropertyList, ReadsTopLevelKeysAndValues) {
   ASSERT_EQ(requirement::readPropertyListDictionary(bytesOf(text), &dictionary), errSecSuccess);
   ASSERT_EQ(dictionary.keys.size(), 10u);
   EXPECT_EQ(dictionary.find("CFBundleIdentifier")->text, "com.example.app");
-  EXPECT_EQ(dictionary.find("Escaped & <key>")->text, "\"'ZO\xC2\x80\xC3\xA9\xE0\xA0\x80" "C\xF0\x90\x80\x80");
+  EXPECT_EQ(dictionary.find("Escaped & <key>")->text, "\"'ZO\xC2\x80\xC3\xA9\xE0\xA0\x80" "C\xF0\x90\x80\x80\xF4\x8F\xBF\xBF");
   EXPECT_EQ(dictionary.find("Raw")->text, "<not a tag>");
   EXPECT_TRUE(dictionary.find("Flag")->boolean);
   EXPECT_FALSE(dictionary.find("Off")->boolean);
@@ -148,7 +148,7 @@ TEST(RequirementPropertyList, RefusesMalformedLists) {
       plist("<dict><key>a</key><string>&bogus;</string></dict>"),
       plist("<dict><key>a</key><string>&#0;</string></dict>"),
       plist("<dict><key>a</key><string>&#x110000;</string></dict>"),
-      plist("<dict><key>a</key><string>&#xDFFF;</string></dict>"), plist("<dict><key>a</key><string>x</strng></dict>"),
+      plist("<dict><key>a</key><string>&#xDFFF;</string></dict>"), plist("<dict><key>a</key><string>&#000000067;</string></dict>"), plist("<dict><key>a</key><string>x</strng></dict>"),
       plist("<dict><key>a</key><string>&#6A;</string></dict>"),
       plist("<dict><key>a</key><date>yesterday</date></dict>"),
       plist("<dict><key>a</key><date>2021-06-01T12:00:00X</date></dict>"),
@@ -157,7 +157,7 @@ TEST(RequirementPropertyList, RefusesMalformedLists) {
       plist("<dict/><dict/>"), plist("<dict/>") + "trailing", "<plist><dict/>",
       "<!DOCTYPE plist [<!ENTITY x \"y\">]><plist><dict/></plist>", "<?xml", "<!-- open",
       std::string("<dict><key>a\0</key><string/></dict>", 35), plist(deep),
-      "<dict><key>a</key><string><![CDATA[x</string></dict>",
+      "<dict><key>a</key><string><![CDATA[x</string></dict>", "<plist/><dict/></plist>",
   };
   // No element name holds a 'z': how a name reads one has no row.
   for (const std::string& text : cases) EXPECT_EQ(readStatus(text), errSecCSBadDictionaryFormat) << text;
@@ -231,6 +231,8 @@ TEST(RequirementPropertyList, PrefersDerEntitlements) {
       der(0x70, der(0x02, {2}) + der(0xb0, {})),                              // version 2
       derEntitlements(der(0x30, utf8("k") + utf8("v")) + Bytes{0x30}),      // an entry cut after its tag
       derEntitlements(der(0x30, utf8("k") + Bytes{0x0c, 0x05, 'v'})),         // a value longer than its entry
+      derEntitlements(der(0x30, utf8("k") + der(0x02, Bytes(9, 1)))),        // a nine-byte INTEGER
+      der(0x70, der(0x02, {1}) + der(0xb0, {}) + der(0x05, {})),              // a third part
       Bytes{0x70, 0x84, 0xff, 0xff, 0xff, 0xff},                              // length past the end
   };
   for (const Bytes& bytes : malformed) {

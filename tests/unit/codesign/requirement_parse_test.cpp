@@ -9,6 +9,7 @@
 #include "RequirementTesting.h"
 #include "platform/codesign/Requirement.h"
 #include "platform/codesign/Status.h"
+#include "platform/codesign/requirement/Lexer.h"
 
 namespace platform::codesign {
 namespace {
@@ -37,11 +38,12 @@ TEST(RequirementCompile, AcceptsTheLanguage) {
       "cert 1[field.1.2.840.113635.100.6.2.6]", "certificate leaf[extension.2.5.29.19] absent",
       "certificate leaf[policy.1.2.3]", "certificate leaf[timestamp.1.2.3] < timestamp \"20200101000000Z\"",
       "certificate 1 trusted", "identifier == \"x\"", "identifier com.example.app", "platform = 2", "(named.requirement)",
-      "info[\"key with space\"] = \"v\"*", "info[k] = *\"v\"", "info[k] ~ v", "info[k] = 0x414243", "info[k] <= v",
+      "info[\"key with space\"] = \"v\"*", "info[k] = *\"v\"", "info[k] ~ v", "info[k] = 0x414243 or always", "info[k] <= v",
       "info[k] >= timestamp \"20000229000000Z\"", "entitlement[com.example.flag] exists", "! ( true )",
       "# comment\ntrue // another\n/* block\n comment */ and true", "identifier \"a\\\"b\"",
       "identifier \"caf\xC3\xA9\"", "identifier always.x", "certificate leaf[field.1.39]", "identifier Apple",
-      "/* a * b / c */ certificate leaf[field.1.2.1234567890123456789]",
+      "/* a * b / c */ certificate leaf[field.1.2.1234567890123456789]", "certificate leaf[field.2.999]",
+      "cdhash H\"611E5B662C593A08FF58D14AE22452D198DF6C6F\" or always",
   };
   for (const std::string& text : accepted) EXPECT_EQ(compileStatus(text), errSecSuccess) << text;
 }
@@ -53,7 +55,7 @@ TEST(RequirementCompile, RefusesMalformedText) {
       "anchor apple generic generic", "anchor generic", "anchor \"/path/to/cert\"", "certificate leaf = \"file\"",
       "certificate 1", "certificate leaf[]", "certificate leaf[email] exists", "certificate leaf[foo.bar]",
       "certificate leaf[field.1]", "certificate leaf[field.3.1]", "certificate leaf[field.1.40]",
-      "certificate leaf[field.1.02]", "certificate leaf[field.1.2.12345678901234567890]", "certificate leaf[subject.CN",
+      "certificate leaf[field.1.02]", "certificate leaf[\"field.1.2a\"]", "certificate leaf[field.1.2.12345678901234567890]", "certificate leaf[subject.CN",
       "certificate 2147483648 = " + kHash, "certificate - leaf = " + kHash, "cdhash H\"611e5b66\"",
       "cdhash H\"611e5b662c593a08ff58d14ae22452d198df6c6\"", "cdhash H\"zz1e5b662c593a08ff58d14ae22452d198df6c60\"",
       "platform x", "platform 4294967296", "identifier 12", "info k exists", "info[k] = *", "info[k] = 0x414",
@@ -85,8 +87,8 @@ TEST(RequirementCompile, BoundsNestingAndLength) {
       {repeated("!", 1000) + "true", errSecCSReqInvalid},
       {"true" + repeated(" or cdhash " + kHash, 999), errSecSuccess},
       {"true" + repeated(" and true", 1000), errSecCSReqInvalid},
-      {"identifier \"" + std::string(60000, 'a') + "\"", errSecSuccess},
-      {"identifier \"" + std::string(70000, 'a') + "\"", errSecCSReqInvalid},
+      {"identifier \"" + std::string(requirement::kMaxRequirementText - 13, 'a') + "\"", errSecSuccess},
+      {"identifier \"" + std::string(requirement::kMaxRequirementText - 12, 'a') + "\"", errSecCSReqInvalid},
   };
   for (const auto& [text, status] : cases) EXPECT_EQ(compileStatus(text), status) << text.substr(0, 40);
 }
