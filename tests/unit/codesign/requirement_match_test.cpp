@@ -52,6 +52,7 @@ TEST(RequirementMatch, AppliesEachOperationToEachKindOfCandidate) {
       {Op::GreaterThan, "9", numberValue("10"), false},   // ordering is for strings only
       {Op::LessThan, "1.10", Value::ofString("1.9"), true}, {Op::GreaterThan, "9", Value::ofString("10"), true},
       {Op::GreaterEqual, "2.1", Value::ofString("2.0"), false}, {Op::LessThan, "2.0", Value::ofString("2.0"), false},
+      {Op::GreaterThan, "2.0", Value::ofString("2.0"), false},
       {Op::Equal, "b", arrayOf({Value::ofString("a"), Value::ofString("b")}), true},
       {Op::Contains, "x", arrayOf({arrayOf({Value::ofString("xyz")})}), true}, {Op::On, "", dateValue(1000), true},
       {Op::Before, "", dateValue(999), true}, {Op::Before, "", dateValue(1000), false},
@@ -124,7 +125,7 @@ TEST(RequirementDate, ReadsEachValidDateOnly) {
       {"2023-12-31T00:00:00Z", 1703980800}, {"0000-01-01T00:00:00Z", -62167219200}, {"1900-02-29T00:00:00Z", {}},
       {"2023-02-29T00:00:00Z", {}}, {"2024-04-31T00:00:00Z", {}}, {"2024-13-01T00:00:00Z", {}},
       {"2024-00-10T00:00:00Z", {}}, {"2024-01-00T00:00:00Z", {}}, {"2024-01-01T24:00:00Z", {}},
-      {"2024-01-01T00:60:00Z", {}}, {"2024-01-01T00:00:60Z", {}}, {"2024-01-01 00:00:00Z", {}}};
+      {"2024-01-01T00:60:00Z", {}}, {"2024-01-01T00:00:60Z", {}}, {"2024-01-01 00:00:00Z", {}}, {"20x4-01-01T00:00:00Z", {}}};
   for (const auto& [text, seconds] : cases) {
     EXPECT_EQ(requirement::parsePropertyListDate(text), seconds) << text;
     std::string compact;  // YYYYMMDDHHMMSSZ
@@ -135,10 +136,12 @@ TEST(RequirementDate, ReadsEachValidDateOnly) {
 }
 
 TEST(RequirementPropertyList, RefusesMalformedLists) {
-  std::string deep = "<dict><key>k</key>";
-  for (int i = 0; i < 70; ++i) deep += "<array>";
-  for (int i = 0; i < 70; ++i) deep += "</array>";
-  deep += "</dict>";
+  const auto deep = [](int arrays) {  // the value of k nested that deep
+    std::string text = "<dict><key>k</key>";
+    for (int i = 0; i < arrays; ++i) text += "<array>";
+    for (int i = 0; i < arrays; ++i) text += "</array>";
+    return plist(text + "</dict>");
+  };
   const std::string cases[] = {
       "", "<dict>", plist("<dict>").substr(0, 200), plist("<array/>"), plist("<string>x</string>"),
       plist("<dict><key>a</key><string>1</string><key>a</key><string>2</string></dict>"),
@@ -156,7 +159,7 @@ TEST(RequirementPropertyList, RefusesMalformedLists) {
       plist("<dict><key>a</key><string>x<!-- c --></string></dict>"),
       plist("<dict/><dict/>"), plist("<dict/>") + "trailing", "<plist><dict/>",
       "<!DOCTYPE plist [<!ENTITY x \"y\">]><plist><dict/></plist>", "<?xml", "<!-- open",
-      std::string("<dict><key>a\0</key><string/></dict>", 35), plist(deep),
+      std::string("<dict><key>a\0</key><string/></dict>", 35), deep(65),
       "<dict><key>a</key><string><![CDATA[x</string></dict>", "<plist/><dict/></plist>",
   };
   // No element name holds a 'z': how a name reads one has no row.
@@ -166,6 +169,7 @@ TEST(RequirementPropertyList, RefusesMalformedLists) {
     EXPECT_EQ(readStatus(std::string(size - 7, ' ') + "<dict/>"),
               size > requirement::kMaxPropertyListSize ? errSecCSBadDictionaryFormat : errSecSuccess);
   EXPECT_EQ(readStatus("<dict/>"), errSecSuccess);  // a bare dictionary needs no wrapper
+  EXPECT_EQ(readStatus(deep(64)), errSecSuccess);
 }
 
 TEST(RequirementPropertyList, EvaluatesInfoAndEntitlementClauses) {
@@ -194,11 +198,11 @@ TEST(RequirementPropertyList, EvaluatesInfoAndEntitlementClauses) {
 
 // DER: a tag, the length (short form, or long form past 127), the contents.
 Bytes der(std::uint8_t tag, const Bytes& contents) {
-  const auto n = contents.size();
-  Bytes out{tag};
-  if (n > 255) out.push_back(0x82), out.push_back(static_cast<std::uint8_t>(n >> 8));
-  else if (n > 127) out.push_back(0x81);
-  out.push_back(static_cast<std::uint8_t>(n));
+  Bytes out{tag}, length;
+  for (auto rest = contents.size(); rest > 0; rest >>= 8) length.insert(length.begin(), static_cast<std::uint8_t>(rest));
+  if (contents.size() > 127) out.push_back(static_cast<std::uint8_t>(0x80 | length.size()));
+  else length = {static_cast<std::uint8_t>(contents.size())};
+  out.insert(out.end(), length.begin(), length.end());
   out.insert(out.end(), contents.begin(), contents.end());
   return out;
 }
@@ -238,6 +242,18 @@ TEST(RequirementPropertyList, PrefersDerEntitlements) {
   for (const Bytes& bytes : malformed) {
     subject.derEntitlements = bytes;
     EXPECT_EQ(compileAndEvaluate("entitlement[k] absent", subject), errSecCSBadDictionaryFormat);
+  }
+  // Nesting and size at their limits and one past them.
+  const auto entitlement = [](int arrays, std::size_t text) {  // k's value: a string that deep in arrays
+    Bytes value = utf8(std::string(text, 'x'));
+    for (int i = 0; i < arrays; ++i) value = der(0x30, value);
+    return derEntitlements(der(0x30, utf8("k") + value));
+  };
+  const std::size_t fill = requirement::kMaxPropertyListSize - entitlement(0, 0).size() - 12;  // 4 lengths, 3 bytes longer
+  for (const auto& [bytes, status] : {std::pair{entitlement(63, 1), errSecSuccess}, {entitlement(64, 1), errSecCSBadDictionaryFormat},
+                                      {entitlement(0, fill), errSecSuccess}, {entitlement(0, fill + 1), errSecCSBadDictionaryFormat}}) {
+    subject.derEntitlements = bytes;
+    EXPECT_EQ(compileAndEvaluate("entitlement[k] exists", subject), status) << bytes.size();
   }
 }
 

@@ -42,7 +42,7 @@ TEST(RequirementCompile, AcceptsTheLanguage) {
       "info[k] >= timestamp \"20000229000000Z\"", "entitlement[com.example.flag] exists", "! ( true )",
       "# comment\ntrue // another\n/* block\n comment */ and true", "identifier \"a\\\"b\"",
       "identifier \"caf\xC3\xA9\"", "identifier always.x", "certificate leaf[field.1.39]", "identifier Apple",
-      "/* a * b / c */ certificate leaf[field.1.2.1234567890123456789]", "certificate leaf[field.2.999]",
+      "/* a * b / c */ certificate leaf[field.1.2.1234567890123456789]", "certificate leaf[field.2.999.0]",
       "cdhash H\"611E5B662C593A08FF58D14AE22452D198DF6C6F\" or always",
   };
   for (const std::string& text : accepted) EXPECT_EQ(compileStatus(text), errSecSuccess) << text;
