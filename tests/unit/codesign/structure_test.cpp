@@ -166,6 +166,9 @@ INSTANTIATE_TEST_SUITE_P(
         Defect{"InfoPlistPastSlice", commandWord(kSection + 48, 0x7ffffff0), errSecCSBadObjectFormat},
         Defect{"SecondSignatureCommand", commandWord(kLinkedit, 0x1d), errSecCSBadObjectFormat},  // from __LINKEDIT
         Defect{"NoSignatureCommand", [](Bytes& f, auto& l) { putLE32(f, l.codeSignatureCommand, 0x26); },
+               errSecCSUnsigned},
+        Defect{"OneCommandOfEightBytes",
+               [](Bytes& f, auto&) { f.resize(40), putLE32(f, 16, 1), putLE32(f, 20, 8), putLE32(f, 32, 0x7fff), putLE32(f, 36, 8); },
                errSecCSUnsigned}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -244,10 +247,19 @@ TEST(SyntheticValid, AnswersAsAppleOnSignedOddities) {
       edit(f, l.commandsEnd);
     };
   };
+  const auto symtabEndingShortBy = [](std::uint32_t gap) {
+    return [=](Bytes& f, std::uint64_t at) {
+      putLE32(f, at, 2), putLE32(f, at + 16, static_cast<std::uint32_t>(f.size() - 16)), putLE32(f, at + 20, 16 - gap);
+      f[kLinkedit + 10] = 'X';  // no longer __LINKEDIT
+    };
+  };
   const Case cases[] = {
       {"SignatureCommandOf24Bytes", signatureCommandOf24, 0},
       {"SmallestCommand", appended(0, 8, [](Bytes& f, auto at) { putLE32(f, at, 0x7fff); }), 0},
       {"UnalignedCommand", appended(0, 10, [](Bytes& f, auto at) { putLE32(f, at, 0x7fff); }), errSecCSBadObjectFormat},
+      // A symbol table before any __LINKEDIT: its strings must end the slice.
+      {"SymtabStringsEndTheSlice", appended(0, 24, symtabEndingShortBy(0)), 0},
+      {"SymtabStringsShort", appended(0, 24, symtabEndingShortBy(1)), errSecCSBadMainExecutable},
       // Only the first __LINKEDIT must end the slice.
       {"SecondLinkeditShort", appended(kLinkedit, 72, [](Bytes& f, auto at) { putLE32(f, at + 48, 16); }), 0},
       {"InfoPlistBeyondSectionCount", commandWord(kText + 64, 0), errSecCSInfoPlistFailed},
