@@ -64,7 +64,7 @@ Components components(const SyntheticOptions& o) {
     std::string list;
     const auto put = [&](std::uint32_t v) { for (int s = 24; s >= 0; s -= 8) list.push_back(static_cast<char>(v >> s)); };
     put(0);
-    for (std::uint32_t n = 1; n <= 7; ++n)
+    for (std::uint32_t n = 1; n <= 11; ++n)
       if ((n == 1 && o.infoPlist) || (n == 2 && o.requirements) || n == 4 || (n == o.entitlementsSlot && o.entitlements)) put(n);
     for (std::uint32_t i = 1; i < o.hashTypes.size(); ++i) put(0x1000 + i - 1);
     put(0x10000);  // the CMS slot, listed even when ad hoc

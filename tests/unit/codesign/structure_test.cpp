@@ -50,6 +50,7 @@ TEST(SyntheticValid, VariantsVerify) {
   EXPECT_EQ(check(variant([](auto& o) { o.cputype = 0x01000007; })), 0);
   EXPECT_EQ(check(variant([](auto& o) { o.pageShift = 14, o.codeSize = 0x9001; })), 0);
   EXPECT_EQ(check(variant([](auto& o) { o.hashTypes = {1, 2}, o.topDirectory = true; })), 0);
+  EXPECT_EQ(check(variant([](auto& o) { o.entitlementsSlot = 11, o.topDirectory = true; })), 0);  // the last special slot
   EXPECT_EQ(check(variant([](auto& o) { o.hashTypes = {4}; })), 0);
   EXPECT_EQ(check(variant([](auto& o) { o.codeSize = 0x2001; })), 0);
   EXPECT_EQ(check(buildSignedMachO(SyntheticOptions{})), 0);
@@ -69,16 +70,21 @@ TEST(SyntheticValid, VariantsVerify) {
   EXPECT_EQ(check(variant([](auto& o) { o.entitlementsSlot = 6; })), errSecCSSignatureInvalid);
 }
 
-// A requirement sees slot 5's list only when it is an entitlements blob.
+// A requirement sees slot 5's list only in an entitlements blob, and slot
+// 7's only in a DER entitlements blob.
 TEST(SyntheticValid, EntitlementsComeOnlyFromAnEntitlementsBlob) {
   RequirementRef requirement;
   ASSERT_EQ(Requirement::compile("entitlement[\"a\"] exists", &requirement), 0);
-  for (const std::uint32_t magic : {0xfade7171u, 0xfade7172u}) {
+  const std::string xml = "<plist><dict><key>a</key><true/></dict></plist>";
+  const std::string der("\x70\x0d\x02\x01\x01\xb0\x08\x30\x06\x0c\x01\x61\x01\x01\xff", 15);  // {a: true}
+  const std::tuple<std::uint32_t, std::uint32_t, std::string, bool> cases[] = {
+      {5, 0xfade7171, xml, true}, {5, 0xfade7172, xml, false}, {7, 0xfade7172, der, true}, {7, 0xfade7171, der, false}};
+  for (const auto& [slot, magic, list, seen] : cases) {
     SyntheticOptions o = richOptions();
-    o.entitlements = "<plist><dict><key>a</key><true/></dict></plist>", o.entitlementsMagic = magic;
+    o.entitlements = list, o.entitlementsSlot = slot, o.entitlementsMagic = magic;
     EXPECT_EQ(checkValidity(MemorySource(buildSignedMachO(o)), kToolFlags, requirement.get(),
                             ValidationPolicy{trustNothing, 0, {}}),
-              magic == 0xfade7171u ? errSecSuccess : errSecCSReqFailed) << std::hex << magic;
+              seen ? errSecSuccess : errSecCSReqFailed) << slot << " " << std::hex << magic;
   }
 }
 
