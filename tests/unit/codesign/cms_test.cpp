@@ -115,17 +115,11 @@ Bytes cdhashes2Value(const Bytes& cd) {
 }
 
 std::string cdhashesPlist(const std::vector<Bytes>& directories) {
-  static const char* b64 = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n<!-- a remark -->\t<key>cdhashes</key>\n\t<array>\n";
   for (const Bytes& cd : directories) {
-    Bytes h = digestOf(cd, mdOf(cd));
-    h.resize(20);
-    std::string text;
-    for (std::size_t i = 0; i < h.size(); i += 3) {
-      const std::uint32_t n = std::uint32_t{h[i]} << 16 | (i + 1 < h.size() ? h[i + 1] << 8 : 0) | (i + 2 < h.size() ? h[i + 2] : 0);
-      for (std::size_t k = 0; k < 4; ++k) text += i + k <= h.size() + (k == 0) - 0 && (k < 2 || i + k - 1 < h.size()) ? b64[(n >> (18 - 6 * k)) & 63] : '=';
-    }
-    xml += "\t\t<data>\n\t\t" + text + "\n\t\t</data>\n";
+    char text[29] = {};  // base64 of the 20-byte cdhash
+    EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text), digestOf(cd, mdOf(cd)).data(), 20);
+    xml += "\t\t<data>\n\t\t" + std::string(text) + "\n\t\t</data>\n";
   }
   return xml + "\t</array>\n</dict>\n</plist>\n";
 }
