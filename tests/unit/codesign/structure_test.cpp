@@ -194,14 +194,17 @@ INSTANTIATE_TEST_SUITE_P(
         Defect{"NoDirectory", signatureWord(kEntry1 - 8, 0x20), errSecCSUnsigned}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// Missing: a pre-encryption hash offset out of range, which needs a version
-// 0x20500 directory the builder does not write.
+// From version 0x20500 on, a directory's pre-encryption offset is read: the
+// builder writes 0x20400, so at a later version the identifier's bytes are
+// read as that offset, which lies outside the blob.
 INSTANTIATE_TEST_SUITE_P(
     CodeDirectory, ThinDefect,
     testing::Values(
         Defect{"WrongMagic", directoryWord(0, 0xfade0c03), errSecCSSignatureFailed},
         Defect{"VersionTooOld", directoryWord(8, 0x20000), errSecCSSignatureUnsupported},
         Defect{"VersionTooNew", directoryWord(8, 0x30000), errSecCSSignatureUnsupported},
+        Defect{"PreEncryptionVersion", directoryWord(8, 0x20500), errSecCSSignatureFailed},
+        Defect{"LatestVersion", directoryWord(8, 0x2F000), errSecCSSignatureFailed},
         Defect{"ScatterVector", directoryWord(44, 88), errSecCSSignatureUnsupported},
         Defect{"IdentifierPastBlob", directoryWord(20, 0x7fffffff), errSecCSSignatureFailed},
         Defect{"TeamPastBlob", directoryWord(48, 0xffffff00), errSecCSSignatureFailed},
