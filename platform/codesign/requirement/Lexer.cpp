@@ -208,14 +208,9 @@ class Lexer {
     const bool equalFollows = peek(1) == '=';
     std::size_t length = 1;
     switch (c) {
-      case '=':
-        if (peek(1) == '>') {
-          token->kind = TokenKind::Arrow;
-          length = 2;
-        } else {
-          token->kind = equalFollows ? TokenKind::EqualEqual : TokenKind::Equal;
-          length = equalFollows ? 2 : 1;
-        }
+      case '=':  // "=>" of requirement sets is two tokens no clause accepts
+        token->kind = equalFollows ? TokenKind::EqualEqual : TokenKind::Equal;
+        length = equalFollows ? 2 : 1;
         break;
       case '<':
         token->kind = equalFollows ? TokenKind::LessEqual : TokenKind::Less;

@@ -20,7 +20,7 @@ enum class TokenKind {
   Certificate, Cert, Trusted, Info, Entitlement, Exists, Absent, Leaf, Root,
   Timestamp,
   // Punctuation.
-  Arrow, Semicolon, LeftParen, RightParen, LeftBracket, RightBracket,
+  Semicolon, LeftParen, RightParen, LeftBracket, RightBracket,
   Less, Greater, LessEqual, GreaterEqual, Comma, Equal, EqualEqual, Tilde,
   Minus, Bang, Star,
 };

@@ -47,12 +47,13 @@ TEST(RequirementMatch, AppliesEachOperationToEachKindOfCandidate) {
       {Op::Equal, "Developer ID Application", text, true}, {Op::Equal, "developer id application", text, false},
       {Op::BeginsWith, "Developer ID", text, true}, {Op::BeginsWith, "Application", text, false},
       {Op::EndsWith, "Application", text, true}, {Op::Contains, "ID", text, true},
+      {Op::BeginsWith, "Developer ID Application", text, true}, {Op::EndsWith, "Developer ID Application", text, true},
       {Op::BeginsWith, "Developer ID Application and more", text, false},
       {Op::Equal, "10", numberValue("10"), false},        // a number never equals a string
       {Op::GreaterThan, "9", numberValue("10"), false},   // ordering is for strings only
       {Op::LessThan, "1.10", Value::ofString("1.9"), true}, {Op::GreaterThan, "9", Value::ofString("10"), true},
       {Op::GreaterEqual, "2.1", Value::ofString("2.0"), false}, {Op::LessThan, "2.0", Value::ofString("2.0"), false},
-      {Op::GreaterThan, "2.0", Value::ofString("2.0"), false},
+      {Op::GreaterThan, "2.0", Value::ofString("2.0"), false}, {Op::GreaterEqual, "2.0", Value::ofString("2.0"), true},
       {Op::Equal, "b", arrayOf({Value::ofString("a"), Value::ofString("b")}), true},
       {Op::Contains, "x", arrayOf({arrayOf({Value::ofString("xyz")})}), true}, {Op::On, "", dateValue(1000), true},
       {Op::Before, "", dateValue(999), true}, {Op::Before, "", dateValue(1000), false},
@@ -95,7 +96,7 @@ TEST(RequirementPropertyList, ReadsTopLevelKeysAndValues) {
   const std::string text = plist(
       "<dict>\n<!-- a comment -->\n"
       "\t<key>CFBundleIdentifier</key>\n\t<string>com.example.app</string>\n"
-      "\t<key>Escaped &amp; &lt;key&gt;</key><string>&quot;&apos;&#90;&#x4F;&#x80;&#xE9;&#x800;&#00000067;&#x10000;&#x10FFFF;</string>\n"
+      "\t<key>Escaped &amp; &lt;key&gt;</key><string>&quot;&apos;&#90;&#x4F;&#x80;&#xe9;&#x800;&#00000067;&#x10000;&#x10FFFF;</string>\n"
       "\t<key>Raw</key><string><![CDATA[<not a tag>]]></string>\n"
       "\t<key>Empty</key><string/>\n"
       "\t<key>Flag</key><true/>\n\t<key>Off</key><false></false>\n"
@@ -238,6 +239,9 @@ TEST(RequirementPropertyList, PrefersDerEntitlements) {
       derEntitlements(der(0x30, utf8("k") + der(0x02, Bytes(9, 1)))),        // a nine-byte INTEGER
       der(0x70, der(0x02, {1}) + der(0xb0, {}) + der(0x05, {})),              // a third part
       Bytes{0x70, 0x84, 0xff, 0xff, 0xff, 0xff},                              // length past the end
+      derEntitlements(der(0x30, utf8("k") + Bytes{0x0c, 0x80})),              // lengths of no bytes,
+      derEntitlements(der(0x30, utf8("k") + Bytes{0x0c, 0x85, 0, 0, 0, 0, 1, 'v'})),  // of five,
+      derEntitlements(der(0x30, utf8("k") + Bytes{0x0c, 0x82, 0x01})),        // and cut short
   };
   for (const Bytes& bytes : malformed) {
     subject.derEntitlements = bytes;

@@ -37,7 +37,7 @@ TEST(RequirementCompile, AcceptsTheLanguage) {
       "anchor " + kHash, "cert 2 == " + kHash, "certificate -0[subject.O]", "certificate leaf[\"subject.C-OU\"] = foo",
       "cert 1[field.1.2.840.113635.100.6.2.6]", "certificate leaf[extension.2.5.29.19] absent",
       "certificate leaf[policy.1.2.3]", "certificate leaf[timestamp.1.2.3] < timestamp \"20200101000000Z\"",
-      "certificate 1 trusted", "identifier == \"x\"", "identifier com.example.app", "platform = 2", "(named.requirement)",
+      "certificate 1 trusted", "identifier == \"x\"", "identifier com.example.zZ", "identifier \"\xF4\x8F\xBF\xBF\"", "platform = 2", "(named.requirement)",
       "info[\"key with space\"] = \"v\"*", "info[k] = *\"v\"", "info[k] ~ v", "info[k] = 0x414243 or always", "info[k] <= v",
       "info[k] >= timestamp \"20000229000000Z\"", "entitlement[com.example.flag] exists", "! ( true )",
       "# comment\ntrue // another\n/* block\n comment */ and true", "identifier \"a\\\"b\"",
