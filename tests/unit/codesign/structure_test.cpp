@@ -191,7 +191,9 @@ INSTANTIATE_TEST_SUITE_P(
         Defect{"EntryPastEnd", signatureWord(kEntry1 + 4, 0xfffffff8), errSecCSSignatureInvalid},
         Defect{"BlobLengthPastEnd", directoryWord(4, 0x7fffffff), errSecCSSignatureInvalid},
         Defect{"DuplicateSlot", signatureWord(kEntry1 + 8, 2), errSecCSSignatureInvalid},
-        Defect{"NoDirectory", signatureWord(kEntry1 - 8, 0x20), errSecCSUnsigned}),
+        Defect{"NoDirectory", signatureWord(kEntry1 - 8, 0x20), errSecCSUnsigned},
+        Defect{"NoEntries", [](Bytes& f, auto& l) { putBE32(f, l.signature + 4, 12), putBE32(f, l.signature + 8, 0); },
+               errSecCSUnsigned}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // From version 0x20500 on, a directory's pre-encryption offset is read: the
@@ -272,6 +274,7 @@ TEST(SyntheticValid, AnswersAsAppleOnSignedOddities) {
       // Only the first __LINKEDIT must end the slice.
       {"SecondLinkeditShort", appended(kLinkedit, 72, [](Bytes& f, auto at) { putLE32(f, at + 48, 16); }), 0},
       {"InfoPlistBeyondSectionCount", commandWord(kText + 64, 0), errSecCSInfoPlistFailed},
+      {"EmptyLinkeditAtTheEnd", [](Bytes& f, auto&) { putLE32(f, kLinkedit + 40, static_cast<std::uint32_t>(f.size())), putLE32(f, kLinkedit + 48, 0); }, 0},
       {"TextPastSlice", commandWord(kText + 52, 1), 0},
       {"LinkeditPastSlice", commandWord(kLinkedit + 52, 1), errSecCSBadMainExecutable},
   };
@@ -332,6 +335,9 @@ INSTANTIATE_TEST_SUITE_P(
                       nullptr, errSecCSSignatureInvalid},
         UniversalCase{"PaddingNotZero", nullptr, [](Bytes& f) { f[sliceOffset(f, 1) - 1] = 1; },
                       errSecCSBadMainExecutable},
+        UniversalCase{"MainSliceAnswersFirst",  // its code is modified; the other slice's Info.plist
+                      [](Bytes& x, Bytes& a) { flipCode(kArmIsMain ? a : x), (kArmIsMain ? x : a)[0x1000 + 10] ^= 1; },
+                      nullptr, errSecCSSignatureFailed},
         UniversalCase{"TrailingBytes", nullptr, [](Bytes& f) { f.push_back(0); },
                       errSecCSBadMainExecutable},
         UniversalCase{"TooManySlices", nullptr, [](Bytes& f) { putBE32(f, 4, 101); },
