@@ -66,7 +66,7 @@ void addExtensions(X509* certificate, X509* issuer, const CertificateProfile& pr
 }  // namespace
 
 IssuedCertificate issueCertificate(const CertificateProfile& profile, const IssuedCertificate* issuer) {
-  EVPKeyPtr key(must(profile.rsa ? EVP_RSA_gen(2048) : EVP_EC_gen("P-256"), "generating a key"));
+  EVPKeyPtr key(must(profile.rsa ? EVP_RSA_gen(profile.rsaBits) : EVP_EC_gen("P-256"), "generating a key"));
   X509Ptr certificate(must(X509_new(), "allocating a certificate"));
   mustSucceed(X509_set_version(certificate.get(), X509_VERSION_3), "setting the version");
   setSerialAndValidity(certificate.get(), profile);

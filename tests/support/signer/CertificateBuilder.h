@@ -38,7 +38,8 @@ struct CertificateProfile {
   std::vector<std::string> policies;  // OIDs listed in certificatePolicies
   std::int64_t notBefore = 0;         // seconds since 1970
   std::int64_t notAfter = 0;
-  bool rsa = false;  // an RSA-2048 key; otherwise EC P-256, which is quicker to make
+  bool rsa = false;  // an RSA key; otherwise EC P-256, which is quicker to make
+  unsigned rsaBits = 2048;
   bool md5 = false;  // signed with MD5 instead (an RSA issuer's key only)
 };
 

@@ -38,11 +38,12 @@ constexpr SecCSFlags kToolFlags = kSecCSCheckAllArchitectures | kSecCSStrictVali
 struct CertSpec {
   std::string cn, ou;
   bool ca = false;
-  std::string keyUsage = "critical,digitalSignature";
+  std::string keyUsage = "critical,digitalSignature";  // empty: none
   std::string extendedKeyUsage = "critical,codeSigning";  // empty: none
   std::vector<std::pair<std::string, bool>> markers;      // extension OID, critical
   long notBefore = -kDay, notAfter = 365 * kDay;          // seconds from now
   bool rsa = false, md5 = false;                          // md5: signed with it, by an RSA issuer
+  unsigned rsaBits = 2048;
 };
 
 // The signer's profile for a certificate of the test authority.
@@ -54,13 +55,14 @@ signer::CertificateProfile profileOf(const CertSpec& wanted) {
     profile.subject.emplace_back("OU", ou);
     at += ou.size() + 1;
   }
-  profile.configured = {{NID_basic_constraints, wanted.ca ? "critical,CA:TRUE" : "critical,CA:FALSE"},
-                        {NID_key_usage, wanted.ca ? "critical,keyCertSign,cRLSign" : wanted.keyUsage}};
+  profile.configured = {{NID_basic_constraints, wanted.ca ? "critical,CA:TRUE" : "critical,CA:FALSE"}};
+  if (wanted.ca || !wanted.keyUsage.empty())
+    profile.configured.emplace_back(NID_key_usage, wanted.ca ? "critical,keyCertSign,cRLSign" : wanted.keyUsage);
   if (!wanted.extendedKeyUsage.empty()) profile.configured.emplace_back(NID_ext_key_usage, wanted.extendedKeyUsage);
   for (const auto& [oid, critical] : wanted.markers) profile.extensions.push_back(signer::markerExtension(oid, critical));
   const std::int64_t now = std::time(nullptr);
   profile.notBefore = now + wanted.notBefore, profile.notAfter = now + wanted.notAfter;
-  profile.rsa = wanted.rsa, profile.md5 = wanted.md5;
+  profile.rsa = wanted.rsa, profile.md5 = wanted.md5, profile.rsaBits = wanted.rsaBits;
   return profile;
 }
 
@@ -81,6 +83,7 @@ struct Authority {
   bool signOtherContent = false, attached = false, unknownDigest = false;
   bool omitRoot = false, offerRoot = false;  // leave the root out of the CMS; offer it as an anchor
   Bytes trailer;                             // after the CMS, in its blob
+  std::size_t padTo = 0;                     // when not 0, zeros after the CMS up to this size
   int unrelated = 0;                         // self-signed certificates added to the CMS
   enum class Stamp { none, sound, forged } timestamp = Stamp::none;  // a token from an authority under the root
   bool omitLeaf = false, selfSigned = false;  // selfSigned: the leaf is its own root
@@ -187,6 +190,7 @@ Bytes Authority::sign(const Bytes& content, const std::vector<Bytes>& directorie
   const int length = i2d_CMS_ContentInfo(cms, &der);
   Bytes out(der, der + length);
   out.insert(out.end(), trailer.begin(), trailer.end());
+  if (padTo != 0) out.resize(padTo, 0);
   if (unknownDigest) {  // the first SHA-256 OID is the one in digestAlgorithms
     const Bytes sha256Oid{0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x01};
     const auto at = std::search(out.begin(), out.end(), sha256Oid.begin(), sha256Oid.end());
@@ -250,6 +254,7 @@ INSTANTIATE_TEST_SUITE_P(
                 CSSMERR_APPLETP_INVALID_EXTENDED_KEY_USAGE},
         CmsCase{"KeyUsageWithoutSignature", [](Authority& a, auto&) { a.leafSpec.keyUsage = "critical,keyEncipherment"; },
                 CSSMERR_APPLETP_INVALID_KEY_USAGE},
+        CmsCase{"NoKeyUsage", [](Authority& a, auto&) { a.leafSpec.keyUsage = ""; }, CSSMERR_APPLETP_INVALID_KEY_USAGE},
         CmsCase{"UnknownCriticalExtension", [](Authority& a, auto&) { a.leafSpec.markers.push_back({"1.2.3.4", true}); },
                 CSSMERR_APPLETP_UNKNOWN_CRITICAL_EXTEN},
         CmsCase{"UnknownCriticalExtensionLongOid",  // its dotted text does not fit the engine's buffer
@@ -274,6 +279,9 @@ INSTANTIATE_TEST_SUITE_P(
         CmsCase{"RootUsageExcludesCodeSigning", [](Authority& a, auto&) { a.rootSpec.extendedKeyUsage = "emailProtection"; },
                 0},
         CmsCase{"SelfSignedLeaf", [](Authority& a, auto&) { a.selfSigned = true; }, 0},
+        CmsCase{"LeafKeyOf1024Bits", [](Authority& a, auto&) { a.leafSpec.rsa = true, a.leafSpec.rsaBits = 1024; }, 0},
+        CmsCase{"LeafKeyOf1016Bits", [](Authority& a, auto&) { a.leafSpec.rsa = true, a.leafSpec.rsaBits = 1016; },
+                CSSMERR_TP_INVALID_CERTIFICATE},
         CmsCase{"RootSignedWithMd5", [](Authority& a, auto&) { a.rootSpec.rsa = a.rootSpec.md5 = true; }, 0},
         CmsCase{"IntermediateSignedWithMd5", [](Authority& a, auto&) { a.rootSpec.rsa = a.caSpec.md5 = true; },
                 CSSMERR_TP_INVALID_CERTIFICATE},
@@ -306,8 +314,9 @@ INSTANTIATE_TEST_SUITE_P(
         CmsCase{"OtherContentSigned", [](Authority& a, auto&) { a.signOtherContent = true; }, errSecCSSignatureFailed},
         CmsCase{"ZerosAfterTheCms", [](Authority& a, auto&) { a.trailer.assign(64, 0); }, 0},
         CmsCase{"ByteAfterTheCms", [](Authority& a, auto&) { a.trailer = {0, 1}; }, errSecCSSignatureFailed},
+        CmsCase{"AsLargeAsAnyCms", [](Authority& a, SyntheticOptions& o) { a.padTo = 1u << 20, o.cmsReserve = (1u << 20) + 0x4000; }, 0},
         CmsCase{"LargerThanAnyCms", [](Authority& a, SyntheticOptions& o) {
-                  a.trailer.assign(std::size_t{1} << 20, 0), o.cmsReserve = (1u << 20) + 0x4000; }, errSecCSSignatureFailed},
+                  a.padTo = (1u << 20) + 1, o.cmsReserve = (1u << 20) + 0x4000; }, errSecCSSignatureFailed},
         CmsCase{"ContentAttached", [](Authority& a, auto&) { a.attached = true; }, errSecCSSignatureFailed},
         // Also a leak check under the sanitizers: OpenSSL gives up setting up the digests.
         CmsCase{"UnknownDigestAlgorithm", [](Authority& a, auto&) { a.unknownDigest = true; }, errSecCSSignatureFailed}),
