@@ -134,6 +134,7 @@ TEST(RequirementDate, ReadsEachValidDateOnly) {
     if (text[10] == 'T') { EXPECT_EQ(requirement::parseGeneralizedTime(compact), seconds) << compact; }
   }
   EXPECT_EQ(requirement::parseGeneralizedTime("2024013123595Z"), std::nullopt);
+  for (const char* text : {"2024/01-01T00:00:00Z", "2024-01-01T00-00:00Z"}) EXPECT_EQ(requirement::parsePropertyListDate(text), std::nullopt);
 }
 
 TEST(RequirementPropertyList, RefusesMalformedLists) {

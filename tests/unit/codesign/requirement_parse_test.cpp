@@ -55,7 +55,7 @@ TEST(RequirementCompile, RefusesMalformedText) {
       "anchor apple generic generic", "anchor generic", "anchor \"/path/to/cert\"", "certificate leaf = \"file\"",
       "certificate 1", "certificate leaf[]", "certificate leaf[email] exists", "certificate leaf[foo.bar]",
       "certificate leaf[field.1]", "certificate leaf[field.3.1]", "certificate leaf[field.1.40]",
-      "certificate leaf[field.1.02]", "certificate leaf[\"field.1.2a\"]", "certificate leaf[field.1.2.12345678901234567890]", "certificate leaf[subject.CN",
+      "certificate leaf[field.1.02]", "certificate leaf[\"field.1.2.3a\"]", "certificate leaf[field.1.2.12345678901234567890]", "certificate leaf[subject.CN",
       "certificate 2147483648 = " + kHash, "certificate - leaf = " + kHash, "cdhash H\"611e5b66\"",
       "cdhash H\"611e5b662c593a08ff58d14ae22452d198df6c6\"", "cdhash H\"zz1e5b662c593a08ff58d14ae22452d198df6c60\"",
       "platform x", "platform 4294967296", "identifier 12", "info k exists", "info[k] = *", "info[k] = 0x414",
@@ -87,6 +87,7 @@ TEST(RequirementCompile, BoundsNestingAndLength) {
       {repeated("!", 1000) + "true", errSecCSReqInvalid},
       {"true" + repeated(" or cdhash " + kHash, 999), errSecSuccess},
       {"true" + repeated(" and true", 1000), errSecCSReqInvalid},
+      {"!(true" + repeated(" and true", 999) + ")", errSecCSReqInvalid},  // '!' adds a level to what it negates
       {"identifier \"" + std::string(requirement::kMaxRequirementText - 13, 'a') + "\"", errSecSuccess},
       {"identifier \"" + std::string(requirement::kMaxRequirementText - 12, 'a') + "\"", errSecCSReqInvalid},
   };

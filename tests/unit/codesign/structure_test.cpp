@@ -51,6 +51,7 @@ TEST(SyntheticValid, VariantsVerify) {
   EXPECT_EQ(check(variant([](auto& o) { o.pageShift = 14, o.codeSize = 0x9001; })), 0);
   EXPECT_EQ(check(variant([](auto& o) { o.hashTypes = {1, 2}, o.topDirectory = true; })), 0);
   EXPECT_EQ(check(variant([](auto& o) { o.entitlementsSlot = 11, o.topDirectory = true; })), 0);  // the last special slot
+  EXPECT_EQ(check(variant([](auto& o) { o.entitlementsSlot = 64; })), 0);  // the most special slots
   EXPECT_EQ(check(variant([](auto& o) { o.hashTypes = {4}; })), 0);
   EXPECT_EQ(check(variant([](auto& o) { o.codeSize = 0x2001; })), 0);
   EXPECT_EQ(check(buildSignedMachO(SyntheticOptions{})), 0);
@@ -156,6 +157,8 @@ INSTANTIATE_TEST_SUITE_P(
         Defect{"Empty", [](Bytes& f, auto&) { f.clear(); }, errSecCSUnsigned},
         Defect{"ShorterThanMagic", [](Bytes& f, auto&) { f.resize(3); }, errSecCSUnsigned},
         Defect{"NotMachO", [](Bytes& f, auto&) { f.assign({'#', '!', '/', 'b', 'i', 'n'}); }, errSecCSUnsigned},
+        Defect{"Read32BitLittleEndian", commandWord(0, 0xfeedface), errSecCSBadObjectFormat},
+        Defect{"Read32BitBigEndian", commandWord(0, 0xcefaedfe), errSecCSBadObjectFormat},
         Defect{"Universal64", [](Bytes& f, auto&) { putBE32(f, 0, 0xcafebabf); }, errSecCSUnsigned},
         Defect{"ObjectFile", commandWord(12, 1), errSecCSUnsigned},
         Defect{"TrailingByte", [](Bytes& f, auto&) { f.push_back(0); }, errSecCSBadMainExecutable},
@@ -333,6 +336,13 @@ INSTANTIATE_TEST_SUITE_P(
                         x = buildSignedMachO(o);
                       },
                       nullptr, errSecCSSignatureInvalid},
+        UniversalCase{"GapOfOneAlignment",
+                      [](Bytes&, Bytes&) {},
+                      [](Bytes& f) {
+                        const std::uint32_t end = sliceOffset(f, 0) + getBE32(f, 8 + 12), grow = 0x4000 - (sliceOffset(f, 1) - end);
+                        f.insert(f.begin() + sliceOffset(f, 1), grow, 0), putBE32(f, 36, sliceOffset(f, 1) + grow);
+                      },
+                      errSecCSBadMainExecutable},
         UniversalCase{"PaddingNotZero", nullptr, [](Bytes& f) { f[sliceOffset(f, 1) - 1] = 1; },
                       errSecCSBadMainExecutable},
         UniversalCase{"MainSliceAnswersFirst",  // its code is modified; the other slice's Info.plist
