@@ -44,8 +44,7 @@ X509_ATTRIBUTE* uniqueAttribute(CMS_SignerInfo* si, const char* oid, bool signed
     return signedAttribute ? CMS_signed_get_attr_by_OBJ(si, object.get(), last)
                            : CMS_unsigned_get_attr_by_OBJ(si, object.get(), last);
   };
-  const int index = find(-1);
-  if (index < 0) return nullptr;
+  const int index = find(-1);  // -1 when absent: OpenSSL then finds no second one and hands out nothing
   if (find(index) >= 0) *duplicated = true;
   return signedAttribute ? CMS_signed_get_attr(si, index) : CMS_unsigned_get_attr(si, index);
 }

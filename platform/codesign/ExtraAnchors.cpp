@@ -30,8 +30,7 @@ ossl::Certificate fromPem(std::span<const std::uint8_t> bytes) {
 }  // namespace
 
 std::optional<SHA256Digest> anchorFingerprint(std::span<const std::uint8_t> fileBytes) {
-  if (fileBytes.empty() || fileBytes.size() > static_cast<std::size_t>(std::numeric_limits<int>::max()))
-    return std::nullopt;
+  if (fileBytes.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) return std::nullopt;
   ossl::Certificate cert = fromDer(fileBytes);
   if (!cert) cert = fromPem(fileBytes);
   SHA256Digest print{};

@@ -15,10 +15,15 @@ std::string_view digitRun(std::string_view text, std::size_t* pos) {
   return text.substr(start, *pos - start);
 }
 
+// -1, 0 or 1 as a lies below, at or above b.
+template <typename T>
+int sign(T a, T b) {
+  return (a > b) - (a < b);
+}
+
 int compareDigitRuns(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
-  const int order = a.compare(b);
-  return order < 0 ? -1 : (order > 0 ? 1 : 0);
+  if (const int bySize = sign(a.size(), b.size())) return bySize;
+  return sign(a.compare(b), 0);
 }
 
 bool matchesString(const Match& match, const std::string& text) {
@@ -66,9 +71,7 @@ int compareNumerically(std::string_view a, std::string_view b) {
       if (order != 0) return order;
       continue;
     }
-    const auto x = static_cast<unsigned char>(a[i++]);
-    const auto y = static_cast<unsigned char>(b[j++]);
-    if (x != y) return x < y ? -1 : 1;
+    if (const int order = sign(static_cast<unsigned char>(a[i++]), static_cast<unsigned char>(b[j++]))) return order;
   }
   if (i < a.size()) return 1;
   return j < b.size() ? -1 : 0;

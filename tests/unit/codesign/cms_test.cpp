@@ -432,8 +432,7 @@ TEST(AppleRoots, PinnedAndCarriedAsPublished) {
 }
 
 // A root named for one check: one certificate, as DER or in a PEM text.
-// An empty file needs no row of its own (OpenSSL finds no certificate in
-// it), nor does one past 2 GiB, which no test writes.
+// A file past 2 GiB, which no test writes, has no row.
 TEST(ExtraAnchors, FileHoldsExactlyOneCertificate) {
   const Bytes pem = readFile(std::string(CODESIGN_APPLE_ROOTS_DIR) + "/AppleRootCA.pem");
   const Bytes der = signer::certificateDER(signer::loadCertificate(std::string(CODESIGN_APPLE_ROOTS_DIR) + "/AppleRootCA.pem").get());
