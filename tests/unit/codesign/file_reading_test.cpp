@@ -43,6 +43,11 @@ TEST(FileReading, OnlyARegularFileIsOpened) {
   EXPECT_EQ(create(dir / "folder", &code), errSecCSRegularFile);
   EXPECT_EQ(create(dir / "missing", &code), errSecCSStaticCodeNotFound);
   EXPECT_EQ(create("/dev/null", &code), errSecCSRegularFile);
+  writeFile(dir / "large", {});
+  for (const std::uint64_t size : {std::uint64_t{1} << 30, (std::uint64_t{1} << 30) + 1}) {
+    fs::resize_file(dir / "large", size);  // sparse: nothing is written
+    EXPECT_EQ(create(dir / "large", &code), size > (1u << 30) ? kUnixErrorBase + EFBIG : errSecSuccess) << size;
+  }
   int ends[2];
   ASSERT_EQ(pipe(ends), 0);
   const platform::ScopedFd reader(ends[0]), writer(ends[1]);

@@ -54,6 +54,7 @@ TEST(RequirementMatch, AppliesEachOperationToEachKindOfCandidate) {
       {Op::LessThan, "1.10", Value::ofString("1.9"), true}, {Op::GreaterThan, "9", Value::ofString("10"), true},
       {Op::GreaterEqual, "2.1", Value::ofString("2.0"), false}, {Op::LessThan, "2.0", Value::ofString("2.0"), false},
       {Op::GreaterThan, "2.0", Value::ofString("2.0"), false}, {Op::GreaterEqual, "2.0", Value::ofString("2.0"), true},
+      {Op::LessEqual, "2.0", Value::ofString("2.0"), true},
       {Op::Equal, "b", arrayOf({Value::ofString("a"), Value::ofString("b")}), true},
       {Op::Contains, "x", arrayOf({arrayOf({Value::ofString("xyz")})}), true}, {Op::On, "", dateValue(1000), true},
       {Op::Before, "", dateValue(999), true}, {Op::Before, "", dateValue(1000), false},
@@ -239,6 +240,8 @@ TEST(RequirementPropertyList, PrefersDerEntitlements) {
       derEntitlements(der(0x30, utf8("k") + Bytes{0x0c, 0x05, 'v'})),         // a value longer than its entry
       derEntitlements(der(0x30, utf8("k") + der(0x02, Bytes(9, 1)))),        // a nine-byte INTEGER
       der(0x70, der(0x02, {1}) + der(0xb0, {}) + der(0x05, {})),              // a third part
+      derEntitlements(der(0x31, utf8("k") + utf8("v"))), derEntitlements(der(0x30, utf8("k") + utf8("v") + utf8("w"))),
+      derEntitlements(der(0x30, der(0x04, {'k'}) + utf8("v"))),               // entries of other shapes
       Bytes{0x70, 0x84, 0xff, 0xff, 0xff, 0xff},                              // length past the end
       derEntitlements(der(0x30, utf8("k") + Bytes{0x0c, 0x80})),              // lengths of no bytes,
       derEntitlements(der(0x30, utf8("k") + Bytes{0x0c, 0x85, 0, 0, 0, 0, 1, 'v'})),  // of five,

@@ -55,7 +55,7 @@ TEST(RequirementCompile, RefusesMalformedText) {
       "anchor apple generic generic", "anchor generic", "anchor \"/path/to/cert\"", "certificate leaf = \"file\"",
       "certificate 1", "certificate leaf[]", "certificate leaf[email] exists", "certificate leaf[foo.bar]",
       "certificate leaf[field.1]", "certificate leaf[field.3.1]", "certificate leaf[field.1.40]",
-      "certificate leaf[field.1.02]", "certificate leaf[\"field.1.2.3a\"]", "certificate leaf[field.1.2.12345678901234567890]", "certificate leaf[subject.CN",
+      "certificate leaf[field.1.02]", "certificate leaf[\"field.1.2.3a\"]", "certificate leaf[\"field.1.2.\"]", "certificate leaf[field.10.1]", "certificate leaf[field.1.2.12345678901234567890]", "certificate leaf[subject.CN",
       "certificate 2147483648 = " + kHash, "certificate - leaf = " + kHash, "cdhash H\"611e5b66\"",
       "cdhash H\"611e5b662c593a08ff58d14ae22452d198df6c6\"", "cdhash H\"zz1e5b662c593a08ff58d14ae22452d198df6c60\"",
       "platform x", "platform 4294967296", "identifier 12", "info k exists", "info[k] = *", "info[k] = 0x414",
