@@ -57,17 +57,6 @@ Bytes cdHashValue(const CodeDirectoryBlob& directory) {
   return out.take();
 }
 
-void addCDHashesDER(CMS_SignerInfo* signer, const std::vector<CodeDirectoryBlob>& directories) {
-  ASN1ObjectPtr oid(must(OBJ_txt2obj(kCDHashesOID, 1), "parsing the CDHashes2 OID"));
-  X509AttributePtr attribute(must(X509_ATTRIBUTE_create_by_OBJ(nullptr, oid.get(), 0, nullptr, 0), "creating CDHashes2"));
-  for (const CodeDirectoryBlob& directory : directories) {
-    const Bytes value = cdHashValue(directory);
-    mustSucceed(X509_ATTRIBUTE_set1_data(attribute.get(), V_ASN1_SEQUENCE, value.data(), static_cast<int>(value.size())),
-                "adding a CDHashes2 value");
-  }
-  mustSucceed(CMS_signed_add1_attr(signer, attribute.get()), "adding CDHashes2");
-}
-
 void addCDHashesPlist(CMS_SignerInfo* signer, const std::vector<CodeDirectoryBlob>& directories) {
   const std::string plist = cdHashesPlist(directories);
   ASN1ObjectPtr oid(must(OBJ_txt2obj(kCDHashesPlistOID, 1), "parsing the CDHashes OID"));
@@ -108,6 +97,17 @@ void addTimestamp(CMS_SignerInfo* signer, const CmsOptions& options, const CodeD
 }
 
 }  // namespace
+
+void addCDHashesDER(CMS_SignerInfo* signer, const std::vector<CodeDirectoryBlob>& directories) {
+  ASN1ObjectPtr oid(must(OBJ_txt2obj(kCDHashesOID, 1), "parsing the CDHashes2 OID"));
+  X509AttributePtr attribute(must(X509_ATTRIBUTE_create_by_OBJ(nullptr, oid.get(), 0, nullptr, 0), "creating CDHashes2"));
+  for (const CodeDirectoryBlob& directory : directories) {
+    const Bytes value = cdHashValue(directory);
+    mustSucceed(X509_ATTRIBUTE_set1_data(attribute.get(), V_ASN1_SEQUENCE, value.data(), static_cast<int>(value.size())),
+                "adding a CDHashes2 value");
+  }
+  mustSucceed(CMS_signed_add1_attr(signer, attribute.get()), "adding CDHashes2");
+}
 
 Bytes cmsSignature(const SigningIdentity& identity, const std::vector<CodeDirectoryBlob>& codeDirectories,
                    const CmsOptions& options) {

@@ -33,6 +33,10 @@ struct CmsOptions {
   bool timestampWrongImprint = false;       // stamp the CodeDirectory instead of the signature
 };
 
+// The CDHashes2 attribute: one SEQUENCE { digest OID, full cdhash } per
+// CodeDirectory.
+void addCDHashesDER(CMS_SignerInfo* signer, const std::vector<CodeDirectoryBlob>& directories);
+
 // A detached CMS SignedData over the bytes of the first CodeDirectory
 // (slot 0), SHA-256, signed attributes contentType, signingTime,
 // messageDigest and the CDHashes of every CodeDirectory, the leaf and its

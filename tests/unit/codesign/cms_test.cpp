@@ -16,6 +16,7 @@
 #include "TestFiles.h"
 #include "common/TestSupport.h"
 #include "signer/CertificateBuilder.h"
+#include "signer/CmsSignature.h"
 #include "signer/Timestamp.h"
 #include "platform/codesign/AppleRootCertificates.h"
 #include "platform/codesign/Base64.h"
@@ -93,35 +94,18 @@ struct Authority {
   Bytes sign(const Bytes& content, const std::vector<Bytes>& directories) const;
 };
 
-Bytes digestOf(const Bytes& bytes, const EVP_MD* md) {
-  unsigned char out[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  EVP_Digest(bytes.data(), bytes.size(), out, &length, md, nullptr);
-  return Bytes(out, out + length);
-}
-
-// The hash type byte of a CodeDirectory blob.
-const EVP_MD* mdOf(const Bytes& cd) { return cd[37] == 1 ? EVP_sha1() : cd[37] == 4 ? EVP_sha384() : EVP_sha256(); }
-
-Bytes cdhashes2Value(const Bytes& cd) {
-  Bytes hash = digestOf(cd, mdOf(cd));
-  if (cd[37] == 3) hash.resize(20);  // truncated SHA-256 lists its 20-byte digest
-  ASN1_OBJECT* oid = OBJ_nid2obj(EVP_MD_get_type(mdOf(cd)));
-  Bytes oidDer(static_cast<std::size_t>(i2d_ASN1_OBJECT(oid, nullptr)));
-  unsigned char* p = oidDer.data();
-  i2d_ASN1_OBJECT(oid, &p);
-  Bytes seq{0x30, static_cast<std::uint8_t>(oidDer.size() + 2 + hash.size())};
-  seq.insert(seq.end(), oidDer.begin(), oidDer.end());
-  seq.push_back(0x04), seq.push_back(static_cast<std::uint8_t>(hash.size()));
-  seq.insert(seq.end(), hash.begin(), hash.end());
-  return seq;
+// The directories as the signer takes them (the hash type is byte 37).
+std::vector<signer::CodeDirectoryBlob> blobsOf(const std::vector<Bytes>& directories) {
+  std::vector<signer::CodeDirectoryBlob> blobs;
+  for (const Bytes& cd : directories) blobs.push_back({static_cast<signer::HashType>(cd[37]), cd});
+  return blobs;
 }
 
 std::string cdhashesPlist(const std::vector<Bytes>& directories) {
   std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n<!-- a remark -->\t<key>cdhashes</key>\n\t<array>\n";
   for (const Bytes& cd : directories) {
     char text[29] = {};  // base64 of the 20-byte cdhash
-    EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text), digestOf(cd, mdOf(cd)).data(), 20);
+    EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text), signer::digest(static_cast<signer::HashType>(cd[37]), cd).data(), 20);
     xml += "\t\t<data>\n\t\t" + std::string(text) + "\n\t\t</data>\n";
   }
   return xml + "\t</array>\n</dict>\n</plist>\n";
@@ -149,19 +133,7 @@ Bytes Authority::sign(const Bytes& content, const std::vector<Bytes>& directorie
                                        flags | (omitLeaf ? CMS_NOCERTS : 0));
   std::vector<Bytes> directories = directoriesIn;
   if (editDirectories) editDirectories(directories);
-  if (listAttribute && !directories.empty()) {  // one attribute, one value per directory
-    X509_ATTRIBUTE* attribute = nullptr;
-    for (const Bytes& cd : directories) {
-      const Bytes value = cdhashes2Value(cd);
-      if (attribute == nullptr)
-        attribute = X509_ATTRIBUTE_create_by_txt(nullptr, "1.2.840.113635.100.9.2", V_ASN1_SEQUENCE, value.data(),
-                                                 static_cast<int>(value.size()));
-      else
-        X509_ATTRIBUTE_set1_data(attribute, V_ASN1_SEQUENCE, value.data(), static_cast<int>(value.size()));
-    }
-    CMS_signed_add1_attr(si, attribute);
-    X509_ATTRIBUTE_free(attribute);
-  }
+  if (listAttribute && !directories.empty()) signer::addCDHashesDER(si, blobsOf(directories));
   if (plistAttribute) {
     const std::string xml = cdhashesPlist(directories);
     X509_ATTRIBUTE* attribute = nullptr;
