@@ -86,8 +86,9 @@ struct Authority {
   Bytes trailer;                             // after the CMS, in its blob
   std::size_t padTo = 0;                     // when not 0, zeros after the CMS up to this size
   int unrelated = 0;                         // self-signed certificates added to the CMS
-  enum class Stamp { none, sound, forged } timestamp = Stamp::none;  // a token from an authority under the root
+  enum class Stamp { none, sound, forged, twice } timestamp = Stamp::none;  // a token from an authority under the root
   bool omitLeaf = false, selfSigned = false;  // selfSigned: the leaf is its own root
+  bool twoSigners = false;                     // the leaf signs twice
   long signedAgo = 0;  // when not 0, the signing time claimed, in seconds before now
   mutable Bytes rootDer;
 
@@ -131,6 +132,7 @@ Bytes Authority::sign(const Bytes& content, const std::vector<Bytes>& directorie
   CMS_ContentInfo* cms = CMS_sign(nullptr, nullptr, chain, nullptr, flags);
   CMS_SignerInfo* si = CMS_add1_signer(cms, leaf.certificate.get(), leaf.key.get(), EVP_sha256(),
                                        flags | (omitLeaf ? CMS_NOCERTS : 0));
+  if (twoSigners) CMS_add1_signer(cms, leaf.certificate.get(), leaf.key.get(), EVP_sha384(), flags | CMS_NOCERTS);
   std::vector<Bytes> directories = directoriesIn;
   if (editDirectories) editDirectories(directories);
   if (listAttribute && !directories.empty()) signer::addCDHashesDER(si, blobsOf(directories));
@@ -155,8 +157,10 @@ Bytes Authority::sign(const Bytes& content, const std::vector<Bytes>& directorie
     const ASN1_OCTET_STRING* value = CMS_SignerInfo_get0_signature(si);
     Bytes token = signer::timestampToken(authority, {ASN1_STRING_get0_data(value), static_cast<std::size_t>(ASN1_STRING_length(value))});
     if (timestamp == Stamp::forged) token.back() ^= 1;  // the last byte of the authority's signature
-    CMS_unsigned_add1_attr_by_NID(si, NID_id_smime_aa_timeStampToken, V_ASN1_SEQUENCE, token.data(),
-                                  static_cast<int>(token.size()));
+    const int size = static_cast<int>(token.size());
+    X509_ATTRIBUTE* attribute = X509_ATTRIBUTE_create_by_NID(nullptr, NID_id_smime_aa_timeStampToken, V_ASN1_SEQUENCE, token.data(), size);
+    if (timestamp == Stamp::twice) X509_ATTRIBUTE_set1_data(attribute, V_ASN1_SEQUENCE, token.data(), size);
+    CMS_unsigned_add1_attr(si, attribute), X509_ATTRIBUTE_free(attribute);
   }
   unsigned char* der = nullptr;
   const int length = i2d_CMS_ContentInfo(cms, &der);
@@ -283,6 +287,9 @@ INSTANTIATE_TEST_SUITE_P(
         CmsCase{"Timestamped", [](Authority& a, auto&) { a.timestamp = Authority::Stamp::sound; }, 0},
         CmsCase{"TimestampForged", [](Authority& a, auto&) { a.timestamp = Authority::Stamp::forged; },
                 errSecTimestampInvalid},
+        CmsCase{"TimestampTwice", [](Authority& a, auto&) { a.timestamp = Authority::Stamp::twice; }, errSecTimestampInvalid},
+        CmsCase{"TwoSigners", [](Authority& a, auto&) { a.twoSigners = true; }, errSecCSSignatureFailed},
+        CmsCase{"NotYetValidLeafTolerated", [](Authority& a, auto&) { a.leafSpec.notBefore = 3600; }, 0},
         CmsCase{"OtherContentSigned", [](Authority& a, auto&) { a.signOtherContent = true; }, errSecCSSignatureFailed},
         CmsCase{"ZerosAfterTheCms", [](Authority& a, auto&) { a.trailer.assign(64, 0); }, 0},
         CmsCase{"ByteAfterTheCms", [](Authority& a, auto&) { a.trailer = {0, 1}; }, errSecCSSignatureFailed},
@@ -326,6 +333,9 @@ INSTANTIATE_TEST_SUITE_P(
                 [](Authority& a, SyntheticOptions& o) {
                   o.hashTypes = {1, 2}, a.editDirectories = [](auto& d) { d.back()[50] ^= 1; };
                 },
+                errSecCSSignatureFailed},
+        CmsCase{"PlistMissingOne", [](Authority& a, SyntheticOptions& o) {
+                  o.hashTypes = {1, 2}, a.listAttribute = false, a.plistAttribute = true, a.editDirectories = [](auto& d) { d.pop_back(); }; },
                 errSecCSSignatureFailed},
         CmsCase{"PlistGivenTwice", [](Authority& a, SyntheticOptions& o) {
                   o.hashTypes = {1, 2}, a.listAttribute = false, a.plistAttribute = a.plistTwice = true; }, errSecCSSignatureFailed},
