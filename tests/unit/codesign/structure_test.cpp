@@ -211,6 +211,10 @@ INSTANTIATE_TEST_SUITE_P(
         Defect{"PreEncryptionVersion", directoryWord(8, 0x20500), errSecCSSignatureFailed},
         Defect{"LatestVersion", directoryWord(8, 0x2F000), errSecCSSignatureFailed},
         Defect{"ScatterVector", directoryWord(44, 88), errSecCSSignatureUnsupported},
+        Defect{"ScatterVectorAtItsVersion", [](Bytes& f, auto& l) { directoryWord(8, 0x20100)(f, l), directoryWord(44, 88)(f, l); },
+               errSecCSSignatureUnsupported},
+        Defect{"CodeLimit64AtItsVersion", [](Bytes& f, auto& l) { directoryWord(8, 0x20300)(f, l), directoryWord(60, 0x5000)(f, l); },
+               errSecCSSignatureFailed},
         Defect{"IdentifierPastBlob", directoryWord(20, 0x7fffffff), errSecCSSignatureFailed},
         Defect{"TeamPastBlob", directoryWord(48, 0xffffff00), errSecCSSignatureFailed},
         Defect{"HashOffsetUnderflow", directoryWord(16, 4), errSecCSSignatureFailed},
@@ -366,6 +370,12 @@ INSTANTIATE_TEST_SUITE_P(
         UniversalCase{"NoSlices", nullptr, [](Bytes& f) { putBE32(f, 4, 0); }, errSecCSBadObjectFormat},
         UniversalCase{"SliceShared", nullptr, [](Bytes& f) { putBE32(f, 8 + 20 + 8, sliceOffset(f, 0)); },
                       errSecCSInternalError},
+        UniversalCase{"SlicesAbut", nullptr,
+                      [](Bytes& f) {
+                        const std::uint32_t end = sliceOffset(f, 0) + getBE32(f, 8 + 12);
+                        f.erase(f.begin() + end, f.begin() + sliceOffset(f, 1)), putBE32(f, 36, end);
+                      },
+                      0},
         UniversalCase{"SliceOverlaps", nullptr, [](Bytes& f) { putBE32(f, 8 + 20 + 8, sliceOffset(f, 1) - 0x10); },
                       errSecCSBadObjectFormat},
         UniversalCase{"SlicePastFile", nullptr, [](Bytes& f) { putBE32(f, 8 + 20 + 12, 0x7fffffff); },
