@@ -81,6 +81,7 @@ struct Authority {
                     "critical,codeSigning", {{kDeveloperIdApplication, true}}};
   std::function<void(std::vector<Bytes>&)> editDirectories;  // what the CDHashes attributes list
   bool plistAttribute = false, listAttribute = true, plistTwice = false;
+  bool plistCut = false, plistAttributeTwice = false;  // the list cut in half; two attributes
   bool signOtherContent = false, attached = false, unknownDigest = false;
   bool omitRoot = false, offerRoot = false;  // leave the root out of the CMS; offer it as an anchor
   Bytes trailer;                             // after the CMS, in its blob
@@ -136,8 +137,9 @@ Bytes Authority::sign(const Bytes& content, const std::vector<Bytes>& directorie
   std::vector<Bytes> directories = directoriesIn;
   if (editDirectories) editDirectories(directories);
   if (listAttribute && !directories.empty()) signer::addCDHashesDER(si, blobsOf(directories));
-  if (plistAttribute) {
-    const std::string xml = cdhashesPlist(directories);
+  std::string xml = plistAttribute ? cdhashesPlist(directories) : std::string();
+  if (plistCut) xml.resize(xml.size() / 2);
+  for (int copy = 0; plistAttribute && copy < (plistAttributeTwice ? 2 : 1); ++copy) {
     X509_ATTRIBUTE* attribute = nullptr;
     for (int i = 0; i < (plistTwice ? 2 : 1); ++i)  // twice: two values of one attribute
       X509_ATTRIBUTE_create_by_txt(&attribute, "1.2.840.113635.100.9.1", V_ASN1_OCTET_STRING,
@@ -337,6 +339,10 @@ INSTANTIATE_TEST_SUITE_P(
         CmsCase{"PlistMissingOne", [](Authority& a, SyntheticOptions& o) {
                   o.hashTypes = {1, 2}, a.listAttribute = false, a.plistAttribute = true, a.editDirectories = [](auto& d) { d.pop_back(); }; },
                 errSecCSSignatureFailed},
+        CmsCase{"PlistCut", [](Authority& a, SyntheticOptions& o) {
+                  o.hashTypes = {1, 2}, a.listAttribute = false, a.plistAttribute = a.plistCut = true; }, errSecCSSignatureFailed},
+        CmsCase{"PlistAttributeTwice", [](Authority& a, SyntheticOptions& o) {
+                  o.hashTypes = {1, 2}, a.listAttribute = false, a.plistAttribute = a.plistAttributeTwice = true; }, errSecCSSignatureFailed},
         CmsCase{"PlistGivenTwice", [](Authority& a, SyntheticOptions& o) {
                   o.hashTypes = {1, 2}, a.listAttribute = false, a.plistAttribute = a.plistTwice = true; }, errSecCSSignatureFailed},
         CmsCase{"PlistOrderWrong",

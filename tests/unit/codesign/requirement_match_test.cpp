@@ -59,7 +59,7 @@ TEST(RequirementMatch, AppliesEachOperationToEachKindOfCandidate) {
       {Op::Contains, "x", arrayOf({arrayOf({Value::ofString("xyz")})}), true}, {Op::On, "", dateValue(1000), true},
       {Op::Before, "", dateValue(999), true}, {Op::Before, "", dateValue(1000), false},
       {Op::After, "", dateValue(1001), true}, {Op::OnOrBefore, "", dateValue(1000), true},
-      {Op::OnOrAfter, "", dateValue(999), false}, {Op::Equal, "1000", dateValue(1000), false},
+      {Op::OnOrAfter, "", dateValue(999), false}, {Op::OnOrAfter, "", dateValue(1000), true}, {Op::Equal, "1000", dateValue(1000), false},
   };
   for (const Case& c : cases) {
     const Match match{c.operation, c.value, 1000};
