@@ -213,10 +213,14 @@ void otherTeamUnderMarker(Authority& a, SyntheticOptions&) {
   a.leafSpec.ou = "ZZZZZ99999", a.leafSpec.markers = {{"1.2.840.113635.100.6.1." + std::to_string(kMarker), false}};
 }
 
-// No input tells apart a certificate OpenSSL has parsed failing to re-encode
-// to DER (so lacking a fingerprint) from one that does: no row for either.
-// Nor a missing attribute's index, -1, from the check for it: OpenSSL finds
-// nothing at -1 either.
+// No row for what OpenSSL never gives once it has parsed a CMS: a
+// certificate that does not re-encode, one without a key, a zero DER length,
+// a failed allocation, a negative value count, an empty set of signed
+// attributes, a signing time of other than one time value, a stamp without
+// content. Nor for a signer whose certificate is missing (the signature
+// check then fails as the search does), a second attribute found at index 0
+// (it is always after the first), or a loop over certificates, extensions or
+// policies stepping onto the NULL past their end (it is skipped).
 INSTANTIATE_TEST_SUITE_P(
     Chains, SignedFile,
     testing::Values(
@@ -307,7 +311,8 @@ INSTANTIATE_TEST_SUITE_P(
 // number exactly the directories, so any entry that names none leaves a
 // directory unmatched whether or not the entry itself is refused. Nor can
 // an entry carry bytes after its SEQUENCE: OpenSSL hands each attribute
-// value over as one whole element.
+// value over as one whole element. Nor how equal hash types sort: each
+// directory has its own.
 INSTANTIATE_TEST_SUITE_P(
     Agility, SignedFile,
     testing::Values(

@@ -131,7 +131,8 @@ TEST(FileReading, AFailedReadGivesItsCause) {
 }
 
 // A caller's process limit can leave no thread to read ahead: the pass then
-// reads each piece itself, to the same verdicts.
+// reads each piece itself, to the same verdicts. (So no row tells when a
+// pass starts the thread, nor sees an empty piece handed on or read.)
 TEST(FileReading, WithoutAThreadToReadAheadTheVerdictsAreTheSame) {
   SyntheticOptions options;
   options.codeSize = 5u << 20;

@@ -31,6 +31,7 @@ Value dateValue(std::int64_t seconds) { return valueOf(Value::Type::Date, second
 Value arrayOf(std::vector<Value> items) { return valueOf(Value::Type::Array, 0, std::move(items)); }
 Value numberValue(std::string text) { return valueOf(Value::Type::Number, 0, {}, std::move(text)); }
 
+// Every operation has its case, so no row reaches the switches' default.
 TEST(RequirementMatch, AppliesEachOperationToEachKindOfCandidate) {
   using Op = MatchOperation;
   const Value text = Value::ofString("Developer ID Application");
@@ -68,6 +69,7 @@ TEST(RequirementMatch, AppliesEachOperationToEachKindOfCandidate) {
   }
 }
 
+// Runs of zeros compare equal however many zeros are kept: no row.
 TEST(RequirementMatch, OrdersDigitRunsByValue) {
   const std::tuple<const char*, const char*, int> cases[] = {
       {"9", "10", -1},     {"10", "9", 1},        {"1.9", "1.10", -1}, {"1.10", "1.10", 0},
@@ -165,7 +167,9 @@ TEST(RequirementPropertyList, RefusesMalformedLists) {
       std::string("<dict><key>a\0</key><string/></dict>", 35), deep(65),
       "<dict><key>a</key><string><![CDATA[x</string></dict>", "<plist/><dict/></plist>",
   };
-  // No element name holds a 'z': how a name reads one has no row.
+  // No element name holds a 'z': how a name reads one has no row. Nor where
+  // reading goes on after an unterminated comment, instruction, DOCTYPE or
+  // CDATA section, or a reference without ';': it fails from there too.
   for (const std::string& text : cases) EXPECT_EQ(readStatus(text), errSecCSBadDictionaryFormat) << text;
   EXPECT_EQ(readStatus("bplist00\xD0\x08"), errSecCSUnimplemented);
   for (const std::size_t size : {requirement::kMaxPropertyListSize, requirement::kMaxPropertyListSize + 1})

@@ -30,7 +30,7 @@ std::string repeated(std::string_view piece, int count) {
 const std::string kHash = "H\"611e5b662c593a08ff58d14ae22452d198df6c60\"";
 
 // Hex runs reach the parser even (the lexer sees to it), so its pair loop's
-// bound has no row.
+// bound has no row; nor has a look-ahead past the end, which is never made.
 TEST(RequirementCompile, AcceptsTheLanguage) {
   const std::string accepted[] = {
       "always", "never", "true ;;", "anchor apple", "anchor apple generic", "anchor apple someanchor",

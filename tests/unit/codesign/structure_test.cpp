@@ -38,7 +38,11 @@ SyntheticOptions richOptions() {
 // No row can tell which OpenSSL digest code hashed SHA-256 pages.
 // Nor a present special slot with no component once the slots have
 // verified, nor an alternate directory at the end of their range: neither
-// can reach the checks that name them.
+// can reach the checks that name them. Nor which of SHA-256 and its
+// truncation is best (their pages agree), a code limit past the slice (its
+// pages would hold the directory that hashes them), a zero code limit with
+// pages (refused either way), or a hash array from byte 8 (its hashes are
+// the header, which fails as the bound does).
 TEST(SyntheticValid, VariantsVerify) {
   const auto variant = [](auto change) {
     SyntheticOptions o = richOptions();
@@ -326,7 +330,7 @@ constexpr bool kArmIsMain = false;
 #endif
 
 // Two slices at one offset overlap whichever sorts first, so how the
-// container's check orders equal offsets has no row.
+// container's check orders equal offsets has no row, nor a gap of no bytes.
 INSTANTIATE_TEST_SUITE_P(
     Files, Universal,
     testing::Values(
