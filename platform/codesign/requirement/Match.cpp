@@ -71,7 +71,8 @@ int compareNumerically(std::string_view a, std::string_view b) {
       if (order != 0) return order;
       continue;
     }
-    if (const int order = sign(static_cast<unsigned char>(a[i++]), static_cast<unsigned char>(b[j++]))) return order;
+    const auto x = static_cast<unsigned char>(a[i++]), y = static_cast<unsigned char>(b[j++]);
+    if (const int order = sign(x, y)) return order;
   }
   if (i < a.size()) return 1;
   return j < b.size() ? -1 : 0;
