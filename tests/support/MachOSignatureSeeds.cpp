@@ -41,9 +41,7 @@ std::vector<signer::X509Ptr> chainOf(const Authority& ca, std::vector<const char
 // binding every directory.
 auto cmsSigner(const signer::SigningIdentity& identity, const signer::CmsOptions& options) {
   return [&identity, &options](const Bytes& /*signedDirectory*/, const std::vector<Bytes>& directories) {
-    std::vector<signer::CodeDirectoryBlob> blobs;
-    for (const Bytes& cd : directories) blobs.push_back({static_cast<signer::HashType>(cd[37]), cd});
-    return signer::cmsSignature(identity, blobs, options);
+    return signer::cmsSignature(identity, signer::codeDirectoryBlobs(directories), options);
   };
 }
 

@@ -98,6 +98,12 @@ void addTimestamp(CMS_SignerInfo* signer, const CmsOptions& options, const CodeD
 
 }  // namespace
 
+std::vector<CodeDirectoryBlob> codeDirectoryBlobs(const std::vector<Bytes>& directories) {
+  std::vector<CodeDirectoryBlob> blobs;
+  for (const Bytes& cd : directories) blobs.push_back({static_cast<HashType>(cd.at(37)), cd});
+  return blobs;
+}
+
 void addCDHashesDER(CMS_SignerInfo* signer, const std::vector<CodeDirectoryBlob>& directories) {
   ASN1ObjectPtr oid(must(OBJ_txt2obj(kCDHashesOID, 1), "parsing the CDHashes2 OID"));
   X509AttributePtr attribute(must(X509_ATTRIBUTE_create_by_OBJ(nullptr, oid.get(), 0, nullptr, 0), "creating CDHashes2"));

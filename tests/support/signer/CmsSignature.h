@@ -33,6 +33,9 @@ struct CmsOptions {
   bool timestampWrongImprint = false;       // stamp the CodeDirectory instead of the signature
 };
 
+// CodeDirectory blobs as they stand, each with its hash type (byte 37).
+std::vector<CodeDirectoryBlob> codeDirectoryBlobs(const std::vector<Bytes>& directories);
+
 // The CDHashes2 attribute: one SEQUENCE { digest OID, full cdhash } per
 // CodeDirectory.
 void addCDHashesDER(CMS_SignerInfo* signer, const std::vector<CodeDirectoryBlob>& directories);

@@ -96,12 +96,6 @@ struct Authority {
   Bytes sign(const Bytes& content, const std::vector<Bytes>& directories) const;
 };
 
-// The directories as the signer takes them (the hash type is byte 37).
-std::vector<signer::CodeDirectoryBlob> blobsOf(const std::vector<Bytes>& directories) {
-  std::vector<signer::CodeDirectoryBlob> blobs;
-  for (const Bytes& cd : directories) blobs.push_back({static_cast<signer::HashType>(cd[37]), cd});
-  return blobs;
-}
 
 std::string cdhashesPlist(const std::vector<Bytes>& directories) {
   std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n<!-- a remark -->\t<key>cdhashes</key>\n\t<array>\n";
@@ -136,7 +130,7 @@ Bytes Authority::sign(const Bytes& content, const std::vector<Bytes>& directorie
   if (twoSigners) CMS_add1_signer(cms, leaf.certificate.get(), leaf.key.get(), EVP_sha384(), flags | CMS_NOCERTS);
   std::vector<Bytes> directories = directoriesIn;
   if (editDirectories) editDirectories(directories);
-  if (listAttribute && !directories.empty()) signer::addCDHashesDER(si, blobsOf(directories));
+  if (listAttribute && !directories.empty()) signer::addCDHashesDER(si, signer::codeDirectoryBlobs(directories));
   std::string xml = plistAttribute ? cdhashesPlist(directories) : std::string();
   if (plistCut) xml.resize(xml.size() / 2);
   for (int copy = 0; plistAttribute && copy < (plistAttributeTwice ? 2 : 1); ++copy) {
