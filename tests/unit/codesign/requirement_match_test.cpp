@@ -99,7 +99,7 @@ TEST(RequirementPropertyList, ReadsTopLevelKeysAndValues) {
   const std::string text = plist(
       "<dict>\n<!-- a comment -->\n"
       "\t<key>CFBundleIdentifier</key>\n\t<string>com.example.app</string>\n"
-      "\t<key>Escaped &amp; &lt;key&gt;</key><string>&quot;&apos;&#90;&#x4F;&#x80;&#xe9;&#x800;&#00000067;&#x10000;&#x10FFFF;</string>\n"
+      "\t<key>Escaped &amp; &lt;key&gt;</key><string>&quot;&apos;&#90;&#x4F;&#xaA;&#xe9;&#x800;&#00000067;&#x10000;&#x10FFFF;</string>\n"
       "\t<key>Raw</key><string><![CDATA[<not a tag>]]></string>\n"
       "\t<key>Empty</key><string/>\n"
       "\t<key>Flag</key><true/>\n\t<key>Off</key><false></false>\n"
@@ -112,7 +112,7 @@ TEST(RequirementPropertyList, ReadsTopLevelKeysAndValues) {
   ASSERT_EQ(requirement::readPropertyListDictionary(bytesOf(text), &dictionary), errSecSuccess);
   ASSERT_EQ(dictionary.keys.size(), 10u);
   EXPECT_EQ(dictionary.find("CFBundleIdentifier")->text, "com.example.app");
-  EXPECT_EQ(dictionary.find("Escaped & <key>")->text, "\"'ZO\xC2\x80\xC3\xA9\xE0\xA0\x80" "C\xF0\x90\x80\x80\xF4\x8F\xBF\xBF");
+  EXPECT_EQ(dictionary.find("Escaped & <key>")->text, "\"'ZO\xC2\xAA\xC3\xA9\xE0\xA0\x80" "C\xF0\x90\x80\x80\xF4\x8F\xBF\xBF");
   EXPECT_EQ(dictionary.find("Raw")->text, "<not a tag>");
   EXPECT_TRUE(dictionary.find("Flag")->boolean);
   EXPECT_FALSE(dictionary.find("Off")->boolean);
@@ -165,7 +165,7 @@ TEST(RequirementPropertyList, RefusesMalformedLists) {
       plist("<dict/><dict/>"), plist("<dict/>") + "trailing", "<plist><dict/>",
       "<!DOCTYPE plist [<!ENTITY x \"y\">]><plist><dict/></plist>", "<?xml", "<!-- open",
       std::string("<dict><key>a\0</key><string/></dict>", 35), deep(65),
-      "<dict><key>a</key><string><![CDATA[x</string></dict>", "<plist/><dict/></plist>",
+      "<dict><key>a</key><string><![CDATA[x</string></dict>", "<plist/><dict/></plist>", "<plist",
   };
   // No element name holds a 'z': how a name reads one has no row. Nor where
   // reading goes on after an unterminated comment, instruction, DOCTYPE or

@@ -356,6 +356,12 @@ INSTANTIATE_TEST_SUITE_P(
         UniversalCase{"MainSliceAnswersFirst",  // its code is modified; the other slice's Info.plist
                       [](Bytes& x, Bytes& a) { flipCode(kArmIsMain ? a : x), (kArmIsMain ? x : a)[0x1000 + 10] ^= 1; },
                       nullptr, errSecCSSignatureFailed},
+        UniversalCase{"MainSliceAnswersFirstFromTheSecondRecord",
+                      [](Bytes& x, Bytes& a) { flipCode(kArmIsMain ? a : x), (kArmIsMain ? x : a)[0x1000 + 10] ^= 1; },
+                      [](Bytes& f) { std::swap_ranges(f.begin() + 8, f.begin() + 28, f.begin() + 28); }, errSecCSSignatureFailed},
+        UniversalCase{"SliceCoversTheNext", nullptr,
+                      [](Bytes& f) { putBE32(f, 8 + 12, sliceOffset(f, 1) + getBE32(f, 28 + 12) - sliceOffset(f, 0)); },
+                      errSecCSBadObjectFormat},
         UniversalCase{"TrailingBytes", nullptr, [](Bytes& f) { f.push_back(0); },
                       errSecCSBadMainExecutable},
         UniversalCase{"TooManySlices", nullptr, [](Bytes& f) { putBE32(f, 4, 101); },
