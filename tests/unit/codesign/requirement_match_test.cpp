@@ -49,6 +49,7 @@ TEST(RequirementMatch, AppliesEachOperationToEachKindOfCandidate) {
       {Op::BeginsWith, "Developer ID", text, true}, {Op::BeginsWith, "Application", text, false},
       {Op::EndsWith, "Application", text, true}, {Op::Contains, "ID", text, true},
       {Op::BeginsWith, "Developer ID Application", text, true}, {Op::EndsWith, "Developer ID Application", text, true},
+      {Op::EndsWith, "The Developer ID Application", text, false},
       {Op::BeginsWith, "Developer ID Application and more", text, false},
       {Op::Equal, "10", numberValue("10"), false},        // a number never equals a string
       {Op::GreaterThan, "9", numberValue("10"), false},   // ordering is for strings only
@@ -99,7 +100,7 @@ TEST(RequirementPropertyList, ReadsTopLevelKeysAndValues) {
   const std::string text = plist(
       "<dict>\n<!-- a comment -->\n"
       "\t<key>CFBundleIdentifier</key>\n\t<string>com.example.app</string>\n"
-      "\t<key>Escaped &amp; &lt;key&gt;</key><string>&quot;&apos;&#90;&#x4F;&#xaA;&#xe9;&#x800;&#00000067;&#x10000;&#x10FFFF;</string>\n"
+      "\t<key>Escaped &amp; &lt;key&gt;</key><string>&quot;&apos;&#90;&#x4F;&#xaA;&#xf9;&#x800;&#00000067;&#x10000;&#x10FFFF;</string>\n"
       "\t<key>Raw</key><string><![CDATA[<not a tag>]]></string>\n"
       "\t<key>Empty</key><string/>\n"
       "\t<key>Flag</key><true/>\n\t<key>Off</key><false></false>\n"
@@ -112,7 +113,7 @@ TEST(RequirementPropertyList, ReadsTopLevelKeysAndValues) {
   ASSERT_EQ(requirement::readPropertyListDictionary(bytesOf(text), &dictionary), errSecSuccess);
   ASSERT_EQ(dictionary.keys.size(), 10u);
   EXPECT_EQ(dictionary.find("CFBundleIdentifier")->text, "com.example.app");
-  EXPECT_EQ(dictionary.find("Escaped & <key>")->text, "\"'ZO\xC2\xAA\xC3\xA9\xE0\xA0\x80" "C\xF0\x90\x80\x80\xF4\x8F\xBF\xBF");
+  EXPECT_EQ(dictionary.find("Escaped & <key>")->text, "\"'ZO\xC2\xAA\xC3\xB9\xE0\xA0\x80" "C\xF0\x90\x80\x80\xF4\x8F\xBF\xBF");
   EXPECT_EQ(dictionary.find("Raw")->text, "<not a tag>");
   EXPECT_TRUE(dictionary.find("Flag")->boolean);
   EXPECT_FALSE(dictionary.find("Off")->boolean);
@@ -156,7 +157,7 @@ TEST(RequirementPropertyList, RefusesMalformedLists) {
       plist("<dict><key>a</key><string>&bogus;</string></dict>"),
       plist("<dict><key>a</key><string>&#0;</string></dict>"),
       plist("<dict><key>a</key><string>&#x110000;</string></dict>"),
-      plist("<dict><key>a</key><string>&#xDFFF;</string></dict>"), plist("<dict><key>a</key><string>&#000000067;</string></dict>"), plist("<dict><key>a</key><string>x</strng></dict>"),
+      plist("<dict><key>a</key><string>&#xDFFF;</string></dict>"), plist("<dict><key>a</key><string>&#xD800;</string></dict>"), plist("<dict><key>a</key><string>&#000000067;</string></dict>"), plist("<dict><key>a</key><string>x</strng></dict>"),
       plist("<dict><key>a</key><string>&#6A;</string></dict>"),
       plist("<dict><key>a</key><date>yesterday</date></dict>"),
       plist("<dict><key>a</key><date>2021-06-01T12:00:00X</date></dict>"),

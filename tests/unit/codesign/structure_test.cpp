@@ -55,7 +55,8 @@ TEST(SyntheticValid, VariantsVerify) {
   EXPECT_EQ(check(variant([](auto& o) { o.pageShift = 14, o.codeSize = 0x9001; })), 0);
   EXPECT_EQ(check(variant([](auto& o) { o.hashTypes = {1, 2}, o.topDirectory = true; })), 0);
   EXPECT_EQ(check(variant([](auto& o) { o.entitlementsSlot = 11, o.topDirectory = true; })), 0);  // the last special slot
-  EXPECT_EQ(check(variant([](auto& o) { o.entitlementsSlot = 64; })), 0);  // the most special slots
+  for (const std::uint32_t slots : {64u, 65u})  // the most special slots, and one more
+    EXPECT_EQ(check(variant([&](auto& o) { o.entitlementsSlot = slots; })), slots > 64 ? errSecCSSignatureFailed : 0);
   EXPECT_EQ(check(variant([](auto& o) { o.hashTypes = {4}; })), 0);
   EXPECT_EQ(check(variant([](auto& o) { o.codeSize = 0x2001; })), 0);
   EXPECT_EQ(check(buildSignedMachO(SyntheticOptions{})), 0);
@@ -211,6 +212,7 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         Defect{"WrongMagic", directoryWord(0, 0xfade0c03), errSecCSSignatureFailed},
         Defect{"VersionTooOld", directoryWord(8, 0x20000), errSecCSSignatureUnsupported},
+        Defect{"EarliestVersion", directoryWord(8, 0x20001), 0},
         Defect{"VersionTooNew", directoryWord(8, 0x30000), errSecCSSignatureUnsupported},
         Defect{"PreEncryptionVersion", directoryWord(8, 0x20500), errSecCSSignatureFailed},
         Defect{"LatestVersion", directoryWord(8, 0x2F000), errSecCSSignatureFailed},
