@@ -91,6 +91,7 @@ struct Authority {
   bool omitLeaf = false, selfSigned = false;  // selfSigned: the leaf is its own root
   bool twoSigners = false;                     // the leaf signs twice
   long signedAgo = 0;  // when not 0, the signing time claimed, in seconds before now
+  bool generalized = false;  // written as GeneralizedTime, as after 2049
   mutable Bytes rootDer;
 
   Bytes sign(const Bytes& content, const std::vector<Bytes>& directories) const;
@@ -141,7 +142,7 @@ Bytes Authority::sign(const Bytes& content, const std::vector<Bytes>& directorie
     CMS_signed_add1_attr(si, attribute), X509_ATTRIBUTE_free(attribute);
   }
   if (signedAgo != 0) {
-    ASN1_TIME* at = ASN1_TIME_adj(nullptr, std::time(nullptr) - signedAgo, 0, 0);
+    ASN1_TIME* at = (generalized ? ASN1_GENERALIZEDTIME_adj : ASN1_TIME_adj)(nullptr, std::time(nullptr) - signedAgo, 0, 0);
     CMS_signed_add1_attr_by_NID(si, NID_pkcs9_signingTime, at->type, at, -1), ASN1_TIME_free(at);
   }
   CMS_final(cms, data, nullptr, flags);
@@ -281,6 +282,8 @@ INSTANTIATE_TEST_SUITE_P(
                 CSSMERR_TP_CERT_EXPIRED},
         CmsCase{"ExpiredLeafSignedInTime",  // judged at the signing time it claims
                 [](Authority& a, SyntheticOptions& o) { a.leafSpec.notAfter = -60, a.signedAgo = 120, o.flags |= 0x400; }, 0},
+        CmsCase{"ExpiredLeafSignedInTimeGeneralized", [](Authority& a, SyntheticOptions& o) {
+                  a.leafSpec.notAfter = -60, a.signedAgo = 120, a.generalized = true, o.flags |= 0x400; }, 0},
         CmsCase{"SixteenCertificates", [](Authority& a, auto&) { a.unrelated = 13; }, 0},
         CmsCase{"SeventeenCertificates", [](Authority& a, auto&) { a.unrelated = 14; }, errSecCSSignatureFailed},
         CmsCase{"SignerCertificateLeftOut", [](Authority& a, auto&) { a.omitLeaf = true; }, errSecCSSignatureFailed},
