@@ -23,7 +23,7 @@ constexpr std::size_t kTruncatedCdhash = 20;
 // The directories in ascending hash-type order, as the attributes list them.
 std::vector<const CodeDirectory*> byHashType(std::span<const CodeDirectory* const> directories) {
   std::vector<const CodeDirectory*> sorted(directories.begin(), directories.end());
-  std::sort(sorted.begin(), sorted.end(), [](const auto* a, const auto* b) { return a->hashType() < b->hashType(); });
+  std::ranges::sort(sorted, {}, &CodeDirectory::hashType);
   return sorted;
 }
 

@@ -182,7 +182,7 @@ OSStatus parseThin(const FileSource& file, std::uint64_t offset, std::uint64_t s
 // must be zero, are left to the caller to read.
 bool containerShape(std::uint64_t fileSize, std::uint64_t tableEnd, std::vector<MachOSlice> slices,
                     std::vector<FileRange>* gaps) {
-  std::sort(slices.begin(), slices.end(), [](const auto& a, const auto& b) { return a.offset < b.offset; });
+  std::ranges::sort(slices, {}, &MachOSlice::offset);
   std::uint64_t end = tableEnd;
   bool clean = true;
   for (std::size_t i = 0; i < slices.size(); ++i) {
@@ -205,7 +205,7 @@ OSStatus fatSlice(const FileSource& file, const FatArch& arch, MachOSlice* out) 
 
 // Slices may not share bytes with each other or with the universal header.
 bool slicesDisjoint(std::vector<MachOSlice> slices, std::uint64_t tableEnd) {
-  std::sort(slices.begin(), slices.end(), [](const auto& a, const auto& b) { return a.offset < b.offset; });
+  std::ranges::sort(slices, {}, &MachOSlice::offset);
   std::uint64_t end = tableEnd;
   for (const MachOSlice& s : slices) {
     if (s.offset < end) return false;

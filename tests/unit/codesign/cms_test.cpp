@@ -308,8 +308,7 @@ INSTANTIATE_TEST_SUITE_P(
 // number exactly the directories, so any entry that names none leaves a
 // directory unmatched whether or not the entry itself is refused. Nor can
 // an entry carry bytes after its SEQUENCE: OpenSSL hands each attribute
-// value over as one whole element. Nor how equal hash types sort: each
-// directory has its own.
+// value over as one whole element.
 INSTANTIATE_TEST_SUITE_P(
     Agility, SignedFile,
     testing::Values(

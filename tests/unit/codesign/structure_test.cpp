@@ -331,8 +331,7 @@ constexpr bool kArmIsMain = true;
 constexpr bool kArmIsMain = false;
 #endif
 
-// Two slices at one offset overlap whichever sorts first, so how the
-// container's check orders equal offsets has no row, nor a gap of no bytes.
+// A gap of no bytes between slices, with nothing to read, has no row.
 INSTANTIATE_TEST_SUITE_P(
     Files, Universal,
     testing::Values(
