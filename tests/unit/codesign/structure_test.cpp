@@ -287,7 +287,8 @@ TEST(SyntheticValid, AnswersAsAppleOnSignedOddities) {
       // Only the first __LINKEDIT must end the slice.
       {"SecondLinkeditShort", appended(kLinkedit, 72, [](Bytes& f, auto at) { putLE32(f, at + 48, 16); }), 0},
       {"InfoPlistBeyondSectionCount", commandWord(kText + 64, 0), errSecCSInfoPlistFailed},
-      {"EmptyLinkeditAtTheEnd", [](Bytes& f, auto&) { putLE32(f, kLinkedit + 40, static_cast<std::uint32_t>(f.size())), putLE32(f, kLinkedit + 48, 0); }, 0},
+      {"EmptyLinkeditAtTheEnd",
+       [](Bytes& f, auto&) { putLE32(f, kLinkedit + 40, static_cast<std::uint32_t>(f.size())), putLE32(f, kLinkedit + 48, 0); }, 0},
       {"TextPastSlice", commandWord(kText + 52, 1), 0},
       {"LinkeditPastSlice", commandWord(kLinkedit + 52, 1), errSecCSBadMainExecutable},
   };
@@ -345,8 +346,7 @@ INSTANTIATE_TEST_SUITE_P(
                         x = buildSignedMachO(o);
                       },
                       nullptr, errSecCSSignatureInvalid},
-        UniversalCase{"GapOfOneAlignment",
-                      [](Bytes&, Bytes&) {},
+        UniversalCase{"GapOfOneAlignment", nullptr,
                       [](Bytes& f) {
                         const std::uint32_t end = sliceOffset(f, 0) + getBE32(f, 8 + 12), grow = 0x4000 - (sliceOffset(f, 1) - end);
                         f.insert(f.begin() + sliceOffset(f, 1), grow, 0), putBE32(f, 36, sliceOffset(f, 1) + grow);
