@@ -39,10 +39,10 @@ SyntheticOptions richOptions() {
 // Nor a present special slot with no component once the slots have
 // verified, nor an alternate directory at the end of their range: neither
 // can reach the checks that name them. Nor which of SHA-256 and its
-// truncation is best (their pages agree), a code limit past the slice (its
-// pages would hold the directory that hashes them), a zero code limit with
-// pages (refused either way), or a hash array from byte 8 (its hashes are
-// the header, which fails as the bound does).
+// truncation is best (their pages agree), a code limit at or past the
+// slice's end (its pages would hold the directory that hashes them), a zero
+// code limit with pages (refused either way), or a hash array from byte 8
+// (its hashes are the header, which fails as the bound does).
 TEST(SyntheticValid, VariantsVerify) {
   const auto variant = [](auto change) {
     SyntheticOptions o = richOptions();
