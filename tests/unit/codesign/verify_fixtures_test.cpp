@@ -1,7 +1,8 @@
 // The tests' own signed executables, built by tests/support with the tests'
 // certificate authority, verified through the three calls exactly as the
 // tool makes them. Edits of a signed file are the synthetic files' business
-// (structure_test.cpp).
+// (structure_test.cpp). The macOS build's calls into the Security framework
+// (CodeSigningMac.cpp) are not built here, so no test reaches them.
 
 #include <gtest/gtest.h>
 
