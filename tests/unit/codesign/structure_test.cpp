@@ -262,13 +262,12 @@ TEST(SyntheticValid, AnswersAsAppleOnSignedOddities) {
   const auto signatureCommandOf24 = [](Bytes& f, const SyntheticLayout& l) {
     putLE32(f, l.codeSignatureCommand + 4, 24), putLE32(f, 20, static_cast<std::uint32_t>(l.commandsEnd + 8 - 32));
   };
-  // Appends a load command of the given size (its first bytes copied from
-  // the one at `from`) after the others.
-  const auto appended = [](std::uint64_t from, std::uint32_t size, std::function<void(Bytes&, std::uint64_t)> edit) {
+  // Appends a load command of the given size, written by `edit` into the
+  // zeros after the others.
+  const auto appended = [](std::uint32_t size, std::function<void(Bytes&, std::uint64_t)> edit) {
     return [=](Bytes& f, const SyntheticLayout& l) {
-      std::copy_n(f.begin() + from, std::min<std::uint32_t>(size, 72), f.begin() + l.commandsEnd);
-      putLE32(f, l.commandsEnd + 4, size), putLE32(f, 16, 4), putLE32(f, 20, static_cast<std::uint32_t>(l.commandsEnd + size - 32));
       edit(f, l.commandsEnd);
+      putLE32(f, l.commandsEnd + 4, size), putLE32(f, 16, 4), putLE32(f, 20, static_cast<std::uint32_t>(l.commandsEnd + size - 32));
     };
   };
   const auto symtabEndingShortBy = [](std::uint32_t gap) {
@@ -279,13 +278,13 @@ TEST(SyntheticValid, AnswersAsAppleOnSignedOddities) {
   };
   const Case cases[] = {
       {"SignatureCommandOf24Bytes", signatureCommandOf24, 0},
-      {"SmallestCommand", appended(0, 8, [](Bytes& f, auto at) { putLE32(f, at, 0x7fff); }), 0},
-      {"UnalignedCommand", appended(0, 10, [](Bytes& f, auto at) { putLE32(f, at, 0x7fff); }), errSecCSBadObjectFormat},
+      {"SmallestCommand", appended(8, [](Bytes& f, auto at) { putLE32(f, at, 0x7fff); }), 0},
+      {"UnalignedCommand", appended(10, [](Bytes& f, auto at) { putLE32(f, at, 0x7fff); }), errSecCSBadObjectFormat},
       // A symbol table before any __LINKEDIT: its strings must end the slice.
-      {"SymtabStringsEndTheSlice", appended(0, 24, symtabEndingShortBy(0)), 0},
-      {"SymtabStringsShort", appended(0, 24, symtabEndingShortBy(1)), errSecCSBadMainExecutable},
+      {"SymtabStringsEndTheSlice", appended(24, symtabEndingShortBy(0)), 0},
+      {"SymtabStringsShort", appended(24, symtabEndingShortBy(1)), errSecCSBadMainExecutable},
       // Only the first __LINKEDIT must end the slice.
-      {"SecondLinkeditShort", appended(kLinkedit, 72, [](Bytes& f, auto at) { putLE32(f, at + 48, 16); }), 0},
+      {"SecondLinkeditShort", appended(72, [](Bytes& f, auto at) { std::copy_n(f.begin() + kLinkedit, 72, f.begin() + at), putLE32(f, at + 48, 16); }), 0},
       {"InfoPlistBeyondSectionCount", commandWord(kText + 64, 0), errSecCSInfoPlistFailed},
       {"EmptyLinkeditAtTheEnd",
        [](Bytes& f, auto&) { putLE32(f, kLinkedit + 40, static_cast<std::uint32_t>(f.size())), putLE32(f, kLinkedit + 48, 0); }, 0},
