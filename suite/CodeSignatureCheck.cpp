@@ -81,12 +81,12 @@ bool MVBrenlowSuite::checkCodeSignatureOfCopy(int copy, const std::string& bundl
   return verify(create, bundleIdentifier, originalPath);
 }
 
-std::optional<std::string> MVBrenlowSuite::bundleVersionOfExecutable(int executable) const {
+std::vector<std::optional<std::string>> MVBrenlowSuite::bundleVersionsOfExecutable(int executable) const {
   cs::StaticCodeRef staticCode;
-  std::string plist;
+  std::vector<std::optional<std::string>> versions;
   if (cs::staticCodeCreateWithDescriptor(executable, cs::kSecCSDefaultFlags, &staticCode) != 0 ||
-      cs::copyInfoPlist(staticCode.get(), &plist) != 0) {
-    return std::nullopt;
+      cs::copyBundleVersions(staticCode.get(), &versions) != 0) {
+    return {};
   }
-  return cs::bundleVersionOf(plist);
+  return versions;
 }

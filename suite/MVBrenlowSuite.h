@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/FileAttributes.h"
 #include "platform/PropertyList.h"
@@ -49,7 +50,9 @@ class MVBrenlowSuite {
   bool checkCodeSignatureOfCopy(int copy, const std::string& bundleIdentifier,
                                 const std::string& originalPath) const;
 
-  // The version the open executable states in its embedded information
-  // property list (CFBundleVersion); nothing when it states none.
-  std::optional<std::string> bundleVersionOfExecutable(int executable) const;
+  // The version each architecture of the open executable states in its
+  // embedded information property list (CFBundleVersion), in file order;
+  // nothing for one that states none. An empty list when the file cannot be
+  // read as code.
+  std::vector<std::optional<std::string>> bundleVersionsOfExecutable(int executable) const;
 };

@@ -8,19 +8,29 @@
 #include "platform/codesign/requirement/PropertyListReader.h"
 
 namespace platform::codesign {
+namespace {
 
-OSStatus copyInfoPlist(const StaticCode* staticCode, std::string* plist) {
-  if (staticCode == nullptr || plist == nullptr) return errSecCSObjectRequired;
-  plist->clear();
-  MachOFile file;
-  if (const OSStatus status = parseMachO(staticCode->file(), &file)) return status;
-  const MachOSlice& slice = file.slices[mainSliceIndex(file)];
+OSStatus readInfoPlist(const FileSource& file, const MachOSlice& slice, std::string* plist) {
   if (!slice.infoPlist || slice.infoPlist->size > limits::kMaxInfoPlistBytes) return errSecCSInfoPlistFailed;
   Bytes section(static_cast<std::size_t>(slice.infoPlist->size));
-  if (const OSStatus status = readExactly(staticCode->file(), slice.offset + slice.infoPlist->offset, section)) {
-    return status;
-  }
+  if (const OSStatus status = readExactly(file, slice.offset + slice.infoPlist->offset, section)) return status;
   plist->assign(section.begin(), section.end());
+  return errSecSuccess;
+}
+
+}  // namespace
+
+OSStatus copyBundleVersions(const StaticCode* staticCode, std::vector<std::optional<std::string>>* versions) {
+  if (staticCode == nullptr || versions == nullptr) return errSecCSObjectRequired;
+  versions->clear();
+  MachOFile file;
+  if (const OSStatus status = parseMachO(staticCode->file(), &file)) return status;
+  for (const MachOSlice& slice : file.slices) {
+    std::string plist;
+    const OSStatus status = readInfoPlist(staticCode->file(), slice, &plist);
+    if (status != errSecSuccess && status != errSecCSInfoPlistFailed) return status;
+    versions->push_back(status == errSecSuccess ? bundleVersionOf(plist) : std::nullopt);
+  }
   return errSecSuccess;
 }
 

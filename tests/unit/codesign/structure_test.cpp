@@ -104,17 +104,45 @@ TEST(InfoPlist, BundleVersionIsAStringOrNothing) {
       {"<plist><dict><key>CFBundleVersion</key><string>12.1</string>", std::nullopt},
   };
   for (const auto& [plist, version] : cases) EXPECT_EQ(bundleVersionOf(plist), version) << plist;
-  // The list is handed out up to 1 MiB.
-  const testing_support::TemporaryDirectory dir;
-  for (const std::uint64_t size : {std::uint64_t{1} << 20, (std::uint64_t{1} << 20) + 1}) {
+}
+
+// Every architecture states its own version, in file order; a list too large
+// to hand out states none.
+TEST(InfoPlist, EachArchitectureStatesItsOwnVersion) {
+  // An arm64 or x86_64 slice; its list padded with blanks to `size` bytes,
+  // when a size is asked for.
+  constexpr std::int32_t x86 = 0x01000007, arm = 0x0100000c;
+  const auto slice = [](std::optional<std::string> version, std::int32_t cputype, std::uint64_t size = 0) {
     SyntheticOptions o = richOptions();
-    o.infoPlist->resize(size, ' '), o.codeSize = 0x1000 + size + 0x1000;
-    writeFile(dir / "code", buildSignedMachO(o));
+    o.cputype = cputype;
+    o.infoPlist = version ? "<plist><dict><key>CFBundleVersion</key><string>" + *version + "</string></dict></plist>"
+                          : std::optional<std::string>();
+    if (o.infoPlist && size) o.infoPlist->resize(size, ' '), o.codeSize = 0x2000 + size;
+    return buildSignedMachO(o);
+  };
+  using Versions = std::vector<std::optional<std::string>>;
+  const std::uint64_t mebibyte = std::uint64_t{1} << 20;
+  const std::pair<Bytes, Versions> cases[] = {
+      {slice("2", arm), {"2"}},
+      {buildUniversal({slice("2", x86), slice("1", arm)}, {x86, arm}), {"2", "1"}},
+      {buildUniversal({slice("1.0", x86), slice(std::nullopt, arm)}, {x86, arm}), {"1.0", std::nullopt}},
+      {slice("3", arm, mebibyte), {"3"}},
+      {slice("3", arm, mebibyte + 1), {std::nullopt}},
+  };
+  const testing_support::TemporaryDirectory dir;
+  for (const auto& [file, expected] : cases) {
+    writeFile(dir / "code", file);
     StaticCodeRef code;
     ASSERT_EQ(SecStaticCodeCreateWithPath(platform::FileURL{dir / "code"}, 0, &code), 0);
-    std::string plist;
-    EXPECT_EQ(copyInfoPlist(code.get(), &plist), size > (1u << 20) ? errSecCSInfoPlistFailed : 0) << size;
+    Versions versions{"left over"};
+    EXPECT_EQ(copyBundleVersions(code.get(), &versions), 0);
+    EXPECT_EQ(versions, expected);
   }
+  writeFile(dir / "code", Bytes(4096, 0));
+  StaticCodeRef code;
+  ASSERT_EQ(SecStaticCodeCreateWithPath(platform::FileURL{dir / "code"}, 0, &code), 0);
+  Versions versions;
+  EXPECT_NE(copyBundleVersions(code.get(), &versions), 0);
 }
 
 // One defect and its status.
