@@ -22,23 +22,21 @@ const char* const kStartCommand = "start";
 const char* const kStopCommand = "stop";
 const char* const kRestartCommand = "restart";
 
-using Args = std::vector<std::string>;
-
 struct CommandEntry {
   const char* word;
-  void (*run)(MVDaemonInstaller& installer, const Args& args);
+  bool takesAppPath;  // the first argument
+  bool changesState;  // takes the run lock exclusively; otherwise shared
+  void (*run)(MVDaemonInstaller& installer, const std::string& appPath);
 };
 
 // The whole privileged interface: one word, one installer operation.
 const std::array<CommandEntry, 6> kCommandTable{{
-    {kBootstrapCommand,
-     [](MVDaemonInstaller& i, const Args& a) { i.bootstrapWithAppPath(platform::objectAtIndex(a, 0)); }},
-    {kCheckCommand,
-     [](MVDaemonInstaller& i, const Args& a) { i.checkWithAppPath(platform::objectAtIndex(a, 0)); }},
-    {kRemoveCommand, [](MVDaemonInstaller& i, const Args&) { i.remove(); }},
-    {kStartCommand, [](MVDaemonInstaller& i, const Args&) { i.start(); }},
-    {kStopCommand, [](MVDaemonInstaller& i, const Args&) { i.stop(); }},
-    {kRestartCommand, [](MVDaemonInstaller& i, const Args&) { i.restart(); }},
+    {kBootstrapCommand, true, true, [](MVDaemonInstaller& i, const std::string& p) { i.bootstrapWithAppPath(p); }},
+    {kCheckCommand, true, false, [](MVDaemonInstaller& i, const std::string& p) { i.checkWithAppPath(p); }},
+    {kRemoveCommand, false, true, [](MVDaemonInstaller& i, const std::string&) { i.remove(); }},
+    {kStartCommand, false, true, [](MVDaemonInstaller& i, const std::string&) { i.start(); }},
+    {kStopCommand, false, true, [](MVDaemonInstaller& i, const std::string&) { i.stop(); }},
+    {kRestartCommand, false, true, [](MVDaemonInstaller& i, const std::string&) { i.restart(); }},
 }};
 
 // Real, effective and saved user and group ids all become 0, or the run
@@ -57,10 +55,12 @@ platform::CallerIdentity becomeRoot() {
 MVHelper::MVHelper() : _response(std::make_shared<platform::PlistValue>(platform::PlistValue::dictionary())) {}
 
 void MVHelper::command(const std::string& command, const std::vector<std::string>& args) {
-  MVDaemonInstaller installer(becomeRoot());
+  MVDaemonInstaller installer(becomeRoot(), HELPER_VERSION);
   for (const CommandEntry& entry : kCommandTable) {
     if (command == entry.word) {
-      entry.run(installer, args);
+      const std::string appPath = entry.takesAppPath ? platform::objectAtIndex(args, 0) : std::string();
+      installer.lockForCommand(entry.changesState);
+      entry.run(installer, appPath);
       response()->set("success", platform::PlistValue::boolean(true));
       return;
     }

@@ -1,6 +1,3 @@
-#include <array>
-#include <charconv>
-#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -56,24 +53,6 @@ bool haveSameContents(const std::optional<std::string>& source, const std::strin
   return sourceData && installedData && *sourceData == *installedData;
 }
 
-// One to three dot-separated decimal numbers; parts left out count as 0.
-using Version = std::array<std::uint64_t, 3>;
-
-std::optional<Version> parseVersion(const std::optional<std::string>& text) {
-  if (!text) return std::nullopt;
-  Version version{};
-  const char* next = text->data();
-  const char* const end = next + text->size();
-  for (std::size_t part = 0; part < version.size(); ++part) {
-    const auto [stop, error] = std::from_chars(next, end, version[part]);
-    if (error != std::errc() || stop == next) return std::nullopt;
-    if (stop == end) return version;
-    if (*stop != '.') return std::nullopt;
-    next = stop + 1;
-  }
-  return std::nullopt;
-}
-
 }  // namespace
 
 platform::StagedFile MVDaemonInstaller::stageVerifiedExecutable(const std::optional<std::string>& source,
@@ -99,26 +78,6 @@ platform::StagedFile MVDaemonInstaller::stageVerifiedExecutable(const std::optio
   fail("Code Signature Validation Failed");
 }
 
-// Only root may put an older executable, or one without a version, in
-// place of one that states its version: otherwise any user could bring
-// back a signed build with a known flaw.
-void MVDaemonInstaller::refuseDowngrade(const platform::StagedFile& candidate, const std::string& installedPath) {
-  if (_caller.isRoot()) return;
-  const MVBrenlowSuite& suite = MVBrenlowSuite::instance();
-  const platform::ScopedFd installed = platform::openRegularFileForReading(installedPath);
-  const std::optional<std::string> installedText =
-      installed.valid() ? suite.bundleVersionOfExecutable(installed.get()) : std::nullopt;
-  const std::optional<Version> installedVersion = parseVersion(installedText);
-  if (!installedVersion) return;
-  const std::optional<std::string> candidateText = suite.bundleVersionOfExecutable(candidate.fd());
-  const std::optional<Version> candidateVersion = parseVersion(candidateText);
-  if (candidateVersion && *candidateVersion >= *installedVersion) return;
-  fail(platform::format("The bundle's %@ (version %@) is older than the installed one (version %@): only root may "
-                        "install it.",
-                        platform::lastPathComponent(installedPath), candidateVersion ? *candidateText : "none",
-                        *installedText));
-}
-
 void MVDaemonInstaller::bootstrapWithAppPath(const std::string& appPath) {
   stop();
   const MVBrenlowSuite& suite = MVBrenlowSuite::instance();
@@ -134,8 +93,11 @@ void MVDaemonInstaller::bootstrapWithAppPath(const std::string& appPath) {
       stageVerifiedExecutable(bundle.helper, suite.helperBundleId(), suite.helperInstalledPath());
   platform::StagedFile server =
       stageVerifiedExecutable(bundle.server, suite.serverBundleId(), suite.serverInstalledPath());
-  refuseDowngrade(helper, suite.helperInstalledPath());
-  refuseDowngrade(server, suite.serverInstalledPath());
+  const std::string helperVersion = versionOfExecutable(helper.fd(), kHelperExecutableName);
+  const std::string serverVersion = versionOfExecutable(server.fd(), kServerExecutableName);
+  refuseDowngrade(suite.helperInstalledPath(), helperVersion);
+  refuseDowngrade(suite.serverInstalledPath(), serverVersion);
+  recordInstalledVersions(helperVersion, serverVersion);
 
   installStagedCopy(helper, suite.helperInstalledPath(), _helperPermissions, kInstallReplaceExisting);
   installSetPermissions(suite.helperInstalledPath(), 0, "wheel", _helperPermissions, _helperPermissions);

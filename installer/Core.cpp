@@ -9,8 +9,10 @@
 
 MVDaemonInstaller::MVDaemonInstaller() : MVDaemonInstaller(platform::CallerIdentity{}) {}
 
-MVDaemonInstaller::MVDaemonInstaller(const platform::CallerIdentity& caller)
-    : MVDaemonInstaller(std::make_unique<platform::FileManager>(), caller) {}
+MVDaemonInstaller::MVDaemonInstaller(const platform::CallerIdentity& caller, std::optional<std::string> ownVersion)
+    : MVDaemonInstaller(std::make_unique<platform::FileManager>(), caller) {
+  _ownVersion = std::move(ownVersion);
+}
 
 MVDaemonInstaller::MVDaemonInstaller(std::unique_ptr<platform::FileManager> fileManager,
                                      const platform::CallerIdentity& caller)

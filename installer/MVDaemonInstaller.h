@@ -9,6 +9,7 @@
 
 #include "platform/CallerIdentity.h"
 #include "platform/FileManager.h"
+#include "platform/LockFile.h"
 #include "platform/Format.h"
 #include "platform/PropertyList.h"
 #include "platform/StagedFile.h"
@@ -27,11 +28,18 @@ class MVDaemonInstaller {
  public:
   MVDaemonInstaller();
   // The caller who started the run: the bundle is read with their rights,
-  // and only root may install older executables over newer ones.
-  explicit MVDaemonInstaller(const platform::CallerIdentity& caller);
+  // and only root may install older executables over newer ones, or a
+  // helper older than the running one (`ownVersion`).
+  explicit MVDaemonInstaller(const platform::CallerIdentity& caller,
+                             std::optional<std::string> ownVersion = std::nullopt);
   // For tests: the installer's own file manager stands in for the platform's.
   explicit MVDaemonInstaller(std::unique_ptr<platform::FileManager> fileManager,
                              const platform::CallerIdentity& caller = {});
+
+  // Takes the run lock in the support directory before a command: exclusive
+  // for a command that changes state, shared for one that does not (and
+  // then only where the lock is there). It is held until the installer goes.
+  void lockForCommand(bool changesState);
 
   // Commands.
   void bootstrapWithAppPath(const std::string& appPath);
@@ -113,11 +121,18 @@ class MVDaemonInstaller {
   void removeSetIDBits(const std::string& item);
   platform::StagedFile stageVerifiedExecutable(const std::optional<std::string>& source,
                                                const std::string& identifier, const std::string& destination);
-  void refuseDowngrade(const platform::StagedFile& candidate, const std::string& installedPath);
+  // Versions (the floor is the run lock's record).
+  std::string versionOfExecutable(int executable, const std::string& name);
+  void refuseDowngrade(const std::string& installedPath, const std::string& version);
+  std::vector<std::string> versionFloors(const std::string& installedPath);
+  void recordInstalledVersions(const std::string& helperVersion, const std::string& serverVersion);
+  std::string runLockPath() const;
 
   std::vector<std::string> _installedFiles;
   std::vector<std::string> _tempFiles;
   std::unique_ptr<platform::FileManager> _fm;
   platform::CallerIdentity _caller;
+  std::optional<std::string> _ownVersion;
+  std::optional<platform::LockFile> _runLock;
   Permissions _helperPermissions = 04755;
 };

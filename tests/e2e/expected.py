@@ -9,6 +9,7 @@ SUPPORT = f"{APP_SUPPORT}/com.quennard.brenlow"
 HELPER = f"{SUPPORT}/helper"
 SERVER = f"{SUPPORT}/brenlowd"
 SHARED = f"{SUPPORT}/Shared"
+RUN_LOCK = f"{SUPPORT}/.lock"
 DATA = f"{SUPPORT}/data"
 APP = "/Applications/Brenlow.app"
 

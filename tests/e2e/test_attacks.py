@@ -17,11 +17,11 @@ import time
 
 import harness
 from expected import (APP as ROOT_APP, APP_SUPPORT, DAEMONS, DATA, HELPER, HELPER_UPDATE as HELPER_OUTDATED, JOB,
-                      JOB_FILE, LABEL, NOBODY, NOT_STARTED, NOT_VALID as NOT_VERIFIED, OK, ROOT, SERVER, SHARED,
+                      JOB_FILE, LABEL, NOBODY, NOT_STARTED, NOT_VALID as NOT_VERIFIED, OK, ROOT, RUN_LOCK, SERVER, SHARED,
                       SHELL_PATH, SUPPORT, locked, unsafe)
 from harness import SandboxTestCase, log_messages
 
-INSTALLED_NAMES = {"helper", "brenlowd", "Shared"}
+INSTALLED_NAMES = {"helper", "brenlowd", "Shared", ".lock"}
 ATTACKER = "/sandbox/bin/attacker.py"
 WORK = "/tmp/attack"               # the attacker's own folder
 VICTIM = "/Applications/Victim"    # root's; no command has any business here
@@ -301,6 +301,7 @@ class ProcessStateTests(AttackTestCase):
             SERVER: (0o755, ROOT),
             SHARED: (0o777, ROOT),   # open to all by design
             DATA: (0o777, ROOT),     # likewise
+            RUN_LOCK: (0o600, ROOT),
             DAEMONS: (0o700, ROOT),
             JOB_FILE: (0o644, ROOT),
         })
@@ -599,7 +600,7 @@ class InterruptedRunTests(AttackTestCase):
             self.assertResult(self.attack("bootstrap", bundle, **{"broken-stderr": True}), NOT_VERIFIED, 1)
             self.assertNothingInstalled()
         owned_by_root = [path for path, item in self.under("/Library").items()
-                         if item[1] == 0 and stat.S_ISREG(item[0])]
+                         if item[1] == 0 and stat.S_ISREG(item[0]) and path != RUN_LOCK]
         self.assertEqual(owned_by_root, [])
 
     def test_keys_typed_on_the_callers_terminal_do_not_reach_the_root_run(self):

@@ -4,7 +4,7 @@ remove, what they leave on disk and what they ask of launchctl."""
 import os
 import subprocess
 
-from expected import (DAEMONS, DATA, HELPER, JOB, JOB_FILE, LABEL, NOBODY, NOT_STARTED, OK, ROOT, SERVER,
+from expected import (DAEMONS, DATA, HELPER, JOB, JOB_FILE, LABEL, NOBODY, NOT_STARTED, OK, ROOT, RUN_LOCK, SERVER,
                       START_CALLS, STOP_CALLS, SUPPORT, linked, locked)
 from harness import SandboxTestCase
 
@@ -14,9 +14,11 @@ ELSEWHERE = "/opt/elsewhere"
 class JobTestCase(SandboxTestCase):
 
     def install_executables(self):
-        """Stands in for a bootstrap: both executables in place."""
+        """Stands in for a bootstrap: both executables in place, and the run
+        lock, which every command that changes state takes."""
         self.write_file(SERVER, b"#!/bin/sh\nexit 0\n", mode=0o755)
         self.write_file(HELPER, b"\x7fELF stand-in", mode=0o4755)
+        self.write_file(RUN_LOCK, b"", mode=0o600)
 
     def install_job(self):
         self.install_executables()
@@ -156,6 +158,7 @@ class LinkedFolderTests(JobTestCase):
 class RestartTests(JobTestCase):
 
     def test_restart_asks_launchd_to_stop_the_job_and_nothing_else(self):
+        self.write_file(RUN_LOCK, b"", mode=0o600)  # made by the first command that changes state
         for status in (0, 1):  # 1: no job loaded
             with self.subTest(status=status):
                 self.set_launchctl_status(stop=status)

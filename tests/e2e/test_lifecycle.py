@@ -5,12 +5,14 @@ refuses before copying anything, and what the check accepts."""
 import os
 
 from expected import (APP, APP_SUPPORT, DAEMONS, HELPER, HELPER_UPDATE, JOB_FILE, NO_BUNDLE, NOBODY as NOBODY_IDS,
-                      NOT_VALID, OK, PERMISSIONS, ROOT, SERVER, SERVER_UPDATE, SHARED, STOP_CALLS, SUPPORT)
+                      NOT_VALID, OK, PERMISSIONS, ROOT, RUN_LOCK, SERVER, SERVER_UPDATE, SHARED, STOP_CALLS,
+                      SUPPORT)
 from harness import SandboxTestCase, log_messages
 
-# Bootstrap stages the copies it verifies in the support folder, so even a
-# refused one may create these folders or change their times.
-SUPPORT_FOLDERS = ("/Library", APP_SUPPORT, SUPPORT)
+# Bootstrap stages the copies it verifies in the support folder, and locks
+# it, so even a refused one may create these folders and the lock or change
+# their times.
+SUPPORT_FOLDERS = ("/Library", APP_SUPPORT, SUPPORT, RUN_LOCK)
 
 # Apple's status numbers, as the engine reports them.
 REQUIREMENT_FAILED = -67050
@@ -86,8 +88,11 @@ class BootstrapTests(LifecycleTestCase):
                 self.assertEqual(result.stderr, "")
                 self.assertEqual(self.take_launchctl_calls(), STOP_CALLS)
                 self.assertInstalledFrom(APP)
-                # Nothing else: no data folder, no temporary file left over.
-                self.assertEqual(sorted(os.listdir(self.host(SUPPORT))), ["Shared", "brenlowd", "helper"])
+                # Nothing else: no data folder, no temporary file left over;
+                # the run lock, root's alone, holds the versions installed.
+                self.assertEqual(sorted(os.listdir(self.host(SUPPORT))), [".lock", "Shared", "brenlowd", "helper"])
+                self.assertEqual((self.mode(RUN_LOCK), self.owner(RUN_LOCK)), (0o600, ROOT))
+                self.assertEqual(self.read_bytes(RUN_LOCK), b"brenlowd 1\nhelper 1\n")
         self.assertResult(self.check(), OK, 0)
 
     def test_bootstrap_stops_a_running_server_and_replaces_an_earlier_install(self):
