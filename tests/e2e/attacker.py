@@ -33,6 +33,15 @@ sandbox and run there as that user; test_attacks drives it.
         Opens a file, runs the tool while holding it open, and prints the
         mode of the inode held afterwards.
 
+    attacker.py lease SETTINGS
+        Holds a lease on a bundle file, so that the tool's first open of it
+        waits; while it waits, runs a second command to its end (or until it
+        says it waits too), then lets the first go on. Prints both results.
+
+    attacker.py together SETTINGS
+        Runs commands at the same time and prints what each printed and
+        which build the installed helper is afterwards.
+
 SETTINGS is a JSON object; see each subcommand.
 """
 
@@ -387,10 +396,62 @@ def held(settings):
         os.close(fd)
 
 
+F_SETLEASE, F_GETLEASE = 1024, 1025  # Linux's fcntl commands
+
+
+def output_until(stream, marker, seconds):
+    """What the stream gives until it ends, or until the marker came and it
+    then stayed silent for a moment; at most the seconds given."""
+    seen, deadline = b"", time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        quiet = 0.5 if marker in seen else deadline - time.monotonic()
+        if not select.select([stream], [], [], max(quiet, 0))[0]:
+            break
+        chunk = os.read(stream.fileno(), 4096)
+        if not chunk:
+            break
+        seen += chunk
+    return seen.decode("utf-8", "replace")
+
+
+def lease(settings):
+    """SETTINGS: file (the caller's own), first and second (commands), marker
+    (what the second prints when it waits)."""
+    signal.signal(signal.SIGIO, signal.SIG_IGN)  # sent when the lease starts breaking
+    fd = os.open(settings["file"], os.O_RDONLY)
+    fcntl.fcntl(fd, F_SETLEASE, fcntl.F_WRLCK)
+    first = subprocess.Popen(settings["first"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    # A lease being broken reads as the type it is to become.
+    held = wait_for(lambda: fcntl.fcntl(fd, F_GETLEASE) != fcntl.F_WRLCK or first.poll() is not None)
+    held = held and first.poll() is None
+    second = subprocess.Popen(settings["second"], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    said = output_until(second.stderr, settings["marker"].encode(), 30)
+    second_ended = second.poll() is not None
+    fcntl.fcntl(fd, F_SETLEASE, fcntl.F_UNLCK)
+    os.close(fd)
+    outputs = [process.communicate(timeout=60)[0].decode("utf-8", "replace").strip() for process in (first, second)]
+    return {"held": held, "second_ended_first": second_ended, "second_said": said,
+            "first": outputs[0], "second": outputs[1]}
+
+
+def together(settings):
+    """SETTINGS: commands (run at the same time), helper (installed path),
+    versions (digest() of a file to its name)."""
+    runs = [subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+            for command in settings["commands"]]
+    outputs = [run.communicate(timeout=60)[0].decode("utf-8", "replace").strip() for run in runs]
+    try:
+        state = settings["versions"].get(digest(read(settings["helper"])), "other")
+    except FileNotFoundError:
+        state = "absent"
+    return {"outputs": outputs, "helper": state}
+
+
 def main(argv):
     if argv[:1] == ["launch"]:
         launch(argv[1:])
-    subcommands = {"race": race, "shrink": shrink, "fifo": fifo, "terminal": terminal, "held": held}
+    subcommands = {"race": race, "shrink": shrink, "fifo": fifo, "terminal": terminal, "held": held,
+                   "lease": lease, "together": together}
     if len(argv) != 2 or argv[0] not in subcommands:
         sys.exit(__doc__)
     print(json.dumps(subcommands[argv[0]](json.loads(argv[1])), sort_keys=True))

@@ -6,6 +6,7 @@ the attack failed and what it left on disk.
 
 The attacker's side runs inside the sandbox as attacker.py."""
 
+import hashlib
 import json
 import os
 import plistlib
@@ -654,3 +655,91 @@ class ReplacementTests(AttackTestCase):
         update = self.plant_bundle(f"{WORK}/BrenlowUpdate.app", "BrenlowUpdate")
         self.assertResult(self.attack("bootstrap", update), locked(SUPPORT), 1)
         self.assertEqual(self.under(SUPPORT), before)
+
+
+class VersionFloorTests(AttackTestCase):
+    """No run of a user's ends with an installed helper or server older than
+    the versions root last installed: not by racing another command, not by
+    a universal file that carries an older build beside a newer one."""
+
+    OLDER = "helper-devid-arm64"         # version 1
+    NEWER = "helper-devid-update-arm64"  # version 2
+    OLDER_REFUSED = ("ERROR: The bundle's helper (version 1) is older than the installed one (version 2): only root "
+                     "may install it.\n")
+
+    def install_newer(self):
+        """Root's installation of version 2."""
+        if not self.exists("/Applications/BrenlowUpdate.app"):
+            self.copy_bundle("BrenlowUpdate", "/Applications/BrenlowUpdate.app")
+        self.assertResult(self.run_tool("bootstrap", "/Applications/BrenlowUpdate.app"), OK, 0)
+
+    def versions(self):
+        digest = lambda name: hashlib.sha256(fixture_bytes(name)).hexdigest()[:16]  # attacker.digest
+        return {digest(self.OLDER): "version 1", digest(self.NEWER): "version 2"}
+
+    def test_remove_run_alongside_an_older_bootstrap_never_lets_it_in(self):
+        # Before runs were serialised, the installed file was the floor, and
+        # a remove that slipped in after the version check took it away.
+        older = self.plant_bundle()
+        for _ in range(12):
+            if not self.exists(HELPER):
+                self.install_newer()
+            summary = self.attacker("together", {
+                "commands": [[harness.SETUID_TOOL, "bootstrap", older], [harness.SETUID_TOOL, "remove"]],
+                "helper": HELPER, "versions": self.versions()})
+            self.assertIn(summary["helper"], {"version 2", "absent"}, summary)
+            self.assertEqual(summary["outputs"][0], self.OLDER_REFUSED.strip(), summary)
+        self.assertNoStagingLeft()
+
+    def test_a_remove_held_up_inside_a_bootstrap_waits_for_it(self):
+        # The caller's lease on the bundle's helper holds bootstrap at its
+        # first open of the file, after the stop and before the version
+        # check; remove then runs, and only afterwards is bootstrap let go.
+        self.install_newer()
+        older = self.plant_bundle()
+        summary = self.attacker("lease", {
+            "file": f"{older}/Contents/MacOS/helper", "marker": "Waiting for another run of helper to finish.",
+            "first": [harness.SETUID_TOOL, "bootstrap", older], "second": [harness.SETUID_TOOL, "remove"]})
+        self.assertTrue(summary["held"], summary)
+        self.assertFalse(summary["second_ended_first"], summary)  # remove waited for the bootstrap
+        self.assertIn("Waiting for another run of helper to finish.", summary["second_said"], summary)
+        self.assertEqual((summary["first"], summary["second"]), (self.OLDER_REFUSED.strip(), "OK"), summary)
+        self.assertFalse(self.exists(HELPER))
+        # The floor outlives the remove.
+        self.assertResult(self.attack("bootstrap", older), self.OLDER_REFUSED, 1)
+        self.assertFalse(self.exists(HELPER))
+        self.assertNoStagingLeft()
+
+    def test_a_universal_helper_whose_slices_disagree_is_refused_for_everyone(self):
+        # arm64 at version 2 beside arm64e at version 1, each slice signed.
+        refused = ("ERROR: The bundle's helper states two versions, 2 and 1, one per architecture: it cannot be "
+                   "installed.\n")
+        spliced = self.plant_bundle(f"{WORK}/BrenlowSpliced.app", "BrenlowSpliced")
+        self.assertResult(self.attack("bootstrap", spliced), refused, 1)
+        self.assertNothingInstalled()
+        self.copy_bundle("BrenlowSpliced", "/Applications/BrenlowSpliced.app")
+        self.assertResult(self.run_tool("bootstrap", "/Applications/BrenlowSpliced.app"), refused, 1)
+        self.assertNothingInstalled()
+
+    def test_versions_that_cannot_be_compared_refuse_a_user_and_not_root(self):
+        self.install_newer()
+        older = self.plant_bundle()
+        # Root may go back; the floor then follows root.
+        self.copy_bundle("Brenlow", ROOT_APP)
+        self.assertResult(self.run_tool("bootstrap", ROOT_APP), OK, 0)
+        self.assertResult(self.attack("bootstrap", older), OK, 0)
+        # A record the tool did not write is no floor a user may pass.
+        with open(self.host(RUN_LOCK), "wb") as f:
+            f.write(b"helper 1.0.0.1\nbrenlowd 1\n")
+        unreadable = ("ERROR: The bundle's helper (version 1) cannot be compared with the installed one (version "
+                      "1.0.0.1): only root may install it.\n")
+        self.assertResult(self.attack("bootstrap", older), unreadable, 1)
+        for record in (b"helper 1\n", b"garbage"):
+            with self.subTest(record=record):
+                with open(self.host(RUN_LOCK), "wb") as f:
+                    f.write(record)
+                result = self.attack("bootstrap", older)
+                self.assertEqual(result.status, 1, result)
+                self.assertIn("cannot be compared", result.stdout)
+        self.assertResult(self.run_tool("bootstrap", ROOT_APP), OK, 0)
+        self.assertEqual(self.read_bytes(RUN_LOCK), b"brenlowd 1\nhelper 1\n")
