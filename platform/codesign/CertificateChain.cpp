@@ -183,4 +183,10 @@ OSStatus verifyChain(const ChainRequest& request, VerifiedChain* out) {
   return errSecSuccess;
 }
 
+bool endsAtAnchor(std::span<const Bytes> chain, const AnchorPredicate& isAnchor) {
+  if (chain.empty()) return false;
+  const auto print = fingerprint(chain.back());
+  return print && isAnchor(*print);
+}
+
 }  // namespace platform::codesign

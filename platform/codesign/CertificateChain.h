@@ -45,4 +45,10 @@ struct VerifiedChain {
 // (CSSMERR_TP_NOT_TRUSTED when no pinned root completes it).
 OSStatus verifyChain(const ChainRequest& request, VerifiedChain* out);
 
+// Whether the chain (leaf first) ends at a root that may end one. The
+// requirement language's anchor clauses ask this of the certificates they
+// are given, whoever built the chain: a list that merely verified is no
+// proof of its root.
+bool endsAtAnchor(std::span<const Bytes> chain, const AnchorPredicate& isAnchor);
+
 }  // namespace platform::codesign

@@ -119,10 +119,7 @@ RequirementSubject subjectOf(const EmbeddedSignature& signature, std::vector<Byt
   subject.cdhash.resize(std::min(subject.cdhash.size(), kTruncatedCdhash));
   subject.platform = best.platform();
   subject.certificates = std::move(chain);
-  if (!subject.certificates.empty()) {
-    const auto print = fingerprint(subject.certificates.back());
-    subject.anchorIsApple = print && policy.isAnchor(*print);
-  }
+  subject.anchorIsApple = endsAtAnchor(subject.certificates, policy.isAnchor);
   subject.infoPlist = sealed(signature, slot::kInfoPlist, 0);
   const auto entitlements = signature.component(slot::kEntitlements);
   if (entitlements && blobMagic(*entitlements) == static_cast<std::uint32_t>(BlobMagic::entitlements))

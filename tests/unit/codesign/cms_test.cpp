@@ -21,6 +21,7 @@
 #include "platform/codesign/AppleRootCertificates.h"
 #include "platform/codesign/Base64.h"
 #include "platform/codesign/CDHashesPlist.h"
+#include "platform/codesign/CertificateChain.h"
 #include "platform/codesign/ExtraAnchors.h"
 #include "platform/codesign/Status.h"
 #include "platform/codesign/Validation.h"
@@ -356,6 +357,22 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Base64 as property lists carry it: spaces anywhere, '=' only to fill the
 // last quantum, and no bits left over.
+// Only the root a chain ends at decides an anchor clause, and only when the
+// policy trusts that root: a chain that merely verified proves nothing.
+TEST(CertificateChain, AnAnchorClauseAsksTheRootItself) {
+  const auto root = signer::issueCertificate(profileOf(caCertificate("Test Root", {})), nullptr);
+  const auto leaf = signer::issueCertificate(profileOf(CertSpec{"Leaf", ""}), &root);
+  const Bytes rootDer = signer::certificateDER(root.certificate.get());
+  const Bytes leafDer = signer::certificateDER(leaf.certificate.get());
+  const auto rootOnly = [&](const SHA256Digest& print) { return print == *fingerprint(rootDer); };
+  const auto leafOnly = [&](const SHA256Digest& print) { return print == *fingerprint(leafDer); };
+  const std::vector<Bytes> chain{leafDer, rootDer};
+  EXPECT_TRUE(endsAtAnchor(chain, rootOnly));
+  EXPECT_FALSE(endsAtAnchor(chain, trustNone));
+  EXPECT_FALSE(endsAtAnchor(chain, leafOnly));  // trusted, but not where the chain ends
+  EXPECT_FALSE(endsAtAnchor({}, trustAny));
+}
+
 TEST(Base64, DecodesWholeQuantaOnly) {
   const std::pair<std::string, std::optional<Bytes>> cases[] = {
       {"", Bytes{}}, {"AA==", Bytes{0}}, {"AAE=", Bytes{0, 1}}, {" A A\nE\tC\r", Bytes{0, 1, 2}},
