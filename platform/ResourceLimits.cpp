@@ -22,16 +22,17 @@ constexpr rlim_t kGiB = 1024 * kMiB;
 // What a system gives root's own processes: no limit where it sets none, an
 // 8 MiB stack, enough descriptors for the tool and a shell command, no core
 // files (a root run's memory holds what the caller may not read). The run
-// needs room for a staging copy of 1 GiB, CPU time for the longest run the
-// watchdog allows, and address space without bound (its own checks bound
-// what it reads).
+// needs a few descriptors for itself and a shell command, room for a
+// staging copy of 1 GiB, CPU time for the longest run the watchdog allows
+// and memory for the signature check's bounded buffers; a process limit
+// does not hold a process whose real user is root.
 const std::array<RootLimit, 9> kRootLimits{{
-    {RLIMIT_NOFILE, 1024, 4096, 1024},
-    {RLIMIT_NPROC, RLIM_INFINITY, RLIM_INFINITY, 64},
+    {RLIMIT_NOFILE, 1024, 4096, 64},
+    {RLIMIT_NPROC, RLIM_INFINITY, RLIM_INFINITY, 0},
     {RLIMIT_CPU, RLIM_INFINITY, RLIM_INFINITY, 3600},
     {RLIMIT_FSIZE, RLIM_INFINITY, RLIM_INFINITY, 2 * kGiB},
-    {RLIMIT_AS, RLIM_INFINITY, RLIM_INFINITY, RLIM_INFINITY},
-    {RLIMIT_DATA, RLIM_INFINITY, RLIM_INFINITY, RLIM_INFINITY},
+    {RLIMIT_AS, RLIM_INFINITY, RLIM_INFINITY, 512 * kMiB},
+    {RLIMIT_DATA, RLIM_INFINITY, RLIM_INFINITY, 512 * kMiB},
     {RLIMIT_STACK, 8 * kMiB, RLIM_INFINITY, 8 * kMiB},
     {RLIMIT_MEMLOCK, 8 * kMiB, 8 * kMiB, 0},
     {RLIMIT_CORE, 0, 0, 0},
