@@ -128,7 +128,7 @@ void forwardCommandOutput(CommandDescriptors& descriptors) {
       return;
     }
     for (std::size_t i = 0; i < streams.size(); ++i) {
-      if (ready[i].fd < 0 || ready[i].revents == 0) continue;
+      if (ready[i].revents == 0) continue;  // also a pipe already closed
       const ssize_t count = retryOnInterrupt([&] { return ::read(ready[i].fd, buffer.data(), buffer.size()); });
       if (count <= 0) {
         streams[i].finish();

@@ -94,6 +94,30 @@ TEST(BoundedWriter, AReaderThatKeepsUpGetsEverythingInOrderButWhatOverflowsTheQu
   EXPECT_EQ(seen, expected);
 }
 
+// As a user with no process to spare, no thread can be started: the writer
+// then writes in place, waiting on a full pipe no more than its budget in
+// all, and drops everything once that is spent.
+TEST(BoundedWriter, WithoutAThreadItWaitsOnTheDescriptorAtMostItsBudget) {
+  if (!testing_support::runningAsRoot()) GTEST_SKIP() << "becoming another user needs root";
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  auto withoutThreads = [] {
+    Pipe roomy, full;
+    fill(full.ends[1]);
+    const struct rlimit none {0, 0};
+    if (setgid(65534) != 0 || setuid(65534) != 0 || setrlimit(RLIMIT_NPROC, &none) != 0) std::_Exit(2);
+    BoundedWriter spacious(roomy.ends[1], 300ms), stuck(full.ends[1], 300ms);
+    if (spacious.threaded() || stuck.threaded()) std::_Exit(3);
+    spacious.post("a whole line\n");
+    const auto start = Clock::now();
+    stuck.post("waits for the budget\n");
+    stuck.post("dropped at once\n");
+    const auto waited = Clock::now() - start;
+    const bool inBudget = waited >= 250ms && waited < 1s;
+    std::_Exit(inBudget && !stuck.drain(Clock::now()) && readFor(roomy.ends[0], 100ms) == "a whole line\n" ? 0 : 1);
+  };
+  EXPECT_EXIT(withoutThreads(), testing::ExitedWithCode(0), "");
+}
+
 // Runs `command` with the test's own standard input, output and error
 // replaced: input a pipe holding a line of the caller's, output and error
 // files; answers the status and what reached the two files.
