@@ -1,6 +1,8 @@
 #include "frontend/EntryPoint.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -9,15 +11,23 @@
 
 #include "frontend/MVHelper.h"
 #include "frontend/ResultPrinter.h"
+#include "platform/CallerOutput.h"
 #include "platform/Exception.h"
+#include "platform/Format.h"
 #include "platform/ProcessState.h"
 #include "platform/PropertyList.h"
 #include "platform/Text.h"
+#include "platform/Watchdog.h"
 
 namespace {
 
 const char* const kXMLSwitch = "-xml";
 const char* const kUsage = "helper is used to install, start, update and remove the brenlowd process.";
+const char* const kRunTimedOut = "The run took longer than %d seconds and was stopped.";
+
+// The XML-output flag, set once before the command runs; the watchdog's
+// thread reads it too.
+std::atomic<bool> gXMLOutput{false};
 
 std::vector<std::string> argumentList(int argc, char** argv) {
   std::vector<std::string> args;
@@ -50,9 +60,22 @@ platform::PlistValue failureResponse(const std::string& name, const std::string&
   try {
     printResponseAndExit(failureResponse(name, reason), xmlOutput);
   } catch (...) {
-    std::fputs("ERROR\n", stdout);
-    std::fflush(stdout);
+    try {
+      platform::writeResultToCaller("ERROR\n");
+    } catch (...) {
+    }
     std::exit(EXIT_FAILURE);
+  }
+}
+
+// The run's time is up: the watchdog's thread reports it as the run's
+// failure, while the command may still be at work.
+void reportTimeUp(std::chrono::seconds limit) {
+  try {
+    const std::string reason = platform::format(kRunTimedOut, static_cast<int>(limit.count()));
+    printResponseFromWatchdog(failureResponse(kGeneralException, reason), gXMLOutput.load());
+  } catch (...) {
+    std::_Exit(EXIT_FAILURE);
   }
 }
 
@@ -64,6 +87,8 @@ void runHelper(int argc, char** argv) {
   std::vector<std::string> args = argumentList(argc, argv);
   if (!args.empty()) args.erase(args.begin());
   const bool xmlOutput = removeXMLSwitch(args);
+  gXMLOutput.store(xmlOutput);
+  platform::setTimeUpHandler(&reportTimeUp);
   if (args.empty()) printUsageAndExit();
   const std::string command = platform::lowercaseString(args.front());
   args.erase(args.begin());

@@ -3,13 +3,17 @@
 #include <unistd.h>
 
 #include <array>
+#include <chrono>
 
 #include "installer/MVDaemonInstaller.h"
 #include "platform/Exception.h"
 #include "platform/CallerIdentity.h"
+#include "platform/CallerOutput.h"
 #include "platform/Format.h"
 #include "platform/ProcessState.h"
+#include "platform/ResourceLimits.h"
 #include "platform/Text.h"
+#include "platform/Watchdog.h"
 
 const char* const kGeneralException = "kGeneralException";
 
@@ -21,6 +25,11 @@ const char* const kRemoveCommand = "remove";
 const char* const kStartCommand = "start";
 const char* const kStopCommand = "stop";
 const char* const kRestartCommand = "restart";
+
+// The longest a root run may take: room for bootstrap to copy and check two
+// executables of 1 GiB, the most the signature check reads, several times
+// over on a slow disk.
+constexpr std::chrono::seconds kRunTimeLimit{300};
 
 struct CommandEntry {
   const char* word;
@@ -41,12 +50,18 @@ const std::array<CommandEntry, 6> kCommandTable{{
 
 // Real, effective and saved user and group ids all become 0, or the run
 // stops here: everything after this runs fully as root, out of the caller's
-// reach. Answers who the caller was.
+// reach. The caller can then no longer signal the run, so it must end by
+// itself: under root's own limits, never waiting on the caller's
+// descriptors, and within a fixed time. Answers who the caller was.
 platform::CallerIdentity becomeRoot() {
   const platform::CallerIdentity caller = platform::realIdentity();
   const bool root = geteuid() == 0 && setuid(0) == 0 && setgid(0) == 0 && getuid() == 0;
   if (!root) platform::raise(kGeneralException, "Not Running As Root");
+  const bool limitsSet = platform::setRootResourceLimits();
   platform::ignoreCallerSignals();
+  platform::startBoundedCallerOutput();
+  if (!limitsSet) platform::raise(kGeneralException, "Resource limits for the run could not be set.");
+  if (!platform::startWatchdog(kRunTimeLimit)) platform::raise(kGeneralException, "The run's watchdog could not be started.");
   return caller;
 }
 

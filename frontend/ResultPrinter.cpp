@@ -1,12 +1,19 @@
 #include "frontend/ResultPrinter.h"
 
-#include <cstdio>
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
+#include "platform/CallerOutput.h"
 #include "platform/Format.h"
 
 namespace {
+
+// Taken by whichever prints the run's result first: the command's thread
+// or the watchdog's.
+std::atomic<bool> gResultTaken{false};
 
 bool successOf(const platform::PlistValue& response) {
   const platform::PlistValue* success = response.find("success");
@@ -21,12 +28,22 @@ std::string textOf(const platform::PlistValue& response, bool success) {
   return success ? "OK\n" : "ERROR\n";
 }
 
+std::string outputOf(const platform::PlistValue& response, bool xmlOutput) {
+  return xmlOutput ? platform::xmlPropertyListData(response) : textOf(response, successOf(response));
+}
+
 }  // namespace
 
 void printResponseAndExit(const platform::PlistValue& response, bool xmlOutput) {
-  const bool success = successOf(response);
-  const std::string output = xmlOutput ? platform::xmlPropertyListData(response) : textOf(response, success);
-  std::fwrite(output.data(), 1, output.size(), stdout);
-  std::fflush(stdout);
-  std::exit(success ? EXIT_SUCCESS : EXIT_FAILURE);
+  if (gResultTaken.exchange(true)) {
+    for (;;) std::this_thread::sleep_for(std::chrono::hours(1));  // the watchdog ends the process
+  }
+  platform::writeResultToCaller(outputOf(response, xmlOutput));
+  std::exit(successOf(response) ? EXIT_SUCCESS : EXIT_FAILURE);
+}
+
+void printResponseFromWatchdog(const platform::PlistValue& response, bool xmlOutput) {
+  if (gResultTaken.exchange(true)) return;
+  platform::writeResultToCaller(outputOf(response, xmlOutput));
+  std::_Exit(successOf(response) ? EXIT_SUCCESS : EXIT_FAILURE);
 }

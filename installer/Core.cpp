@@ -1,8 +1,8 @@
 #include <algorithm>
-#include <cstdio>
 #include <utility>
 
 #include "installer/MVDaemonInstaller.h"
+#include "platform/CallerOutput.h"
 #include "platform/Exception.h"
 #include "platform/FileManager.h"
 #include "platform/Shell.h"
@@ -20,7 +20,7 @@ MVDaemonInstaller::MVDaemonInstaller(std::unique_ptr<platform::FileManager> file
 
 void MVDaemonInstaller::logInstallerMessage(const std::string& message) {
   if (!verbose) return;
-  std::fprintf(stderr, "%s\n", message.c_str());
+  platform::writeToCaller(platform::CallerStream::kError, message + "\n");
 }
 
 void MVDaemonInstaller::raiseFormatted(const char* name, std::string reason) {

@@ -6,7 +6,7 @@
 
 #include <array>
 
-#include "platform/DescriptorIO.h"
+#include "platform/CallerOutput.h"
 
 namespace platform {
 
@@ -33,11 +33,9 @@ void logLine(std::string_view message) {
   line += '[' + std::to_string(getpid()) + ':' + std::to_string(gettid()) + "] ";
   line += message;
   if (line.back() != '\n') line += '\n';
-  // One write for the whole line, so that lines of concurrent writers do
+  // One piece for the whole line, so that lines of concurrent writers do
   // not interleave; a failure to log is not a failure of the caller.
-  int savedErrno = errno;
-  writeAll(STDERR_FILENO, line);
-  errno = savedErrno;
+  writeToCaller(CallerStream::kError, line);
 }
 
 }  // namespace platform

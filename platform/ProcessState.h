@@ -22,7 +22,9 @@ inline constexpr std::array<int, 7> kCallerSignals{SIGINT, SIGQUIT, SIGTSTP, SIG
 //   or world-writable unless a mode is asked for;
 // - every signal has its default action and none is blocked, except that a
 //   write past the file-size limit fails with EFBIG instead of killing the
-//   process halfway; interval timers are cancelled.
+//   process halfway (after the privilege step the limit is root's, see
+//   ResourceLimits.h, and is met only where the system kept root from
+//   raising it); interval timers are cancelled.
 // - the environment is empty: nothing the tool or its libraries read may
 //   come from the caller (the executable also empties it before any library
 //   starts, see EnvironmentReset.cpp).

@@ -1,11 +1,18 @@
 #include "platform/Shell.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
+
+#include "platform/CallerOutput.h"
 #include "platform/ProcessState.h"
 #include "platform/RetryOnInterrupt.h"
+#include "platform/ScopedFd.h"
+#include "platform/Watchdog.h"
 
 namespace platform {
 
@@ -56,11 +63,93 @@ sigset_t ignoredCallerSignals() {
   return ignored;
 }
 
-// In the child: every signal back at its default (but the caller signals in
-// `keepIgnored`) and none blocked, no descriptor but the standard three,
-// whatever the caller of this set-user-ID tool left behind; then the shell.
-// Only async-signal-safe calls here.
-[[noreturn]] void execShell(char* const arguments[], char* const environment[], const sigset_t& keepIgnored) {
+// The command's standard descriptors: input from /dev/null, output and
+// error into pipes that the tool reads. The caller's own descriptors never
+// reach a root command, which could otherwise wait on them for ever.
+struct CommandDescriptors {
+  ScopedFd input;
+  ScopedFd outputRead, outputWrite;
+  ScopedFd errorRead, errorWrite;
+};
+
+bool openPipe(ScopedFd& read, ScopedFd& write) {
+  int ends[2];
+  if (pipe(ends) != 0) return false;
+  read.reset(ends[0]);
+  write.reset(ends[1]);
+  return fcntl(ends[0], F_SETFD, FD_CLOEXEC) == 0 && fcntl(ends[1], F_SETFD, FD_CLOEXEC) == 0;
+}
+
+bool openCommandDescriptors(CommandDescriptors& descriptors) {
+  descriptors.input.reset(retryOnInterrupt([] { return open("/dev/null", O_RDONLY | O_CLOEXEC); }));
+  return descriptors.input.valid() && openPipe(descriptors.outputRead, descriptors.outputWrite) &&
+         openPipe(descriptors.errorRead, descriptors.errorWrite);
+}
+
+// A line longer than this is handed on in pieces.
+constexpr std::size_t kLongestLine = 64 * 1024;
+
+// What the command wrote to one of its pipes, passed on to the caller's
+// stream of the same kind a whole line at a time.
+struct ForwardedStream {
+  ScopedFd* pipe;
+  CallerStream stream;
+  std::string pending;
+
+  void take(std::string_view bytes) {
+    pending.append(bytes);
+    std::size_t end;
+    while ((end = pending.find('\n')) != std::string::npos || pending.size() >= kLongestLine) {
+      const std::size_t length = end == std::string::npos ? pending.size() : end + 1;
+      writeToCaller(stream, std::string_view(pending).substr(0, length));
+      pending.erase(0, length);
+    }
+  }
+  void finish() {
+    if (!pending.empty()) writeToCaller(stream, pending);
+    pending.clear();
+    pipe->reset();
+  }
+};
+
+// Reads both pipes until the command has closed them. The command never
+// waits on the caller: what the caller does not take is dropped by the
+// bounded writers, never left in the pipe.
+void forwardCommandOutput(CommandDescriptors& descriptors) {
+  std::array<ForwardedStream, 2> streams{{{&descriptors.outputRead, CallerStream::kOutput, {}},
+                                          {&descriptors.errorRead, CallerStream::kError, {}}}};
+  std::array<char, 16384> buffer;
+  while (descriptors.outputRead.valid() || descriptors.errorRead.valid()) {
+    std::array<struct pollfd, 2> ready{};
+    for (std::size_t i = 0; i < streams.size(); ++i) ready[i] = {streams[i].pipe->get(), POLLIN, 0};
+    if (poll(ready.data(), ready.size(), -1) < 0) {
+      if (errno == EINTR) continue;
+      for (ForwardedStream& stream : streams) stream.finish();
+      return;
+    }
+    for (std::size_t i = 0; i < streams.size(); ++i) {
+      if (ready[i].revents == 0) continue;  // also a pipe already closed
+      const ssize_t count = retryOnInterrupt([&] { return ::read(ready[i].fd, buffer.data(), buffer.size()); });
+      if (count <= 0) {
+        streams[i].finish();
+      } else {
+        streams[i].take(std::string_view(buffer.data(), static_cast<std::size_t>(count)));
+      }
+    }
+  }
+}
+
+// In the child: standard input, output and error from `descriptors`, every
+// signal back at its default (but the caller signals in `keepIgnored`) and
+// none blocked, no descriptor but the standard three, whatever the caller of
+// this set-user-ID tool left behind; then the shell. Only async-signal-safe
+// calls here.
+[[noreturn]] void execShell(char* const arguments[], char* const environment[], const sigset_t& keepIgnored,
+                            const CommandDescriptors& descriptors) {
+  if (dup2(descriptors.input.get(), STDIN_FILENO) < 0 || dup2(descriptors.outputWrite.get(), STDOUT_FILENO) < 0 ||
+      dup2(descriptors.errorWrite.get(), STDERR_FILENO) < 0) {
+    _exit(127);
+  }
   struct sigaction defaults {};
   defaults.sa_handler = SIG_DFL;
   sigemptyset(&defaults.sa_mask);
@@ -83,13 +172,16 @@ int runShellCommand(const std::string& commandLine) {
   char* arguments[] = {name.data(), flag.data(), command.data(), nullptr};
   char* environment[] = {path.data(), nullptr};
   const sigset_t keepIgnored = ignoredCallerSignals();
+  CommandDescriptors descriptors;
+  if (!openCommandDescriptors(descriptors)) return -1;
   WaitingSignals waiting;
-  pid_t child = fork();
+  const pid_t child = forkWatchedChild();
   if (child < 0) return -1;
-  if (child == 0) execShell(arguments, environment, keepIgnored);
-  int status = 0;
-  if (retryOnInterrupt([&] { return waitpid(child, &status, 0); }) != child) return -1;
-  return status;
+  if (child == 0) execShell(arguments, environment, keepIgnored, descriptors);
+  descriptors.outputWrite.reset();
+  descriptors.errorWrite.reset();
+  forwardCommandOutput(descriptors);
+  return reapWatchedChild(child);
 }
 
 }  // namespace platform

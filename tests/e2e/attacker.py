@@ -4,8 +4,13 @@ sandbox and run there as that user; test_attacks drives it.
 
     attacker.py launch [OPTIONS] -- TOOL ARGS...
         Prepares the process state the tool inherits (umask, descriptors,
-        file size and memory limits, signals, timers, working directory),
-        then becomes the tool.
+        resource limits, signals, timers, working directory), then becomes
+        the tool.
+
+    attacker.py stuck SETTINGS
+        Runs the tool once with standard error a full pipe that is kept open
+        and never read; prints how the run ended, how long it took, whether
+        anything it started is still alive, and the space it left taken.
 
     attacker.py race SETTINGS
         Runs bootstrap again and again while a second process swaps the
@@ -83,6 +88,8 @@ def launch(argv):
     parser.add_argument("--umask", type=lambda text: int(text, 8))
     parser.add_argument("--fsize", type=int, help="RLIMIT_FSIZE in bytes")
     parser.add_argument("--memory", type=int, help="RLIMIT_AS in bytes")
+    parser.add_argument("--limit", action="append", default=[],
+                        help="NAME=SOFT or NAME=SOFT:HARD, e.g. NOFILE=4 (the hard limit kept) or NPROC=1:1")
     parser.add_argument("--ignore", action="append", default=[], help="signal left ignored")
     parser.add_argument("--block", action="append", default=[], help="signal left blocked")
     parser.add_argument("--pending", action="append", default=[], help="signal left blocked and pending")
@@ -103,6 +110,11 @@ def launch(argv):
     for limit, value in ((resource.RLIMIT_FSIZE, args.fsize), (resource.RLIMIT_AS, args.memory)):
         if value is not None:
             resource.setrlimit(limit, (value, value))
+    for setting in args.limit:
+        name, _, values = setting.partition("=")
+        limit = getattr(resource, f"RLIMIT_{name}")
+        soft, _, hard = values.partition(":")
+        resource.setrlimit(limit, (int(soft), int(hard) if hard else resource.getrlimit(limit)[1]))
     for name in args.ignore:
         signal.signal(signal_number(name), signal.SIG_IGN)
     blocked = {signal_number(name) for name in args.block + args.pending}
@@ -447,11 +459,69 @@ def together(settings):
     return {"outputs": outputs, "helper": state}
 
 
+def full_pipe():
+    """A pipe filled to the last byte; both ends blocking again."""
+    reader, writer = os.pipe()
+    os.set_blocking(writer, False)
+    try:
+        while True:
+            os.write(writer, b"." * 4096)
+    except BlockingIOError:
+        pass
+    try:
+        while True:
+            os.write(writer, b".")
+    except BlockingIOError:
+        pass
+    os.set_blocking(writer, True)
+    return reader, writer
+
+
+def alive(session):
+    """The processes of the session that have not ended."""
+    found = []
+    for entry in os.listdir("/proc"):
+        try:
+            with open(f"/proc/{entry}/stat", encoding="utf-8") as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+            with open(f"/proc/{entry}/cmdline", "rb") as f:
+                command = f.read().replace(b"\0", b" ").decode("utf-8", "replace")
+        except (OSError, IndexError):
+            continue
+        if fields[0] != "Z" and int(fields[3]) == session:
+            found.append({"pid": int(entry), "command": command.strip()})
+    return found
+
+
+def stuck(settings):
+    """SETTINGS: command, wait (seconds), space (a path on the file system
+    whose free space is told). The run has a session of its own, so that
+    what it starts can be told from the rest."""
+    free = lambda: (lambda v: v.f_bfree * v.f_frsize)(os.statvfs(settings["space"]))
+    before = free()
+    reader, writer = full_pipe()
+    started = time.monotonic()
+    run = subprocess.Popen(settings["command"], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=writer,
+                           start_new_session=True)
+    os.close(writer)  # the reader stays open, never read, until the end
+    try:
+        output, _ = run.communicate(timeout=settings["wait"])
+        ended = f"exit {run.returncode}"
+    except subprocess.TimeoutExpired:
+        output, ended = b"", "still running"
+    seconds = time.monotonic() - started
+    time.sleep(0.2)  # for what the run killed to be gone
+    summary = {"ended": ended, "seconds": seconds, "output": output.decode("utf-8", "replace"),
+               "pid": run.pid, "alive": alive(run.pid), "taken": before - free()}
+    os.close(reader)
+    return summary
+
+
 def main(argv):
     if argv[:1] == ["launch"]:
         launch(argv[1:])
     subcommands = {"race": race, "shrink": shrink, "fifo": fifo, "terminal": terminal, "held": held,
-                   "lease": lease, "together": together}
+                   "lease": lease, "together": together, "stuck": stuck}
     if len(argv) != 2 or argv[0] not in subcommands:
         sys.exit(__doc__)
     print(json.dumps(subcommands[argv[0]](json.loads(argv[1])), sort_keys=True))

@@ -28,6 +28,31 @@ WORK = "/tmp/attack"               # the attacker's own folder
 VICTIM = "/Applications/Victim"    # root's; no command has any business here
 VICTIM_FILE = f"{VICTIM}/file"
 ATTACK_TIMEOUT = 120
+LIMITS_REFUSED = "ERROR: Resource limits for the run could not be set.\n"
+
+
+def root_may_raise_hard_limits():
+    """Whether root here holds CAP_SYS_RESOURCE (some containers drop it), so
+    that the tool can raise a hard limit its caller lowered."""
+    with open("/proc/self/status", encoding="utf-8") as f:
+        bounding = next(line.split()[1] for line in f if line.startswith("CapBnd:"))
+    return bool(int(bounding, 16) & (1 << 24))
+
+
+ROOT_MAY_RAISE_HARD_LIMITS = root_may_raise_hard_limits()
+
+
+def sanitized():
+    """Whether the tool under test is built with the sanitizers."""
+    with open(harness.Config.tool, "rb") as f:
+        return b"__asan_init" in f.read()
+
+
+def kill_if_alive(pid):
+    try:
+        os.kill(pid, signal.SIGKILL)
+    except ProcessLookupError:
+        pass
 
 
 def fixture(name):
@@ -251,9 +276,8 @@ class BundleFileTests(AttackTestCase):
         # A sparse file costs its owner nothing; read whole, it would cost the
         # tool its memory. The caller's memory limit keeps a tool that does
         # read it from hurting the machine: it then fails another way.
-        with open(harness.Config.tool, "rb") as f:
-            if b"__asan_init" in f.read():
-                self.skipTest("AddressSanitizer cannot start under a memory limit")
+        if sanitized():
+            self.skipTest("AddressSanitizer cannot start under a memory limit")
         bundle = self.plant_bundle()
         os.truncate(self.host(f"{bundle}/Contents/MacOS/helper"), 2 << 30)
         for args, expected in ((["check", bundle], HELPER_OUTDATED),
@@ -330,34 +354,37 @@ class ProcessStateTests(AttackTestCase):
                         for text in (b"OK", b"ERROR", b"signature", b"returned"):
                             self.assertNotIn(text, contents, path)
 
-    def test_a_file_size_limit_leaves_each_file_whole_or_absent(self):
-        limit = min(len(fixture_bytes(SIGNED_HELPER)), len(fixture_bytes(SIGNED_SERVER))) // 2
-        write_failed = f"ERROR: Write to {JOB_FILE} failed.\n"
-
-        with self.subTest("start, no job file yet"):
-            self.install(start=False)
-            self.assertResult(self.attack("start", fsize=100), write_failed, 1)
-            self.assertEqual(os.listdir(self.host(DAEMONS)), [])
-
-        with self.subTest("start over an earlier job file"):
-            earlier = plistlib.dumps({**JOB, "RunAtLoad": False}, fmt=plistlib.FMT_XML)
-            self.write_file(JOB_FILE, earlier)
-            self.assertResult(self.attack("start", fsize=100), write_failed, 1)
-            self.assertEqual((os.listdir(self.host(DAEMONS)), self.read_bytes(JOB_FILE)),
-                             ([f"{LABEL}.plist"], earlier))
-
-        # The staging copy is what cannot be written, and the answer says so.
-        staging_failed = f"ERROR: Write to {HELPER} failed.\n"
-        with self.subTest("bootstrap over an installation"):
-            update = self.plant_bundle(f"{WORK}/BrenlowUpdate.app", "BrenlowUpdate")
-            self.assertResult(self.attack("bootstrap", update, fsize=limit), staging_failed, 1)
-            self.assertInstalled()
-            self.assertNoStagingLeft()
-
-        with self.subTest("bootstrap on a fresh system"):
-            self.reset_library()
-            self.assertResult(self.attack("bootstrap", update, fsize=limit), staging_failed, 1)
-            self.assertNothingInstalled()
+    def test_the_callers_limits_do_not_reach_roots_work(self):
+        # Before, under these limits launchctl could not start and stop
+        # answered OK with nothing stopped, a signed bundle failed its check,
+        # and the staging copy or job file could not be written. Now the run
+        # has root's limits; where the system keeps root from raising a hard
+        # limit the caller lowered, the run refuses before it changes anything.
+        bundle = self.plant_bundle()
+        # The sanitizers' runtime needs a descriptor of its own before the
+        # privilege step; with 5 the tool of before still failed here.
+        soft = [f"NOFILE={5 if sanitized() else 4}", "NPROC=1", "FSIZE=100"]
+        for hard in (False, True):
+            with self.subTest(hard=hard):
+                self.reset_library()
+                self.take_launchctl_calls()
+                limits = [f"{limit}:{limit.split('=')[1]}" for limit in soft] if hard else soft
+                if hard and not ROOT_MAY_RAISE_HARD_LIMITS:
+                    before = self.snapshot()
+                    self.assertResult(self.attack("bootstrap", bundle, limit=limits), LIMITS_REFUSED, 1)
+                    self.assertUnchanged(before)
+                    self.assertEqual(self.launchctl_calls(), [])
+                    continue
+                stopping = [f"remove {LABEL}", f"unload {JOB_FILE}"]
+                self.assertResult(self.attack("bootstrap", bundle, limit=limits), OK, 0)
+                self.assertInstalled()
+                self.assertEqual(self.take_launchctl_calls(), stopping)
+                self.assertResult(self.attack("start", limit=limits), OK, 0)
+                self.assertEqual(self.read_plist(JOB_FILE), JOB)
+                self.assertEqual(self.take_launchctl_calls(), [f"load {JOB_FILE}", f"start {LABEL}"])
+                self.assertResult(self.attack("stop", limit=limits), OK, 0)
+                self.assertFalse(self.exists(JOB_FILE))
+                self.assertEqual(self.take_launchctl_calls(), stopping)
 
     def test_signals_and_timers_left_by_the_caller_change_nothing(self):
         self.install(start=False)
@@ -602,6 +629,30 @@ class InterruptedRunTests(AttackTestCase):
             self.assertNothingInstalled()
         owned_by_root = [path for path, item in self.under("/Library").items()
                          if item[1] == 0 and stat.S_ISREG(item[0]) and path != RUN_LOCK]
+        self.assertEqual(owned_by_root, [])
+
+    def test_a_full_error_pipe_never_read_does_not_hold_the_run(self):
+        # Standard error a full pipe that the caller keeps open and never
+        # reads. Before, launchctl's first line, and then the first
+        # diagnostic, waited for ever, the latter while root held a nameless
+        # staging copy as large as the file the bundle's helper links to.
+        bundle = self.plant_bundle()
+        large = f"{WORK}/large"
+        self.write_file(large, bytes(64 << 20), owner=NOBODY)
+        self.link(f"{bundle}/Contents/MacOS/helper", large)
+        self.write_file(harness.LAUNCHCTL_STATE + "/chatter", str(256 << 10).encode())
+        summary = self.attacker("stuck", {"command": [harness.SETUID_TOOL, "bootstrap", bundle],
+                                          "wait": 30, "space": "/Library"})
+        for process in summary["alive"]:
+            self.addCleanup(kill_if_alive, process["pid"])
+        self.assertEqual((summary["ended"], summary["alive"]), ("exit 1", []), summary)
+        self.assertLess(summary["seconds"], 15, summary)
+        self.assertTrue(summary["output"].endswith(NOT_VERIFIED), summary["output"][-200:])
+        self.assertLess(abs(summary["taken"]), 1 << 20, "space still taken")
+        self.assertEqual(self.take_launchctl_calls(), [f"remove {LABEL}", f"unload {JOB_FILE}"])
+        self.assertNothingInstalled()
+        owned_by_root = [path for path, item in self.under("/Library").items()
+                         if item[1] == 0 and stat.S_ISREG(item[0])]
         self.assertEqual(owned_by_root, [])
 
     def test_keys_typed_on_the_callers_terminal_do_not_reach_the_root_run(self):
