@@ -131,10 +131,12 @@ std::vector<std::string> MVDaemonInstaller::versionFloors(const std::string& ins
   std::vector<std::string> floors;
   const std::optional<std::string> text = _runLock ? _runLock->record() : std::nullopt;
   const std::optional<VersionRecord> record = text ? parseRecord(*text) : std::nullopt;
+  // A new lock holds no record; one the tool wrote names both executables.
   if (!record) {
     floors.emplace_back(kUnreadable);
-  } else if (const auto last = record->find(platform::lastPathComponent(installedPath)); last != record->end()) {
-    floors.push_back(last->second);
+  } else if (!record->empty()) {
+    const auto last = record->find(platform::lastPathComponent(installedPath));
+    floors.push_back(last != record->end() ? last->second : kUnreadable);
   }
   const platform::ScopedFd installed = platform::openRegularFileForReading(installedPath);
   if (installed.valid()) floors.push_back(agreedVersion(statedVersions(installed.get())).value_or(kUnreadable));
