@@ -193,6 +193,12 @@ class AttackTestCase(SandboxTestCase):
         self.assertFalse(self.exists(SERVER))
         self.assertNoStagingLeft()
 
+    def assertNoRootFileLeft(self):
+        """No regular file of root's under /Library but the run lock."""
+        owned_by_root = [path for path, item in self.under("/Library").items()
+                         if item[1] == 0 and stat.S_ISREG(item[0]) and path != RUN_LOCK]
+        self.assertEqual(owned_by_root, [])
+
     def assertNoStagingLeft(self):
         if self.exists(SUPPORT):
             self.assertLessEqual(set(os.listdir(self.host(SUPPORT))), INSTALLED_NAMES | {"data"})
@@ -627,9 +633,7 @@ class InterruptedRunTests(AttackTestCase):
         for _ in range(3):  # each killed run used to leave a copy of its own
             self.assertResult(self.attack("bootstrap", bundle, **{"broken-stderr": True}), NOT_VERIFIED, 1)
             self.assertNothingInstalled()
-        owned_by_root = [path for path, item in self.under("/Library").items()
-                         if item[1] == 0 and stat.S_ISREG(item[0]) and path != RUN_LOCK]
-        self.assertEqual(owned_by_root, [])
+        self.assertNoRootFileLeft()
 
     def test_a_full_error_pipe_never_read_does_not_hold_the_run(self):
         # Standard error a full pipe that the caller keeps open and never
@@ -651,9 +655,7 @@ class InterruptedRunTests(AttackTestCase):
         self.assertLess(abs(summary["taken"]), 1 << 20, "space still taken")
         self.assertEqual(self.take_launchctl_calls(), [f"remove {LABEL}", f"unload {JOB_FILE}"])
         self.assertNothingInstalled()
-        owned_by_root = [path for path, item in self.under("/Library").items()
-                         if item[1] == 0 and stat.S_ISREG(item[0])]
-        self.assertEqual(owned_by_root, [])
+        self.assertNoRootFileLeft()
 
     def test_keys_typed_on_the_callers_terminal_do_not_reach_the_root_run(self):
         # The terminal signals its foreground job whatever its user: ^C, ^\
