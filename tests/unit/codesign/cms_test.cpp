@@ -18,14 +18,14 @@
 #include "signer/CertificateBuilder.h"
 #include "signer/CmsSignature.h"
 #include "signer/Timestamp.h"
-#include "platform/codesign/AppleRootCertificates.h"
-#include "platform/codesign/Base64.h"
-#include "platform/codesign/CDHashesPlist.h"
-#include "platform/codesign/ExtraAnchors.h"
-#include "platform/codesign/Status.h"
-#include "platform/codesign/Validation.h"
+#include "codesign/AppleRootCertificates.h"
+#include "codesign/Base64.h"
+#include "codesign/CDHashesPlist.h"
+#include "codesign/ExtraAnchors.h"
+#include "codesign/Status.h"
+#include "codesign/Validation.h"
 
-using namespace platform::codesign;
+using namespace codesign;
 using namespace codesign_test;
 
 namespace {
