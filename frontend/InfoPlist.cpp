@@ -1,15 +1,12 @@
-// The tool's own information property list, carried in the executable so
-// that its signing identifier and its version travel with it (bootstrap
-// compares versions). HELPER_VERSION is the project's version.
+// ELF systems: the tool's own information property list, carried in the
+// section ".info_plist" so that its signing identifier and its version
+// travel with it (bootstrap compares versions). Mach-O builds carry the same
+// list in __TEXT,__info_plist, placed there by the linker (-sectcreate, see
+// cmake/HelperTargets.cmake). The text is frontend/Info.plist.in, configured
+// into InfoPlistText.inc.
 
 #include <array>
 #include <cstddef>
-
-#if defined(__APPLE__)
-#define HELPER_INFO_PLIST_SECTION "__TEXT,__info_plist"
-#else
-#define HELPER_INFO_PLIST_SECTION ".info_plist"
-#endif
 
 // clang's AddressSanitizer pads globals with a redzone, which would land in
 // the section after the text; the section must hold the text alone.
@@ -22,21 +19,8 @@
 namespace {
 
 constexpr char kInfoPlistText[] =
-    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-    "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
-    "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
-    "<plist version=\"1.0\">\n"
-    "<dict>\n"
-    "\t<key>CFBundleExecutable</key>\n"
-    "\t<string>helper</string>\n"
-    "\t<key>CFBundleIdentifier</key>\n"
-    "\t<string>com.quennard.brenlow-helper</string>\n"
-    "\t<key>CFBundleVersion</key>\n"
-    "\t<string>" HELPER_VERSION "</string>\n"
-    "\t<key>LSMinimumSystemVersion</key>\n"
-    "\t<string>10.11</string>\n"
-    "</dict>\n"
-    "</plist>\n";
+#include "InfoPlistText.inc"
+    ;
 
 // The section holds the text alone, without the terminating NUL of the
 // literal, so that it reads back as a well-formed document.
@@ -49,7 +33,7 @@ consteval std::array<char, kInfoPlistSize> infoPlistBytes() {
 }
 
 // Kept by the linker although nothing refers to it: readers of the binary do.
-[[gnu::used, gnu::section(HELPER_INFO_PLIST_SECTION)]] HELPER_INFO_PLIST_UNPADDED
+[[gnu::used, gnu::section(".info_plist")]] HELPER_INFO_PLIST_UNPADDED
 const std::array<char, kInfoPlistSize> kInfoPlist = infoPlistBytes();
 
 }  // namespace
