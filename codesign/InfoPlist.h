@@ -7,6 +7,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "codesign/CodeSigning.h"
 
@@ -16,6 +17,11 @@ namespace codesign {
 // errSecCSBadObjectFormat for a malformed one, errSecCSInfoPlistFailed when
 // the main architecture carries no list.
 OSStatus copyInfoPlist(const StaticCode* staticCode, std::string* plist);
+
+// One list per slice, in file order (one for a thin file), so that every
+// slice's version can be compared; fails as copyInfoPlist does when any
+// slice carries none.
+OSStatus copyInfoPlists(const StaticCode* staticCode, std::vector<std::string>* plists);
 
 // The list's CFBundleVersion, when it is a string; nothing otherwise.
 std::optional<std::string> bundleVersionOf(const std::string& plist);

@@ -25,6 +25,7 @@ inline constexpr OSStatus errSecCSBadObjectFormat = -67049;
 inline constexpr OSStatus errSecCSInternalError = -67048;
 inline constexpr OSStatus errSecCSSignatureInvalid = -67045;
 inline constexpr OSStatus errSecCSNotSupported = -67037;
+inline constexpr OSStatus errSecCSStaticCodeChanged = -67034;
 inline constexpr OSStatus errSecCSInfoPlistFailed = -67030;
 inline constexpr OSStatus errSecCSRegularFile = -67015;
 inline constexpr OSStatus errSecCSResourceDirectoryFailed = -67023;
