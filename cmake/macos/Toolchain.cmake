@@ -27,3 +27,10 @@ set(CMAKE_RANLIB ${_helper_zig}/zig-ranlib CACHE FILEPATH "Archive indexer")
 # No Apple SDK here: keep CMake from asking xcrun for one.
 set(CMAKE_OSX_SYSROOT "" CACHE PATH "No SDK in the cross build")
 set(HELPER_MACOS_CROSS_SDK ${CMAKE_CURRENT_LIST_DIR}/sdk)
+# Nothing of this machine's own libraries belongs in a macOS build: look
+# for headers, libraries and packages in the stand-in SDK only.
+set(CMAKE_FIND_ROOT_PATH ${HELPER_MACOS_CROSS_SDK})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
