@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <new>
 
+#include "platform/ReadAhead.h"
 #include "platform/RegularFile.h"
 #include "platform/RetryOnInterrupt.h"
 #include "codesign/Status.h"
@@ -21,7 +22,7 @@ OSStatus DescriptorFile::open(int fd, std::unique_ptr<DescriptorFile>* out) {
   platform::ScopedFd own(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
   if (!own.valid()) return kUnixErrorBase + errno;
   // The engine reads front to back: ask the kernel to read well ahead.
-  (void)::posix_fadvise(own.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+  platform::adviseSequentialReading(own.get());
   out->reset(new (std::nothrow) DescriptorFile(std::move(own), static_cast<std::uint64_t>(info.st_size)));
   return *out ? errSecSuccess : errSecAllocate;
 }
