@@ -6,22 +6,25 @@ function(helper_library name)
 endfunction()
 
 # The tool's information property list: frontend/Info.plist.in with the
-# project's version, once as a file (for the Mach-O linker) and once as a C++
-# string literal (for the ELF section in frontend/InfoPlist.cpp).
+# project's version, configured into a file and into a C++ string literal
+# that frontend/InfoPlist.cpp places in a section of its own.
 set(HELPER_INFO_PLIST ${PROJECT_BINARY_DIR}/frontend/Info.plist)
 configure_file(${PROJECT_SOURCE_DIR}/frontend/Info.plist.in ${HELPER_INFO_PLIST} @ONLY)
 file(READ ${HELPER_INFO_PLIST} HELPER_INFO_PLIST_TEXT)
 file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/frontend/InfoPlistText.inc
      CONTENT "R\"plist(@HELPER_INFO_PLIST_TEXT@)plist\"\n" @ONLY)
 
-# Carries the list in the executable: __TEXT,__info_plist in Mach-O, which
-# the linker keeps whether or not code refers to it; .info_plist in ELF.
+# Carries the list in the executable: in Mach-O the section __TEXT,__info_plist,
+# marked so that no linker strips it although no code refers to it (zig's
+# linker, which cross-builds, has no -sectcreate); in ELF the section
+# .info_plist.
 function(helper_embed_info_plist target)
   if(APPLE)
-    target_link_options(${target} PRIVATE "LINKER:-sectcreate,__TEXT,__info_plist,${HELPER_INFO_PLIST}")
-    set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${HELPER_INFO_PLIST})
+    set(section "__TEXT,__info_plist,regular,no_dead_strip")
   else()
-    target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/frontend/InfoPlist.cpp)
-    target_include_directories(${target} PRIVATE ${PROJECT_BINARY_DIR}/frontend)
+    set(section ".info_plist")
   endif()
+  target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/frontend/InfoPlist.cpp)
+  target_include_directories(${target} PRIVATE ${PROJECT_BINARY_DIR}/frontend)
+  target_compile_definitions(${target} PRIVATE HELPER_INFO_PLIST_SECTION="${section}")
 endfunction()

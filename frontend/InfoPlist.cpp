@@ -1,9 +1,8 @@
-// ELF systems: the tool's own information property list, carried in the
-// section ".info_plist" so that its signing identifier and its version
-// travel with it (bootstrap compares versions). Mach-O builds carry the same
-// list in __TEXT,__info_plist, placed there by the linker (-sectcreate, see
-// cmake/HelperTargets.cmake). The text is frontend/Info.plist.in, configured
-// into InfoPlistText.inc.
+// The tool's own information property list, carried in the executable so
+// that its signing identifier and its version travel with it (bootstrap
+// compares versions). The text is frontend/Info.plist.in, configured into
+// InfoPlistText.inc; the build names the section (HELPER_INFO_PLIST_SECTION:
+// .info_plist in ELF, __TEXT,__info_plist in Mach-O).
 
 #include <array>
 #include <cstddef>
@@ -33,7 +32,7 @@ consteval std::array<char, kInfoPlistSize> infoPlistBytes() {
 }
 
 // Kept by the linker although nothing refers to it: readers of the binary do.
-[[gnu::used, gnu::section(".info_plist")]] HELPER_INFO_PLIST_UNPADDED
+[[gnu::used, gnu::section(HELPER_INFO_PLIST_SECTION)]] HELPER_INFO_PLIST_UNPADDED
 const std::array<char, kInfoPlistSize> kInfoPlist = infoPlistBytes();
 
 }  // namespace
