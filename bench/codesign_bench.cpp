@@ -33,10 +33,10 @@
 #include <vector>
 
 #include "SyntheticMachO.h"
-#include "platform/codesign/CodeSigning.h"
+#include "codesign/CodeSigning.h"
 
 namespace fs = std::filesystem;
-using namespace platform::codesign;
+using namespace codesign;
 using Clock = std::chrono::steady_clock;
 
 extern char** environ;

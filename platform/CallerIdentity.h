@@ -19,9 +19,10 @@ struct CallerIdentity {
 // The real user and group of the process: call it before they are changed.
 CallerIdentity realIdentity();
 
-// While it lives, the file system judges every access by the identity's
-// user, group and the process's supplementary groups (which the privilege
-// step keeps: they are the caller's); root's rights come back when it goes.
+// While it lives, the file system judges every access of this thread by the
+// identity's user and group, with the process's supplementary groups on
+// Linux (which the privilege step keeps: they are the caller's) and the
+// user's own groups on macOS; root's rights come back when it goes.
 // Raises when the change cannot be made, so that nothing is opened as root
 // by mistake.
 class ScopedCallerFileAccess {

@@ -2,8 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,9 +9,12 @@
 #include <memory>
 
 #include "platform/Accounts.h"
+#include "platform/FileFlags.h"
 #include "platform/FileTree.h"
+#include "platform/ItemHandle.h"
 #include "platform/Path.h"
 #include "platform/PathSyntax.h"
+#include "platform/RenameNoReplace.h"
 #include "platform/RetryOnInterrupt.h"
 #include "platform/ScopedFd.h"
 
@@ -100,9 +101,7 @@ std::optional<bool> immutableFlag(const std::string& item) {
   struct stat opened {};
   if (!fd.valid() || fstat(fd.get(), &opened) != 0) return std::nullopt;
   if (!isOpenableType(opened.st_mode)) return unsupported();  // replaced since it was looked at
-  int flags = 0;
-  if (ioctl(fd.get(), FS_IOC_GETFLAGS, &flags) != 0) return std::nullopt;
-  return (flags & FS_IMMUTABLE_FL) != 0;
+  return isImmutable(fd.get());
 }
 
 }  // namespace
@@ -180,9 +179,7 @@ bool FileManager::removeItemAtPath(const std::string& path, ErrorSlot* error) {
 
 // A move never replaces anything, and does not cross file systems.
 bool FileManager::moveItemAtPath(const std::string& source, const std::string& destination, ErrorSlot* error) {
-  return renameat2(AT_FDCWD, systemPath(source).c_str(), AT_FDCWD, systemPath(destination).c_str(),
-                   RENAME_NOREPLACE) == 0 ||
-         fail(error);
+  return renameNoReplace(systemPath(source), systemPath(destination)) == 0 || fail(error);
 }
 
 bool FileManager::copyItemAtPath(const std::string& source, const std::string& destination, ErrorSlot* error) {
@@ -204,16 +201,14 @@ std::optional<std::vector<std::string>> FileManager::contentsOfDirectoryAtPath(c
   return names;
 }
 
-// The item is found without following a link or opening it, and changed
-// through the magic link to that very inode.
+// The item is found without following a link, and changed through the
+// handle on that very item.
 bool FileManager::removeSetIDBitsOfItemAtPath(const std::string& path, ErrorSlot* error) {
-  const ScopedFd item(retryOnInterrupt(
-      [&] { return open(systemPath(path).c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC); }));
+  const ScopedFd item = openItemNoFollow(systemPath(path));
   struct stat status {};
   if (!item.valid() || fstat(item.get(), &status) != 0) return fail(error);
   if (!S_ISREG(status.st_mode) || (status.st_mode & (S_ISUID | S_ISGID)) == 0) return true;
-  const std::string inode = "/proc/self/fd/" + std::to_string(item.get());
-  return chmod(inode.c_str(), status.st_mode & kPermissionBits & ~(S_ISUID | S_ISGID)) == 0 || fail(error);
+  return changeModeOfItem(item.get(), status.st_mode & kPermissionBits & ~(S_ISUID | S_ISGID)) == 0 || fail(error);
 }
 
 std::optional<bool> FileManager::isUserImmutable(const std::string& path, ErrorSlot* error) const {

@@ -3,7 +3,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <climits>
@@ -25,12 +24,6 @@ ScopedFd openDirectory(const std::string& path) {
 }
 
 namespace {
-
-#ifdef SYS_fchmodat2
-constexpr long kFchmodat2 = SYS_fchmodat2;
-#else
-constexpr long kFchmodat2 = 452;  // Linux 6.6; one number on every architecture since 5.1
-#endif
 
 struct DirCloser {
   void operator()(DIR* dir) const { closedir(dir); }
@@ -152,14 +145,6 @@ bool copyTree(int dirFd, const std::string& name, int toDirFd, const std::string
   if (S_ISLNK(status.st_mode)) return copyLink(dirFd, name, toDirFd, toName);
   errno = EOPNOTSUPP;  // devices, pipes and sockets are not copied
   return false;
-}
-
-// The kernel's fchmodat2 refuses a link by itself; before it existed the C
-// library did the same through /proc, which a sandbox may not have.
-int changeModeNoFollow(int dirFd, const std::string& name, mode_t mode) {
-  long result = syscall(kFchmodat2, dirFd, name.c_str(), mode, AT_SYMLINK_NOFOLLOW);
-  if (result == 0 || (errno != ENOSYS && errno != EPERM)) return static_cast<int>(result);
-  return fchmodat(dirFd, name.c_str(), mode, AT_SYMLINK_NOFOLLOW);
 }
 
 }  // namespace platform

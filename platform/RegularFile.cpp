@@ -1,61 +1,22 @@
 #include "platform/RegularFile.h"
 
-#include <fcntl.h>
-#include <linux/magic.h>
 #include <sys/stat.h>
-#include <sys/vfs.h>
-#include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 
 #include "platform/DescriptorIO.h"
 #include "platform/PathSyntax.h"
-#include "platform/RetryOnInterrupt.h"
+#include "platform/RegularFileOpen.h"
 
 namespace platform {
-
-namespace {
-
-// The kernel's own file systems: their "regular files" are interfaces to the
-// kernel, which may act when one is opened or read, and whose size says
-// nothing about what a read returns.
-bool onKernelFileSystem(int fd) {
-  constexpr long kConfigfsMagic = 0x62656570;  // not in the kernel's public headers
-  struct statfs system {};
-  if (fstatfs(fd, &system) != 0) return true;
-  switch (static_cast<long>(system.f_type)) {
-    case PROC_SUPER_MAGIC:
-    case SYSFS_MAGIC:
-    case DEBUGFS_MAGIC:
-    case SECURITYFS_MAGIC:
-    case EFIVARFS_MAGIC:
-    case kConfigfsMagic:
-    case TRACEFS_MAGIC:
-    case BPF_FS_MAGIC:
-    case CGROUP_SUPER_MAGIC:
-    case CGROUP2_SUPER_MAGIC:
-      return true;
-    default:
-      return false;
-  }
-}
-
-}  // namespace
 
 ScopedFd openRegularFileForReading(const std::string& path) {
   if (path.find('\0') != std::string::npos) {
     errno = ENOENT;  // cut short at the NUL, it would name another item
     return ScopedFd();
   }
-  ScopedFd located(retryOnInterrupt([&] { return ::open(path.c_str(), O_PATH | O_CLOEXEC); }));
-  struct stat status {};
-  if (!located.valid() || fstat(located.get(), &status) != 0) return ScopedFd();
-  if (!S_ISREG(status.st_mode) || onKernelFileSystem(located.get())) {
-    errno = EINVAL;
-    return ScopedFd();
-  }
-  const std::string inode = "/proc/self/fd/" + std::to_string(located.get());
-  return ScopedFd(retryOnInterrupt([&] { return ::open(inode.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY); }));
+  return openStoredRegularFile(path);
 }
 
 std::optional<std::string> contentsOfRegularFile(const std::string& path) {

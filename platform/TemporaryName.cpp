@@ -1,14 +1,14 @@
 #include "platform/TemporaryName.h"
 
-#include <sys/random.h>
-
 #include <array>
+
+#include "platform/RandomBytes.h"
 
 namespace platform {
 
 std::optional<std::string> temporaryName(const std::string& name) {
   std::array<unsigned char, 6> random{};
-  if (getrandom(random.data(), random.size(), 0) != static_cast<ssize_t>(random.size())) return std::nullopt;
+  if (!fillRandom(random)) return std::nullopt;
   std::string out(1, '.');
   out.append(name, 0, 200).push_back('.');
   for (unsigned char byte : random) {

@@ -3,15 +3,9 @@
 #include <sys/stat.h>
 
 #include "platform/PathResolution.h"
+#include "platform/WriteAccess.h"
 
 namespace platform {
-namespace {
-
-bool isRootOnlyDirectory(const struct stat& status) {
-  return status.st_uid == 0 && (status.st_mode & (S_IWGRP | S_IWOTH)) == 0;
-}
-
-}  // namespace
 
 // Every place the walk reaches is judged, the root first, links and the
 // directories that ".." leads back to included.
@@ -25,7 +19,7 @@ std::optional<std::string> firstUntrustedDirectory(std::string_view directory) {
     if (S_ISLNK(status.st_mode)) {
       const std::optional<std::string> target = symbolicLinkTarget(place);
       if (status.st_uid != 0 || !target || !walk.followLink(*target)) return place;
-    } else if (!S_ISDIR(status.st_mode) || !isRootOnlyDirectory(status)) {
+    } else if (!S_ISDIR(status.st_mode) || !onlyRootMayChange(place, status)) {
       return place;
     }
   } while (walk.step());

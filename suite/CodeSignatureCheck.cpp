@@ -3,13 +3,13 @@
 #include "platform/Format.h"
 #include "platform/Log.h"
 #include "platform/URL.h"
-#include "platform/codesign/CodeSigning.h"
-#include "platform/codesign/InfoPlist.h"
+#include "codesign/CodeSigning.h"
+#include "codesign/InfoPlist.h"
 #include "suite/MVBrenlowSuite.h"
 
 namespace {
 
-namespace cs = platform::codesign;
+namespace cs = codesign;
 
 const char* const kTeamIdentifier = "Q7MK2RX5VN";
 

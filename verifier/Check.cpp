@@ -5,14 +5,14 @@
 #include "platform/DescriptorIO.h"
 #include "platform/RegularFile.h"
 #include "platform/URL.h"
-#include "platform/codesign/ExtraAnchors.h"
-#include "platform/codesign/Status.h"
+#include "codesign/ExtraAnchors.h"
+#include "codesign/Status.h"
 #include "verifier/Report.h"
 
 namespace verifier {
 namespace {
 
-using namespace platform::codesign;
+using namespace codesign;
 
 // Helper's own flags: every architecture, strictly.
 constexpr SecCSFlags kFlags = kSecCSCheckAllArchitectures | kSecCSStrictValidate;

@@ -6,13 +6,13 @@
 #include <optional>
 #include <string>
 
-#include "platform/codesign/CodeSigning.h"
+#include "codesign/CodeSigning.h"
 #include "verifier/Arguments.h"
 
 namespace verifier {
 
 // The framework's status for the file; nothing, with the reason, when the
 // caller's anchors or requirement cannot be used (a usage error).
-std::optional<platform::codesign::OSStatus> checkFile(const Arguments& args, std::string* problem);
+std::optional<codesign::OSStatus> checkFile(const Arguments& args, std::string* problem);
 
 }  // namespace verifier

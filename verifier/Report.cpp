@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "platform/Text.h"
-#include "platform/codesign/StatusNames.h"
+#include "codesign/StatusNames.h"
 
 namespace verifier {
 namespace {
@@ -28,16 +28,16 @@ std::string jsonString(const std::string& bytes) {
 
 }  // namespace
 
-std::string statusText(platform::codesign::OSStatus status) {
-  const auto name = platform::codesign::statusName(status);
+std::string statusText(codesign::OSStatus status) {
+  const auto name = codesign::statusName(status);
   std::string text = std::to_string(status);
   if (name) text.append(" ").append(*name);
   return text;
 }
 
-std::string reportLine(const std::string& path, platform::codesign::OSStatus status, bool json) {
+std::string reportLine(const std::string& path, codesign::OSStatus status, bool json) {
   if (!json) return statusText(status);
-  const auto name = platform::codesign::statusName(status);
+  const auto name = codesign::statusName(status);
   return "{\"path\": " + jsonString(path) + ", \"status\": " + std::to_string(status) +
          ", \"name\": " + (name ? jsonString(std::string(*name)) : "null") + "}";
 }

@@ -4,15 +4,15 @@
 
 #include <string>
 
-#include "platform/codesign/CodeSigning.h"
+#include "codesign/CodeSigning.h"
 
 namespace verifier {
 
 // "-67050 errSecCSReqFailed"; a number the engine does not name stands alone.
-std::string statusText(platform::codesign::OSStatus status);
+std::string statusText(codesign::OSStatus status);
 
 // The line for the file's status, without its newline: statusText, or with
 // `json` an object {"path": ..., "status": N, "name": "..." or null}.
-std::string reportLine(const std::string& path, platform::codesign::OSStatus status, bool json);
+std::string reportLine(const std::string& path, codesign::OSStatus status, bool json);
 
 }  // namespace verifier

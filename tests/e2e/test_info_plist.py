@@ -14,7 +14,7 @@ SECTION = ".info_plist"
 EXPECTED = {
     "CFBundleIdentifier": "com.quennard.brenlow-helper",
     "CFBundleExecutable": "helper",
-    "LSMinimumSystemVersion": "10.11",
+    "LSMinimumSystemVersion": "11.0",
 }
 
 

@@ -7,19 +7,19 @@
 #include <span>
 #include <vector>
 
-#include "platform/codesign/TrustedAnchors.h"
-#include "platform/codesign/Validation.h"
+#include "codesign/TrustedAnchors.h"
+#include "codesign/Validation.h"
 
 namespace {
 
 // Every root is taken as pinned, so that the chain's policy checks, the
 // team check and the timestamp's chain run after the chain is built.
-bool anyRoot(const platform::codesign::SHA256Digest&) { return true; }
+bool anyRoot(const codesign::SHA256Digest&) { return true; }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  using namespace platform::codesign;
+  using namespace codesign;
   const MemorySource file(std::span<const std::uint8_t>(data, size));
   const std::vector<Bytes> anchors = trustedAnchorCertificates();
   // A fixed time keeps runs reproducible.

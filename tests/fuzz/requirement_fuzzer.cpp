@@ -10,13 +10,13 @@
 #include <string_view>
 
 #include "RequirementTestCertificates.h"
-#include "platform/codesign/Requirement.h"
-#include "platform/codesign/Status.h"
+#include "codesign/Requirement.h"
+#include "codesign/Status.h"
 
 namespace {
 
-using platform::codesign::Bytes;
-using platform::codesign::RequirementSubject;
+using codesign::Bytes;
+using codesign::RequirementSubject;
 using testing_support::TestCertificate;
 
 constexpr std::string_view kInfoPlist =
@@ -57,9 +57,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static const RequirementSubject kSubject = makeSubject();
   const std::string_view input(reinterpret_cast<const char*>(data), size);
   const std::size_t nul = input.find('\0');
-  platform::codesign::RequirementRef requirement;
-  if (platform::codesign::Requirement::compile(input.substr(0, nul), &requirement) !=
-      platform::codesign::errSecSuccess) {
+  codesign::RequirementRef requirement;
+  if (codesign::Requirement::compile(input.substr(0, nul), &requirement) !=
+      codesign::errSecSuccess) {
     return 0;
   }
   if (requirement == nullptr) std::abort();  // success must deliver a requirement

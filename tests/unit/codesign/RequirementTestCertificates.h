@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/codesign/RequirementSubject.h"
+#include "codesign/RequirementSubject.h"
 
 namespace signer {
 struct IssuedCertificate;
@@ -13,7 +13,7 @@ struct IssuedCertificate;
 
 namespace testing_support {
 
-using platform::codesign::Bytes;
+using codesign::Bytes;
 
 // What a test certificate says about itself.
 struct CertificateSpec {

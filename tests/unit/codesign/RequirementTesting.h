@@ -5,19 +5,19 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/codesign/Requirement.h"
-#include "platform/codesign/Status.h"
+#include "codesign/Requirement.h"
+#include "codesign/Status.h"
 
 namespace testing_support {
 
 // Compiles text that must compile, and evaluates it against the subject.
-inline platform::codesign::OSStatus compileAndEvaluate(
-    std::string_view text, const platform::codesign::RequirementSubject& subject) {
-  platform::codesign::RequirementRef requirement;
-  const platform::codesign::OSStatus status =
-      platform::codesign::Requirement::compile(text, &requirement);
-  EXPECT_EQ(status, platform::codesign::errSecSuccess) << text;
-  return status == platform::codesign::errSecSuccess ? requirement->evaluate(subject) : status;
+inline codesign::OSStatus compileAndEvaluate(
+    std::string_view text, const codesign::RequirementSubject& subject) {
+  codesign::RequirementRef requirement;
+  const codesign::OSStatus status =
+      codesign::Requirement::compile(text, &requirement);
+  EXPECT_EQ(status, codesign::errSecSuccess) << text;
+  return status == codesign::errSecSuccess ? requirement->evaluate(subject) : status;
 }
 
 // This tool's own requirement for an identifier and team.

@@ -2,10 +2,10 @@
 
 #include <fstream>
 
-#include "platform/codesign/Requirement.h"
+#include "codesign/Requirement.h"
 
 namespace fs = std::filesystem;
-using namespace platform::codesign;
+using namespace codesign;
 
 namespace codesign_test {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/codesign/CodeSigning.h"
+#include "codesign/CodeSigning.h"
 
 namespace codesign_test {
 
@@ -20,6 +20,6 @@ void writeFile(const std::filesystem::path& path, const Bytes& bytes);
 // The three calls in the tool's order with flags 17 (all architectures,
 // strict); the first non-zero status, or 0. An empty requirement text
 // checks the signature alone.
-platform::codesign::OSStatus verify(const std::filesystem::path& path, const std::string& requirement);
+codesign::OSStatus verify(const std::filesystem::path& path, const std::string& requirement);
 
 }  // namespace codesign_test

@@ -18,15 +18,15 @@
 #include "signer/CertificateBuilder.h"
 #include "signer/CmsSignature.h"
 #include "signer/Timestamp.h"
-#include "platform/codesign/AppleRootCertificates.h"
-#include "platform/codesign/Base64.h"
-#include "platform/codesign/CDHashesPlist.h"
-#include "platform/codesign/CertificateChain.h"
-#include "platform/codesign/ExtraAnchors.h"
-#include "platform/codesign/Status.h"
-#include "platform/codesign/Validation.h"
+#include "codesign/AppleRootCertificates.h"
+#include "codesign/Base64.h"
+#include "codesign/CDHashesPlist.h"
+#include "codesign/CertificateChain.h"
+#include "codesign/ExtraAnchors.h"
+#include "codesign/Status.h"
+#include "codesign/Validation.h"
 
-using namespace platform::codesign;
+using namespace codesign;
 using namespace codesign_test;
 
 namespace {
@@ -361,7 +361,9 @@ INSTANTIATE_TEST_SUITE_P(
 // policy trusts that root: a chain that merely verified proves nothing.
 TEST(CertificateChain, AnAnchorClauseAsksTheRootItself) {
   const auto root = signer::issueCertificate(profileOf(caCertificate("Test Root", {})), nullptr);
-  const auto leaf = signer::issueCertificate(profileOf(CertSpec{"Leaf", ""}), &root);
+  CertSpec leafSpec;
+  leafSpec.cn = "Leaf";
+  const auto leaf = signer::issueCertificate(profileOf(leafSpec), &root);
   const Bytes rootDer = signer::certificateDER(root.certificate.get());
   const Bytes leafDer = signer::certificateDER(leaf.certificate.get());
   const auto rootOnly = [&](const SHA256Digest& print) { return print == *fingerprint(rootDer); };

@@ -17,11 +17,11 @@
 #include "TestFiles.h"
 #include "common/TestSupport.h"
 #include "platform/ScopedFd.h"
-#include "platform/codesign/Status.h"
-#include "platform/codesign/Validation.h"
+#include "codesign/Status.h"
+#include "codesign/Validation.h"
 
 namespace fs = std::filesystem;
-using namespace platform::codesign;
+using namespace codesign;
 using namespace codesign_test;
 
 namespace {

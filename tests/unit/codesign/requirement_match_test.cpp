@@ -8,13 +8,13 @@
 #include <gtest/gtest.h>
 
 #include "RequirementTesting.h"
-#include "platform/codesign/Requirement.h"
-#include "platform/codesign/Status.h"
-#include "platform/codesign/requirement/Date.h"
-#include "platform/codesign/requirement/Match.h"
-#include "platform/codesign/requirement/PropertyListReader.h"
+#include "codesign/Requirement.h"
+#include "codesign/Status.h"
+#include "codesign/requirement/Date.h"
+#include "codesign/requirement/Match.h"
+#include "codesign/requirement/PropertyListReader.h"
 
-namespace platform::codesign {
+namespace codesign {
 namespace {
 
 using requirement::Match;
@@ -287,4 +287,4 @@ TEST(RequirementPropertyList, AMalformedSealedListFailsEveryClauseThatReadsIt) {
 }
 
 }  // namespace
-}  // namespace platform::codesign
+}  // namespace codesign

@@ -7,11 +7,11 @@
 #include <gtest/gtest.h>
 
 #include "RequirementTesting.h"
-#include "platform/codesign/Requirement.h"
-#include "platform/codesign/Status.h"
-#include "platform/codesign/requirement/Lexer.h"
+#include "codesign/Requirement.h"
+#include "codesign/Status.h"
+#include "codesign/requirement/Lexer.h"
 
-namespace platform::codesign {
+namespace codesign {
 namespace {
 
 OSStatus compileStatus(std::string_view text) {
@@ -95,4 +95,4 @@ TEST(RequirementCompile, BoundsNestingAndLength) {
 }
 
 }  // namespace
-}  // namespace platform::codesign
+}  // namespace codesign

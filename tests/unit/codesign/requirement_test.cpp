@@ -9,11 +9,11 @@
 
 #include "RequirementTestCertificates.h"
 #include "RequirementTesting.h"
-#include "platform/codesign/Digest.h"
-#include "platform/codesign/Requirement.h"
-#include "platform/codesign/Status.h"
+#include "codesign/Digest.h"
+#include "codesign/Requirement.h"
+#include "codesign/Status.h"
 
-namespace platform::codesign {
+namespace codesign {
 namespace {
 
 using testing_support::CertificateSpec;
@@ -219,4 +219,4 @@ TEST(RequirementCodeDirectory, MatchesIdentifierHashAndPlatform) {
 }
 
 }  // namespace
-}  // namespace platform::codesign
+}  // namespace codesign

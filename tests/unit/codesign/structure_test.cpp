@@ -9,12 +9,12 @@
 #include "SyntheticMachO.h"
 #include "TestFiles.h"
 #include "common/TestSupport.h"
-#include "platform/codesign/InfoPlist.h"
-#include "platform/codesign/Requirement.h"
-#include "platform/codesign/Status.h"
-#include "platform/codesign/Validation.h"
+#include "codesign/InfoPlist.h"
+#include "codesign/Requirement.h"
+#include "codesign/Status.h"
+#include "codesign/Validation.h"
 
-using namespace platform::codesign;
+using namespace codesign;
 using namespace codesign_test;
 
 namespace {

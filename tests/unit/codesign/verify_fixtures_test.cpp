@@ -12,12 +12,12 @@
 
 #include "RequirementTesting.h"
 #include "TestFiles.h"
-#include "platform/codesign/Status.h"
-#include "platform/codesign/StatusNames.h"
-#include "platform/codesign/TrustedAnchors.h"
+#include "codesign/Status.h"
+#include "codesign/StatusNames.h"
+#include "codesign/TrustedAnchors.h"
 
 namespace fs = std::filesystem;
-using namespace platform::codesign;
+using namespace codesign;
 using namespace codesign_test;
 
 namespace {

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <memory>
+#include <string_view>
+
+#include "codesign/CodeSigning.h"
+#include "codesign/RequirementSubject.h"
+
+namespace codesign {
+
+namespace requirement {
+struct Expression;  // the compiled expression tree
+}
+
+// A compiled code requirement: one expression of the code requirement
+// language, valid by construction.
+class Requirement {
+ public:
+  ~Requirement();
+  Requirement(const Requirement&) = delete;
+  Requirement& operator=(const Requirement&) = delete;
+
+  // 0 and a requirement, or errSecCSReqInvalid for text that does not parse.
+  static OSStatus compile(std::string_view text, RequirementRef* requirement);
+
+  // 0 when the subject satisfies the requirement, errSecCSReqFailed when it
+  // does not, or another status when evaluation itself fails (a sealed
+  // Info.plist that is not a dictionary, say).
+  OSStatus evaluate(const RequirementSubject& subject) const;
+
+ private:
+  explicit Requirement(std::unique_ptr<requirement::Expression> expression);
+  std::unique_ptr<requirement::Expression> _expression;
+};
+
+}  // namespace codesign

@@ -1,0 +1,57 @@
+#include "codesign/Timestamp.h"
+
+#include <algorithm>
+
+#include <openssl/err.h>
+
+#include "codesign/CmsSupport.h"
+#include "codesign/Digest.h"
+#include "codesign/Status.h"
+
+namespace codesign {
+namespace {
+
+ossl::TstInfo tstInfo(CMS_ContentInfo* token) {
+  if (OBJ_obj2nid(CMS_get0_eContentType(token)) != NID_id_smime_ct_TSTInfo) return nullptr;
+  ASN1_OCTET_STRING** content = CMS_get0_content(token);
+  if (content == nullptr || *content == nullptr) return nullptr;
+  const auto bytes = cms::stringBytes(*content);
+  const unsigned char* p = bytes.data();
+  return ossl::TstInfo(d2i_TS_TST_INFO(nullptr, &p, static_cast<long>(bytes.size())));
+}
+
+// The imprint is a digest of the code signature's own signature value.
+bool imprintMatches(TS_TST_INFO* info, std::span<const std::uint8_t> signatureValue) {
+  TS_MSG_IMPRINT* imprint = TS_TST_INFO_get_msg_imprint(info);
+  const ASN1_OBJECT* algorithm = nullptr;
+  X509_ALGOR_get0(&algorithm, nullptr, nullptr, TS_MSG_IMPRINT_get_algo(imprint));
+  const EVP_MD* md = algorithm ? EVP_get_digestbyobj(algorithm) : nullptr;
+  const Bytes expected = digest(md, signatureValue);
+  const auto stored = cms::stringBytes(TS_MSG_IMPRINT_get_msg(imprint));
+  return !expected.empty() && std::equal(expected.begin(), expected.end(), stored.begin(), stored.end());
+}
+
+}  // namespace
+
+OSStatus verifyTimestamp(const ASN1_TYPE* token, std::span<const std::uint8_t> signatureValue,
+                         AnchorPredicate isAnchor, std::time_t* genTime) {
+  if (token == nullptr || token->type != V_ASN1_SEQUENCE) return errSecTimestampInvalid;
+  const ossl::Cms signedData = cms::decodeSignedData(cms::stringBytes(token->value.sequence));
+  cms::Signer signer;
+  if (!signedData || !cms::soleSigner(signedData.get(), &signer)) return errSecTimestampInvalid;
+  const ossl::TstInfo info = tstInfo(signedData.get());
+  const int verified = CMS_verify(signedData.get(), signer.certificates.get(), nullptr, nullptr, nullptr,
+                                  CMS_NO_SIGNER_CERT_VERIFY | CMS_BINARY | CMS_NOINTERN);
+  ERR_clear_error();
+  if (!info || verified != 1 || !imprintMatches(info.get(), signatureValue)) return errSecTimestampInvalid;
+  const auto time = cms::toTime(TS_TST_INFO_get_time(info.get()));
+  if (!time) return errSecTimestampInvalid;
+  const ChainRequest request{signer.certificate, signer.certificates.get(), ChainPolicy::timeStamping, *time,
+                             false, isAnchor, {}};
+  VerifiedChain chain;
+  if (const OSStatus status = verifyChain(request, &chain)) return status;
+  *genTime = *time;
+  return errSecSuccess;
+}
+
+}  // namespace codesign

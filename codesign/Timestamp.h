@@ -1,0 +1,19 @@
+#pragma once
+
+// The RFC 3161 timestamp a signer may attach to its signature: a token
+// whose message imprint covers the signature value, signed by a
+// time-stamping authority whose own chain ends at a pinned root.
+
+#include <ctime>
+#include <span>
+
+#include "codesign/CertificateChain.h"
+
+namespace codesign {
+
+// 0 and the token's time; errSecTimestampInvalid when the token does not
+// decode, its signature or imprint is wrong; the chain's status otherwise.
+OSStatus verifyTimestamp(const ASN1_TYPE* token, std::span<const std::uint8_t> signatureValue,
+                         AnchorPredicate isAnchor, std::time_t* genTime);
+
+}  // namespace codesign
