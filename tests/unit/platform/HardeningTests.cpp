@@ -155,6 +155,14 @@ TEST(StagedFile, WithContentsIsWholeBeforeItHasANameAndHeldUntilItsRunEnds) {
   file.reset();
   EXPECT_FALSE(platform::StagedFile::isHeldByALiveRun(scratch / "job"));
   EXPECT_FALSE(platform::StagedFile::withContents("x", scratch / "missing", 0600));
+
+  // A name that cannot be given leaves the old item as it was.
+  file = platform::StagedFile::withContents("new", scratch.path(), 0600);
+  ASSERT_TRUE(file);
+  if (!testing_support::runningAsRoot() || !testing_support::setImmutable(scratch.path(), true)) return;
+  EXPECT_FALSE(file->replaceItemAtPath(scratch / "job"));
+  testing_support::setImmutable(scratch.path(), false);
+  EXPECT_EQ(readFile(scratch / "job"), "job");
 }
 
 // Two files compared a chunk at a time: a difference anywhere, in the first
@@ -184,9 +192,23 @@ TEST(FileComparison, FindsAnyDifferenceWhateverTheChunk) {
   EXPECT_FALSE(compare(bytes + "x"));
   writeFile(scratch / "a", "");
   EXPECT_TRUE(compare(""));
-  const int folder = open(scratch.path().c_str(), O_RDONLY | O_DIRECTORY);
-  EXPECT_FALSE(platform::haveSameContents(folder, folder));
-  close(folder);
+  // Only regular files compare, and only what could be read: an empty pipe
+  // is not an empty file, and a descriptor that cannot read matches nothing.
+  int pipeEnds[2];
+  ASSERT_EQ(pipe(pipeEnds), 0);
+  const int empty = open((scratch / "a").c_str(), O_RDONLY);
+  EXPECT_FALSE(platform::haveSameContents(empty, pipeEnds[0]));
+  EXPECT_FALSE(platform::haveSameContents(pipeEnds[0], pipeEnds[0]));
+  close(empty);
+  close(pipeEnds[0]);
+  close(pipeEnds[1]);
+  writeFile(scratch / "a", std::string(10, '\0'));
+  writeFile(scratch / "b", std::string(10, '\0'));
+  const int readable = open((scratch / "a").c_str(), O_RDONLY);
+  const int unreadable = open((scratch / "b").c_str(), O_WRONLY);
+  EXPECT_FALSE(platform::haveSameContents(readable, unreadable));
+  close(readable);
+  close(unreadable);
 }
 
 TEST(RegularFiles, TheKernelsOwnFilesAreNotRegular) {
