@@ -92,7 +92,9 @@ platform::StagedFile MVDaemonInstaller::stageVerifiedExecutable(const std::optio
       copy = platform::StagedFile::copyOfFile(original.get(), platform::stringByDeletingLastPathComponent(destination),
                                              &failure);
     }
-    if (failure == platform::StagedFile::Failure::kDestination) failedCopy(*source, destination, errno);
+    if (failure == platform::StagedFile::Failure::kDestination) {
+      failedCopy(*source, destination, platform::Error::posix(errno));
+    }
     if (copy && suite.checkCodeSignatureOfCopy(copy->fd(), identifier, *source)) return std::move(*copy);
   }
   // What could not be copied is never installed; the check of the original

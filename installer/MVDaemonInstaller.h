@@ -116,7 +116,8 @@ class MVDaemonInstaller {
   int runCommandLine(const std::string& commandLine);
   void cleanupFiles(const std::vector<std::string>& manifest);
   void removeSetIDBits(const std::string& item);
-  [[noreturn]] void failedCopy(const std::string& source, const std::string& destination, int error);
+  [[noreturn]] void failedCopy(const std::string& source, const std::string& destination,
+                               const platform::ErrorSlot& error);
   platform::StagedFile stageVerifiedExecutable(const std::optional<std::string>& source,
                                                const std::string& identifier, const std::string& destination);
   void refuseDowngrade(const platform::StagedFile& candidate, const std::string& installedPath);

@@ -101,9 +101,7 @@ void MVDaemonInstaller::installCopyItem(const std::string& path, const std::stri
                      stringForPermissions(permissions));
   checkSafeToModifyItem(destination);
   platform::ErrorSlot error;
-  if (!_fm->copyItemAtPath(source, destination, &error)) {
-    abortWithError("Copy of %@ to %@ failed (%@).", source, destination, error);
-  }
+  if (!_fm->copyItemAtPath(source, destination, &error)) failedCopy(source, destination, error);
   installAddManifestPath(destination, flags);
   installSetPermissions(destination, effectiveUser(), std::nullopt, permissions, permissions);
 }
@@ -148,14 +146,18 @@ void MVDaemonInstaller::installStagedCopy(platform::StagedFile& copy, const std:
   logInstallerAction("install .../%@ [%@]", platform::lastPathComponent(destination),
                      stringForPermissions(permissions));
   checkSafeToModifyItem(destination);
-  if (!copy.setOwnerAndMode(0, 0, static_cast<mode_t>(permissions))) failedCopy(fromPath, destination, errno);
+  if (!copy.setOwnerAndMode(0, 0, static_cast<mode_t>(permissions))) {
+    failedCopy(fromPath, destination, platform::Error::posix(errno));
+  }
   removeSetIDBits(destination);
-  if (!copy.replaceItemAtPath(destination)) failedCopy(fromPath, destination, errno);
+  if (!copy.replaceItemAtPath(destination)) failedCopy(fromPath, destination, platform::Error::posix(errno));
   installAddManifestPath(destination, flags);
 }
 
-void MVDaemonInstaller::failedCopy(const std::string& source, const std::string& destination, int error) {
-  abortWithError("Copy of %@ to %@ failed (%@).", source, destination, platform::Error::posix(error));
+// The copy step's failure, whether a copy was made by path or staged.
+void MVDaemonInstaller::failedCopy(const std::string& source, const std::string& destination,
+                                   const platform::ErrorSlot& error) {
+  abortWithError("Copy of %@ to %@ failed (%@).", source, destination, error);
 }
 
 void MVDaemonInstaller::removeAbandonedStagingFiles(const std::string& directory) {
@@ -164,7 +166,8 @@ void MVDaemonInstaller::removeAbandonedStagingFiles(const std::string& directory
 
 // The run lock does not reach every folder (nor a support folder that is not
 // a directory), so a temporary that a live run holds is left to that run.
-void MVDaemonInstaller::removeAbandonedTemporaries(const std::string& directory, const std::vector<std::string>& names) {
+void MVDaemonInstaller::removeAbandonedTemporaries(const std::string& directory,
+                                                   const std::vector<std::string>& names) {
   const std::optional<std::vector<std::string>> entries = _fm->contentsOfDirectoryAtPath(directory, nullptr);
   for (const std::string& entry : entries.value_or(std::vector<std::string>{})) {
     const bool abandoned = std::ranges::any_of(names, [&](const std::string& name) {
