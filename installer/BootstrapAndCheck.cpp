@@ -5,6 +5,7 @@
 #include "platform/Bundle.h"
 #include "platform/CallerIdentity.h"
 #include "platform/Exception.h"
+#include "platform/FileComparison.h"
 #include "platform/FileManager.h"
 #include "platform/Format.h"
 #include "platform/Log.h"
@@ -42,15 +43,17 @@ bool verifyAsCaller(const std::optional<std::string>& path, const std::string& i
       caller, [&] { return MVBrenlowSuite::instance().checkCodeSignatureAtPath(path, identifier); });
 }
 
-// Whole files, byte for byte: the bundle's read with the caller's rights,
-// the installed one as root. A file that cannot be read never matches.
+// Byte for byte, read in chunks: the bundle's file opened with the caller's
+// rights, the installed one as root. A file that cannot be opened never
+// matches.
 bool haveSameContents(const std::optional<std::string>& source, const std::string& installed,
                       const platform::CallerIdentity& caller) {
   if (!source) return false;
-  const std::optional<std::string> sourceData =
-      platform::withCallerFileAccess(caller, [&] { return platform::dataWithContentsOfFile(*source); });
-  const std::optional<std::string> installedData = platform::dataWithContentsOfFile(installed);
-  return sourceData && installedData && *sourceData == *installedData;
+  const platform::ScopedFd sourceFile =
+      platform::withCallerFileAccess(caller, [&] { return platform::openRegularFileForReading(*source); });
+  const platform::ScopedFd installedFile = platform::openRegularFileForReading(installed);
+  return sourceFile.valid() && installedFile.valid() &&
+         platform::haveSameContents(sourceFile.get(), installedFile.get());
 }
 
 }  // namespace
@@ -68,7 +71,9 @@ platform::StagedFile MVDaemonInstaller::stageVerifiedExecutable(const std::optio
       copy = platform::StagedFile::copyOfFile(original.get(), platform::stringByDeletingLastPathComponent(destination),
                                              &failure);
     }
-    if (failure == platform::StagedFile::Failure::kDestination) abortWithError("Write to %@ failed.", destination);
+    if (failure == platform::StagedFile::Failure::kDestination) {
+      failedCopy(*source, destination, platform::Error::posix(errno));
+    }
     if (copy && suite.checkCodeSignatureOfCopy(copy->fd(), identifier, *source)) return std::move(*copy);
   }
   // What could not be copied is never installed; the check of the original
@@ -99,9 +104,9 @@ void MVDaemonInstaller::bootstrapWithAppPath(const std::string& appPath) {
   refuseDowngrade(suite.serverInstalledPath(), serverVersion);
   recordInstalledVersions(helperVersion, serverVersion);
 
-  installStagedCopy(helper, suite.helperInstalledPath(), _helperPermissions, kInstallReplaceExisting);
+  installStagedCopy(helper, *bundle.helper, suite.helperInstalledPath(), _helperPermissions, kInstallReplaceExisting);
   installSetPermissions(suite.helperInstalledPath(), 0, "wheel", _helperPermissions, _helperPermissions);
-  installStagedCopy(server, suite.serverInstalledPath(), 0755, kInstallReplaceExisting);
+  installStagedCopy(server, *bundle.server, suite.serverInstalledPath(), 0755, kInstallReplaceExisting);
   installSetPermissions(suite.serverInstalledPath(), 0, "wheel", 0755, 0755);
 
   if (!suite.checkCodeSignatureAtPath(suite.helperInstalledPath(), suite.helperBundleId()) ||
@@ -112,7 +117,11 @@ void MVDaemonInstaller::bootstrapWithAppPath(const std::string& appPath) {
     installRemoveItem(suite.serverInstalledPath());
     fail("Post-Install Code Signature Validation Failed");
   }
-  installCreateDirectory(suite.sharedFilesPath(), 0, 0, "wheel", 0777, 0777);
+  // Open to every user, but each keeps their own: the sticky bit stops
+  // users deleting or replacing each other's files. A link there is an
+  // arrangement of root's that is neither followed nor replaced.
+  requireRealDirectory(suite.sharedFilesPath());
+  installCreateDirectory(suite.sharedFilesPath(), 0, 0, "wheel", 01777, 01777);
   checkWithAppPath(appPath);
 }
 

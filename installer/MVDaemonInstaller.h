@@ -88,13 +88,18 @@ class MVDaemonInstaller {
   void installWritePlist(const std::optional<platform::PlistValue>& plist,
                          const std::string& toFile, Permissions permissions, InstallFlags flags);
   void installApplication(const std::string& path, InstallFlags flags);
-  // Puts a verified copy in place of the item at the path in one rename,
-  // owned by root and group wheel with the permissions given.
-  void installStagedCopy(platform::StagedFile& copy, const std::string& toPath, Permissions permissions,
-                         InstallFlags flags);
-  // Removes the named staging copies that runs of earlier versions may have
-  // left in the directory.
+  // Puts a verified copy of `fromPath` in place of the item at the path in
+  // one rename, owned by root and group wheel with the permissions given.
+  void installStagedCopy(platform::StagedFile& copy, const std::string& fromPath, const std::string& toPath,
+                         Permissions permissions, InstallFlags flags);
+  // Removes the staging copies that runs killed before their rename left
+  // beside the installed executables in the directory.
   void removeAbandonedStagingFiles(const std::string& directory);
+  // Removes the hidden temporaries ("." + name + "." + anything) beside the
+  // names in the directory, except those a live run still holds.
+  void removeAbandonedTemporaries(const std::string& directory, const std::vector<std::string>& names);
+  // The same for the job file's temporaries in the job folder.
+  void removeAbandonedJobFiles();
 
   // Directories another user could change are never written into: every
   // existing directory from the root down to `directory` must belong to root
@@ -119,6 +124,8 @@ class MVDaemonInstaller {
   int runCommandLine(const std::string& commandLine);
   void cleanupFiles(const std::vector<std::string>& manifest);
   void removeSetIDBits(const std::string& item);
+  [[noreturn]] void failedCopy(const std::string& source, const std::string& destination,
+                               const platform::ErrorSlot& error);
   platform::StagedFile stageVerifiedExecutable(const std::optional<std::string>& source,
                                                const std::string& identifier, const std::string& destination);
   // Versions (the floor is the run lock's record).

@@ -19,8 +19,15 @@ bool isAlreadyGone(const platform::Error& error) {
 
 UserID effectiveUser() { return static_cast<UserID>(geteuid()); }
 
-// Names under which staging copies were once left in the support directory.
-constexpr std::array<std::string_view, 2> kStagingPrefixes{".helper.", ".brenlowd."};
+// The installed executables, beside which staging copies get their hidden
+// temporary names.
+constexpr std::array<std::string_view, 2> kStagedNames{"helper", "brenlowd"};
+
+// A temporary name beside `name`: "." + name + "." + anything.
+bool isTemporaryNameOf(std::string_view candidate, std::string_view name) {
+  return candidate.size() > name.size() + 2 && candidate.front() == '.' && candidate.substr(1).starts_with(name) &&
+         candidate[name.size() + 1] == '.';
+}
 
 }  // namespace
 
@@ -94,9 +101,7 @@ void MVDaemonInstaller::installCopyItem(const std::string& path, const std::stri
                      stringForPermissions(permissions));
   checkSafeToModifyItem(destination);
   platform::ErrorSlot error;
-  if (!_fm->copyItemAtPath(source, destination, &error)) {
-    abortWithError("Copy of %@ to %@ failed (%@).", source, destination, error);
-  }
+  if (!_fm->copyItemAtPath(source, destination, &error)) failedCopy(source, destination, error);
   installAddManifestPath(destination, flags);
   installSetPermissions(destination, effectiveUser(), std::nullopt, permissions, permissions);
 }
@@ -133,25 +138,42 @@ void MVDaemonInstaller::installApplication(const std::string& path, InstallFlags
   installCopyItem(path, destination, 0755, flags);
 }
 
-void MVDaemonInstaller::installStagedCopy(platform::StagedFile& copy, const std::string& toPath,
-                                          Permissions permissions, InstallFlags flags) {
+void MVDaemonInstaller::installStagedCopy(platform::StagedFile& copy, const std::string& fromPath,
+                                          const std::string& toPath, Permissions permissions, InstallFlags flags) {
   const std::string destination = platform::stringByExpandingTildeInPath(toPath);
   bool isDirectory = false;
   if (_fm->fileExistsAtPath(destination, &isDirectory) && isDirectory) installRemoveItem(destination);
   logInstallerAction("install .../%@ [%@]", platform::lastPathComponent(destination),
                      stringForPermissions(permissions));
   checkSafeToModifyItem(destination);
-  if (!copy.setOwnerAndMode(0, 0, static_cast<mode_t>(permissions))) abortWithError("Write to %@ failed.", destination);
+  if (!copy.setOwnerAndMode(0, 0, static_cast<mode_t>(permissions))) {
+    failedCopy(fromPath, destination, platform::Error::posix(errno));
+  }
   removeSetIDBits(destination);
-  if (!copy.replaceItemAtPath(destination)) abortWithError("Write to %@ failed.", destination);
+  if (!copy.replaceItemAtPath(destination)) failedCopy(fromPath, destination, platform::Error::posix(errno));
   installAddManifestPath(destination, flags);
 }
 
+// The copy step's failure, whether a copy was made by path or staged.
+void MVDaemonInstaller::failedCopy(const std::string& source, const std::string& destination,
+                                   const platform::ErrorSlot& error) {
+  abortWithError("Copy of %@ to %@ failed (%@).", source, destination, error);
+}
+
 void MVDaemonInstaller::removeAbandonedStagingFiles(const std::string& directory) {
-  const std::optional<std::vector<std::string>> names = _fm->contentsOfDirectoryAtPath(directory, nullptr);
-  for (const std::string& name : names.value_or(std::vector<std::string>{})) {
-    for (std::string_view prefix : kStagingPrefixes) {
-      if (name.starts_with(prefix)) installRemoveItem(platform::stringByAppendingPathComponent(directory, name));
-    }
+  removeAbandonedTemporaries(directory, std::vector<std::string>(kStagedNames.begin(), kStagedNames.end()));
+}
+
+// The run lock does not reach every folder (nor a support folder that is not
+// a directory), so a temporary that a live run holds is left to that run.
+void MVDaemonInstaller::removeAbandonedTemporaries(const std::string& directory,
+                                                   const std::vector<std::string>& names) {
+  const std::optional<std::vector<std::string>> entries = _fm->contentsOfDirectoryAtPath(directory, nullptr);
+  for (const std::string& entry : entries.value_or(std::vector<std::string>{})) {
+    const bool abandoned = std::ranges::any_of(names, [&](const std::string& name) {
+      return isTemporaryNameOf(entry, name);
+    });
+    const std::string path = platform::stringByAppendingPathComponent(directory, entry);
+    if (abandoned && !platform::StagedFile::isHeldByALiveRun(path)) installRemoveItem(path);
   }
 }

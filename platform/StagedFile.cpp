@@ -1,6 +1,7 @@
 #include "platform/StagedFile.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/DescriptorIO.h"
 #include "platform/FileTree.h"
 #include "platform/Path.h"
 #include "platform/PathSyntax.h"
@@ -81,12 +83,38 @@ std::optional<StagedFile> StagedFile::copyOfFile(int source, const std::string& 
   if (::fstat(source, &status) != 0) return failed(Failure::kSource, 0);
   if (!S_ISREG(status.st_mode)) return failed(Failure::kSource, EINVAL);
   if (static_cast<std::uint64_t>(status.st_size) > kMaximumFileRead) return failed(Failure::kSource, EFBIG);
+  std::optional<StagedFile> copy = createIn(directory, 0600);
+  if (!copy) return failed(Failure::kDestination, 0);
+  if (!copyData(source, copy->fd(), status.st_size, failure)) return std::nullopt;
+  return copy;
+}
+
+std::optional<StagedFile> StagedFile::withContents(const std::string& contents, const std::string& directory,
+                                                   mode_t mode) {
+  std::optional<StagedFile> file = createIn(directory, mode);
+  if (!file || !writeAll(file->fd(), contents) || retryOnInterrupt([&] { return ::fsync(file->fd()); }) != 0) {
+    return std::nullopt;
+  }
+  return file;
+}
+
+std::optional<StagedFile> StagedFile::createIn(const std::string& directory, mode_t mode) {
   const ScopedFd parent = openDirectory(directory);
-  if (!parent.valid()) return failed(Failure::kDestination, 0);
-  ScopedFd copy(retryOnInterrupt([&] { return ::openat(parent.get(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600); }));
-  if (!copy.valid()) return failed(Failure::kDestination, 0);
-  if (!copyData(source, copy.get(), status.st_size, failure)) return std::nullopt;
-  return StagedFile(std::move(copy));
+  if (!parent.valid()) return std::nullopt;
+  ScopedFd file(retryOnInterrupt([&] { return ::openat(parent.get(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, mode); }));
+  if (!file.valid() || retryOnInterrupt([&] { return ::flock(file.get(), LOCK_EX | LOCK_NB); }) != 0) {
+    return std::nullopt;
+  }
+  return StagedFile(std::move(file));
+}
+
+// Taking the lock, when no one holds it, changes nothing: the descriptor and
+// with it the lock go at once, and a staged file's run locks it only once,
+// before it has a name.
+bool StagedFile::isHeldByALiveRun(const std::string& path) {
+  const ScopedFd file = openRegularFileForReading(path);
+  if (!file.valid()) return false;
+  return retryOnInterrupt([&] { return ::flock(file.get(), LOCK_EX | LOCK_NB); }) != 0 && errno == EWOULDBLOCK;
 }
 
 bool StagedFile::setOwnerAndMode(uid_t user, gid_t group, mode_t mode) {

@@ -6,6 +6,9 @@
 // killed at any instant leaves no copy behind; installing it links it under
 // a hidden temporary name and renames that over the old item in one step, so
 // the final path always shows either the old item or the whole new one.
+// From its creation until its run ends the copy is locked (flock), so that a
+// hidden temporary name found later tells a live run from one that died
+// between the link and the rename.
 
 #include <sys/types.h>
 
@@ -30,6 +33,17 @@ class StagedFile {
   // that failed and errno set, otherwise.
   static std::optional<StagedFile> copyOfFile(int source, const std::string& directory, Failure* failure);
 
+  // A new nameless file in `directory` holding `contents`, flushed to disk,
+  // made with `mode` less the umask. Nothing with errno set: a full disk or a
+  // file-size limit shows here, before anything has a name.
+  static std::optional<StagedFile> withContents(const std::string& contents, const std::string& directory,
+                                                mode_t mode);
+
+  // Whether the regular file at the path is a staged file whose run still
+  // holds it. Anything that cannot be opened, or is not a regular file, is
+  // held by no one.
+  static bool isHeldByALiveRun(const std::string& path);
+
   // Readable and writable; the copy's bytes start at offset 0.
   int fd() const { return _file.get(); }
 
@@ -44,6 +58,8 @@ class StagedFile {
 
  private:
   explicit StagedFile(ScopedFd file) : _file(std::move(file)) {}
+  // The locked nameless file every staged file starts as.
+  static std::optional<StagedFile> createIn(const std::string& directory, mode_t mode);
   ScopedFd _file;
 };
 

@@ -19,7 +19,9 @@ std::optional<std::string> firstUntrustedDirectory(std::string_view directory) {
     if (S_ISLNK(status.st_mode)) {
       const std::optional<std::string> target = symbolicLinkTarget(place);
       if (status.st_uid != 0 || !target || !walk.followLink(*target)) return place;
-    } else if (!S_ISDIR(status.st_mode) || !onlyRootMayChange(place, status)) {
+    } else if (!S_ISDIR(status.st_mode)) {
+      return std::nullopt;  // nothing lies below it; writing there fails on its own
+    } else if (!onlyRootMayChange(place, status)) {
       return place;
     }
   } while (walk.step());

@@ -11,7 +11,9 @@ namespace platform {
 // not owned by root or writable by its group or by others, or a symbolic link
 // not owned by root. Links owned by root are followed. Nothing when every
 // existing step is safe; steps that do not exist yet are not judged, since the
-// tool creates them itself.
+// tool creates them itself. An item of another kind ends the walk unjudged:
+// nothing can be written below it, and only whoever could change the trusted
+// directory above it can have put it there.
 std::optional<std::string> firstUntrustedDirectory(std::string_view directory);
 
 }  // namespace platform

@@ -19,7 +19,7 @@ import time
 import harness
 from expected import (APP as ROOT_APP, APP_SUPPORT, DAEMONS, DATA, HELPER, HELPER_UPDATE as HELPER_OUTDATED, JOB,
                       JOB_FILE, LABEL, NOBODY, NOT_STARTED, NOT_VALID as NOT_VERIFIED, OK, ROOT, RUN_LOCK, SERVER, SHARED,
-                      SHELL_PATH, SUPPORT, locked, unsafe)
+                      SHELL_PATH, SUPPORT, linked, locked, unsafe)
 from harness import SandboxTestCase, log_messages
 
 INSTALLED_NAMES = {"helper", "brenlowd", "Shared", ".lock"}
@@ -151,8 +151,8 @@ class AttackTestCase(SandboxTestCase):
             self.copy_bundle("Brenlow", ROOT_APP)
         self.write_file(HELPER, fixture_bytes(SIGNED_HELPER), mode=0o4755)
         self.write_file(SERVER, fixture_bytes(SIGNED_SERVER), mode=0o755)
-        self.make_dir(SHARED, 0o777)
-        self.make_dir(DATA, 0o777)
+        self.make_dir(SHARED, 0o1777)
+        self.make_dir(DATA, 0o1777)
         self.write_file(JOB_FILE, plistlib.dumps(JOB, fmt=plistlib.FMT_XML))
 
     def reset_library(self):
@@ -330,8 +330,8 @@ class ProcessStateTests(AttackTestCase):
             SUPPORT: (0o755, ROOT),
             HELPER: (0o4755, ROOT),
             SERVER: (0o755, ROOT),
-            SHARED: (0o777, ROOT),   # open to all by design
-            DATA: (0o777, ROOT),     # likewise
+            SHARED: (0o1777, ROOT),  # open to all by design, each user's files their own
+            DATA: (0o1777, ROOT),    # likewise
             RUN_LOCK: (0o600, ROOT),
             DAEMONS: (0o700, ROOT),
             JOB_FILE: (0o644, ROOT),
@@ -563,6 +563,42 @@ class UntrustedDirectoryTests(AttackTestCase):
         self.assertEqual(self.under(VICTIM), before)
 
 
+class JobFolderTests(AttackTestCase):
+    """launchd obeys the job file it is handed, whatever label that names:
+    root hands launchctl none that another user could have written or laid."""
+
+    OTHER_JOB = plistlib.dumps({**JOB, "Label": "org.example.guard", "ProgramArguments": ["/usr/sbin/guard"]},
+                               fmt=plistlib.FMT_XML)
+
+    def in_their_folder(self):
+        os.chown(self.host(DAEMONS), *NOBODY)
+        self.write_file(JOB_FILE, self.OTHER_JOB, owner=NOBODY)
+        return unsafe(DAEMONS)
+
+    def in_an_open_folder(self):
+        os.chmod(self.host(DAEMONS), 0o777)
+        self.write_file(JOB_FILE, self.OTHER_JOB, owner=NOBODY)
+        return unsafe(DAEMONS)
+
+    def behind_their_link(self):
+        # /Library lets them replace the job folder by a link to their own.
+        os.chown(self.host("/Library"), *NOBODY)
+        self.write_file(f"{WORK}/daemons/{LABEL}.plist", self.OTHER_JOB, owner=NOBODY)
+        self.give(f"{WORK}/daemons")
+        self.link(DAEMONS, f"{WORK}/daemons")
+        return linked(DAEMONS)
+
+    def test_a_job_file_another_user_could_lay_never_reaches_launchctl(self):
+        for lay in (self.in_their_folder, self.in_an_open_folder, self.behind_their_link):
+            self.reset_library()
+            self.lay_out_installation()
+            refused = lay()
+            for args in (["stop"], ["remove"], ["bootstrap", ROOT_APP]):
+                with self.subTest(lay.__name__, command=args[0]):
+                    self.assertResult(self.attack(*args), refused, 1)
+                    self.assertEqual(self.take_launchctl_calls(), [f"remove {LABEL}"])
+
+
 class InterruptedRunTests(AttackTestCase):
     """A run can end at any instant: killed, its output pipe closed by the
     caller, or interrupted from the caller's terminal. What is on disk is
@@ -623,6 +659,33 @@ class InterruptedRunTests(AttackTestCase):
                 self.assertOnlyInstalledExecutables(updates)
                 self.assertResult(self.run_tool("bootstrap", ROOT_APP), OK, 0)  # root may go back
             self.assertIn(True, hits, "no kill found a run still going")
+
+    def killed_entering(self, syscalls, *args):
+        """Runs the set-user-ID tool as nobody under strace, which kills it
+        with SIGKILL as it enters the first of the system calls."""
+        names = ",".join(syscalls)
+        result = self.run_in_sandbox("/usr/bin/strace", "-f", "-qq", "-o", "/dev/null", "-u", harness.UNPRIVILEGED,
+                                     "-e", f"trace={names}", "-e", f"inject={names}:signal=KILL:when=1",
+                                     harness.SETUID_TOOL, *args)
+        self.assertIn(result.status, (-signal.SIGKILL, 128 + signal.SIGKILL), result)
+
+    def test_a_job_file_write_killed_at_any_step_leaves_nothing_for_ever(self):
+        # Killed while it is written, the job file has no name yet. Killed at
+        # its rename, it has a hidden one, which the next start, stop or
+        # remove deletes.
+        self.install(start=False)
+
+        def temporaries():
+            return [name for name in os.listdir(self.host(DAEMONS)) if name.startswith(f".{LABEL}.plist.")]
+
+        self.killed_entering(["fsync"], "start")
+        self.assertEqual(os.listdir(self.host(DAEMONS)), [])
+        for command in ("start", "stop", "remove"):
+            with self.subTest(command=command):
+                self.killed_entering(["rename", "renameat", "renameat2"], "start")
+                self.assertNotEqual(temporaries(), [], "the kill came before the job file had a name")
+                self.assertResult(self.attack(command), OK, 0)
+                self.assertEqual(temporaries(), [])
 
     def test_a_closed_error_pipe_does_not_end_the_run(self):
         # Diagnostics go to standard error; with its reader gone the first
@@ -796,3 +859,20 @@ class VersionFloorTests(AttackTestCase):
                 self.assertIn("cannot be compared", result.stdout)
         self.assertResult(self.run_tool("bootstrap", ROOT_APP), OK, 0)
         self.assertEqual(self.read_bytes(RUN_LOCK), b"brenlowd 1\nhelper 1\n")
+
+
+class SharedFolderTests(AttackTestCase):
+    """The shared and data folders are open to every user, yet no user may
+    delete or replace what another put there."""
+
+    def test_no_user_deletes_or_replaces_anothers_files(self):
+        self.install(start=True)
+        self.write_file(f"{DATA}/shared.db", b"the server's data\n")
+        self.write_file(f"{SHARED}/theirs", b"another user's file\n", owner=(1000, 1000))
+        self.write_file(f"{WORK}/mine", b"the attacker's\n", owner=NOBODY)
+        before = {folder: self.under(folder) for folder in (DATA, SHARED)}
+        for path in (f"{DATA}/shared.db", f"{SHARED}/theirs"):
+            with self.subTest(path=path):
+                for command in (["/bin/rm", "-f", path], ["/bin/mv", "-f", f"{WORK}/mine", path]):
+                    self.assertNotEqual(self.run_in_sandbox(*command, user=harness.UNPRIVILEGED).status, 0, command)
+        self.assertEqual({folder: self.under(folder) for folder in (DATA, SHARED)}, before)

@@ -1,12 +1,13 @@
 """The server's launchd job through the real binary: start, stop, restart and
 remove, what they leave on disk and what they ask of launchctl."""
 
+import fcntl
 import os
 import subprocess
 
 from expected import (DAEMONS, DATA, HELPER, JOB, JOB_FILE, LABEL, NOBODY, NOT_STARTED, OK, ROOT, RUN_LOCK, SERVER,
                       START_CALLS, STOP_CALLS, SUPPORT, linked, locked)
-from harness import SandboxTestCase
+from harness import SandboxTestCase, log_messages
 
 ELSEWHERE = "/opt/elsewhere"
 
@@ -37,7 +38,7 @@ class StartTests(JobTestCase):
                 self.assertResult(self.run_tool("start"), OK, 0)
                 self.assertEqual(self.take_launchctl_calls(), START_CALLS)
                 self.assertEqual((self.mode(DAEMONS), self.owner(DAEMONS)), (0o700, ROOT))
-                self.assertEqual((self.mode(DATA), self.owner(DATA)), (0o777, ROOT))
+                self.assertEqual((self.mode(DATA), self.owner(DATA)), (0o1777, ROOT))
                 self.assertEqual((self.mode(JOB_FILE), self.owner(JOB_FILE)), (0o644, ROOT))
                 self.assertEqual(self.read_plist(JOB_FILE), JOB)
 
@@ -82,7 +83,7 @@ class StartTests(JobTestCase):
         self.install_executables()
         self.make_dir(DATA, 0o755, NOBODY)
         self.assertResult(self.run_tool("start"), OK, 0)
-        self.assertEqual((self.mode(DATA), self.owner(DATA)), (0o777, ROOT))
+        self.assertEqual((self.mode(DATA), self.owner(DATA)), (0o1777, ROOT))
 
 
 class StopAndRemoveTests(JobTestCase):
@@ -125,6 +126,39 @@ class StopAndRemoveTests(JobTestCase):
                 for item in (JOB_FILE, SERVER, HELPER):
                     self.assertTrue(self.exists(item), item)
                 subprocess.run(["chattr", "-i", self.host(path)], check=True)
+
+
+class JobFileJudgementTests(JobTestCase):
+    """launchctl is handed a job file only when root alone could have laid
+    it; what killed runs left in the job folder goes, what live runs hold
+    stays."""
+
+    def test_a_job_file_root_may_not_have_laid_is_stopped_by_label_alone(self):
+        self.install_executables()
+        for owner, mode in ((NOBODY, 0o644), (ROOT, 0o664), (ROOT, 0o646)):
+            with self.subTest(owner=owner, mode=oct(mode)):
+                self.write_file(JOB_FILE, b"someone else's job", mode=mode, owner=owner)
+                result = self.run_tool("stop")
+                self.assertResult(result, OK, 0)
+                self.assertEqual(self.take_launchctl_calls(), [f"remove {LABEL}"])
+                self.assertEqual(log_messages(result.stderr), [
+                    f"Job file {JOB_FILE} is not one only root could have laid there; "
+                    "the job is stopped by its label alone."])
+                self.assertFalse(self.exists(JOB_FILE))
+
+    def test_start_stop_and_remove_delete_what_killed_runs_left_and_only_that(self):
+        self.install_executables()
+        dead, live, other = (f"{DAEMONS}/.{LABEL}.plist.0123456789ab", f"{DAEMONS}/.{LABEL}.plist.live",
+                             f"{DAEMONS}/.{LABEL}.plistx")
+        for command in ("start", "stop", "remove"):
+            with self.subTest(command=command):
+                for path in (dead, live, other):
+                    self.write_file(path, b"left")
+                with open(self.host(live), "rb") as held:  # as a live run holds its temporary
+                    fcntl.flock(held, fcntl.LOCK_EX)
+                    self.assertResult(self.run_tool(command), OK, 0)
+                job = {f"{LABEL}.plist"} if command == "start" else set()
+                self.assertEqual(set(os.listdir(self.host(DAEMONS))), {os.path.basename(live), os.path.basename(other)} | job)
 
 
 class LinkedFolderTests(JobTestCase):

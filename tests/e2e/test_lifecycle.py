@@ -4,9 +4,9 @@ refuses before copying anything, and what the check accepts."""
 
 import os
 
-from expected import (APP, APP_SUPPORT, DAEMONS, HELPER, HELPER_UPDATE, JOB_FILE, NO_BUNDLE, NOBODY as NOBODY_IDS,
-                      NOT_VALID, OK, PERMISSIONS, ROOT, RUN_LOCK, SERVER, SERVER_UPDATE, SHARED, STOP_CALLS,
-                      SUPPORT)
+from expected import (APP, APP_SUPPORT, DAEMONS, DATA, HELPER, HELPER_UPDATE, JOB_FILE, NO_BUNDLE,
+                      NOBODY as NOBODY_IDS, NOT_VALID, OK, PERMISSIONS, ROOT, RUN_LOCK, SERVER, SERVER_UPDATE, SHARED,
+                      STOP_CALLS, SUPPORT, linked, locked)
 from harness import SandboxTestCase, log_messages
 
 # Bootstrap stages the copies it verifies in the support folder, and locks
@@ -20,6 +20,7 @@ UNSIGNED = -67062
 NOT_TRUSTED = -2147409622
 
 NOBODY = NOBODY_IDS[0]
+ELSEWHERE = "/opt/elsewhere"
 
 
 def in_bundle(app, name):
@@ -70,7 +71,7 @@ class LifecycleTestCase(SandboxTestCase):
         """The installed layout, with both executables equal to the bundle's."""
         layout = {path: (self.mode(path), self.owner(path)) for path in (HELPER, SERVER, SHARED)}
         self.assertEqual(layout, {HELPER: (0o4755, ROOT), SERVER: (0o755, ROOT),
-                                  SHARED: (0o777, ROOT)})
+                                  SHARED: (0o1777, ROOT)})
         self.assertTrue(os.path.isdir(self.host(SHARED)) and not os.path.islink(self.host(SHARED)))
         self.assertEqual(self.read_bytes(HELPER), self.read_bytes(in_bundle(app, "helper")))
         self.assertEqual(self.read_bytes(SERVER), self.read_bytes(in_bundle(app, "brenlowd")))
@@ -156,6 +157,45 @@ class BootstrapTests(LifecycleTestCase):
         messages = self.assertBootstrapRefused(APP, shipped=True)
         self.assertEqual(messages, verification_log(in_bundle(APP, "helper"), NOT_TRUSTED))
         self.assertResult(self.run_tool("check", APP, shipped=True), HELPER_UPDATE, 1)
+
+
+class RefusedBootstrapTests(LifecycleTestCase):
+    """What stops a bootstrap or a start of root's, and what it then leaves."""
+
+    def test_a_link_at_the_shared_folder_is_refused_and_kept(self):
+        self.install()
+        self.make_dir(ELSEWHERE)
+        self.write_file(f"{ELSEWHERE}/kept", b"reached through the link\n")
+        self.remove_tree(SHARED)
+        os.symlink(ELSEWHERE, self.host(SHARED))
+        before = {path: item for path, item in self.snapshot().items() if path.startswith((SHARED, ELSEWHERE))}
+        self.assertResult(self.run_tool("bootstrap", APP), linked(SHARED), 1)
+        after = {path: item for path, item in self.snapshot().items() if path.startswith((SHARED, ELSEWHERE))}
+        self.assertEqual(after, before)
+
+    def test_a_file_where_the_support_folder_belongs_fails_the_step_that_needs_the_folder(self):
+        # Root's own file, writable by no one else: the failure is the
+        # step's, not the trust check's.
+        self.copy_bundle("Brenlow", APP)
+        self.write_file(SUPPORT, b"root's file\n", mode=0o644)
+        not_a_folder = '(Error Domain=NSPOSIXErrorDomain Code=20 "Not a directory")'
+        before = self.snapshot()
+        self.assertResult(self.run_tool("start"), f"ERROR: Couldn't create directory {DATA} {not_a_folder}\n", 1)
+        self.assertResult(self.run_tool("bootstrap", APP),
+                          f"ERROR: Copy of {in_bundle(APP, 'helper')} to {HELPER} failed {not_a_folder}.\n", 1)
+        self.assertUnchanged(before, allowed=("/Library", DAEMONS))
+
+    def test_a_locked_installed_server_stops_bootstrap_before_the_helper_is_replaced(self):
+        # All or nothing: a helper of one version beside a server of another
+        # would be worse than the earlier installation.
+        self.install()
+        self.lock(SERVER)
+        update = "/Applications/BrenlowUpdate.app"
+        self.copy_bundle("BrenlowUpdate", update)
+        before = self.snapshot()
+        self.assertResult(self.run_tool("bootstrap", update), locked(SERVER), 1)
+        self.assertUnchanged(before)
+        self.assertResult(self.check(), OK, 0)
 
 
 class CheckTests(LifecycleTestCase):

@@ -2,7 +2,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <optional>
+#include <vector>
 
 #include "InstallerTesting.h"
 
@@ -47,6 +50,30 @@ TEST_F(Primitives, AnItemThatVanishesDuringRemovalIsNoError) {
   EXPECT_EQ(raisedBy([&] { _installer.installRemoveItem(_scratch / "file"); }).reason(),
             "Couldn't remove " + (_scratch / "file") +
                 " (Error Domain=NSPOSIXErrorDomain Code=16 \"Device or resource busy\")");
+}
+
+// Hidden temporaries beside the installed names are removed, unless a live
+// run still holds one; nothing else is touched.
+TEST_F(Primitives, AbandonedTemporariesGoButThoseOfALiveRunStay) {
+  for (const char* name : {".helper.0a1b2c3d4e5f", ".brenlowd.x", ".job.plist.dead", "helper", ".helper", ".helper.",
+                           ".helperx.1", "helper.1", ".job.plistx", ".other.1"}) {
+    writeFile(_scratch / name, "x");
+  }
+  std::optional<platform::StagedFile> live = platform::StagedFile::withContents("live", _scratch.path(), 0600);
+  ASSERT_TRUE(live && live->replaceItemAtPath(_scratch / ".brenlowd.live"));
+
+  _installer.removeAbandonedStagingFiles(_scratch.path());
+  _installer.removeAbandonedTemporaries(_scratch.path(), {"job.plist"});
+  std::vector<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(_scratch.path())) {
+    left.push_back(entry.path().filename());
+  }
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{".brenlowd.live", ".helper", ".helper.", ".helperx.1", ".job.plistx",
+                                            ".other.1", "helper", "helper.1"}));
+  live.reset();  // its run has ended
+  _installer.removeAbandonedStagingFiles(_scratch.path());
+  EXPECT_FALSE(std::filesystem::exists(_scratch / ".brenlowd.live"));
 }
 
 class RootPrimitives : public Primitives {

@@ -119,6 +119,8 @@ TEST_F(FileManagerTest, AFailedWriteLeavesNoTemporary) {
   std::filesystem::create_directory(path("dir"));
   EXPECT_FALSE(_fm.createFileAtPath(path("dir"), "x", nullptr));
   EXPECT_FALSE(_fm.createFileAtPath(path("missing/file"), "x", nullptr));
+  EXPECT_FALSE(_fm.createFileAtPath("", "x", nullptr));
+  EXPECT_FALSE(_fm.createFileAtPath("/", "x", nullptr));
   EXPECT_EQ(testing_support::entryCount(path("")), 1u);
 }
 

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "common/TestSupport.h"
+#include "platform/FileComparison.h"
 #include "platform/FileManager.h"
 #include "platform/RegularFile.h"
 #include "platform/StagedFile.h"
@@ -58,6 +59,8 @@ TEST(TrustedDirectory, AnyStepAnotherUserCouldChangeIsNamed) {
   fs::create_directory_symlink("/tmp", root / "to-tmp");
   fs::create_directory_symlink(root / "safe/deeper", root / "deep-link");
   fs::create_directory_symlink("../world", root / "safe/up");  // read from safe, not from the root
+  writeFile(root / "file", "");  // nothing can be written below it; writing there fails on its own
+  writeFile(root / "world/file", "");
 
   const std::pair<std::string, std::optional<std::string>> table[] = {
       {root / "safe/deeper", std::nullopt},
@@ -71,6 +74,9 @@ TEST(TrustedDirectory, AnyStepAnotherUserCouldChangeIsNamed) {
       // ".." goes back from where the link led: deeper/../.. is the root.
       {root / "deep-link/../../world/x", root / "world"},
       {root / "safe/up/x", root / "world"},
+      {root / "file", std::nullopt},
+      {root / "file/x", std::nullopt},
+      {root / "world/file", root / "world"},
   };
   for (const auto& [directory, untrusted] : table) {
     EXPECT_EQ(platform::firstUntrustedDirectory(directory), untrusted) << directory;
@@ -129,6 +135,80 @@ TEST(StagedFile, KeepsHolesAndTellsWhichSideFailed) {
   EXPECT_EQ(failure, platform::StagedFile::Failure::kSource);
   close(folder);
   close(sparse);
+}
+
+// A file written whole and nameless stays locked by its run, under whatever
+// name it gets, until the run lets it go; a file of no run is held by none.
+TEST(StagedFile, WithContentsIsWholeBeforeItHasANameAndHeldUntilItsRunEnds) {
+  TemporaryDirectory scratch;
+  writeFile(scratch / "plain", "x");
+  const testing_support::UmaskScope mask(027);
+  std::optional<platform::StagedFile> file = platform::StagedFile::withContents("job", scratch.path(), 0666);
+  ASSERT_TRUE(file);
+  EXPECT_EQ(testing_support::entryCount(scratch.path()), 1u);
+  ASSERT_TRUE(file->replaceItemAtPath(scratch / "job"));
+  EXPECT_EQ(readFile(scratch / "job"), "job");
+  EXPECT_EQ(testing_support::modeOf(scratch / "job"), 0640u);
+  EXPECT_TRUE(platform::StagedFile::isHeldByALiveRun(scratch / "job"));
+  EXPECT_FALSE(platform::StagedFile::isHeldByALiveRun(scratch / "plain"));
+  EXPECT_FALSE(platform::StagedFile::isHeldByALiveRun(scratch / "missing"));
+  file.reset();
+  EXPECT_FALSE(platform::StagedFile::isHeldByALiveRun(scratch / "job"));
+  EXPECT_FALSE(platform::StagedFile::withContents("x", scratch / "missing", 0600));
+
+  // A name that cannot be given leaves the old item as it was.
+  file = platform::StagedFile::withContents("new", scratch.path(), 0600);
+  ASSERT_TRUE(file);
+  if (!testing_support::runningAsRoot() || !testing_support::setImmutable(scratch.path(), true)) return;
+  EXPECT_FALSE(file->replaceItemAtPath(scratch / "job"));
+  testing_support::setImmutable(scratch.path(), false);
+  EXPECT_EQ(readFile(scratch / "job"), "job");
+}
+
+// Two files compared a chunk at a time: a difference anywhere, in the first
+// chunk, at a chunk's edge or in the last byte, or in length, is found.
+TEST(FileComparison, FindsAnyDifferenceWhateverTheChunk) {
+  TemporaryDirectory scratch;
+  constexpr std::size_t kChunk = std::size_t{1} << 20;
+  std::string bytes(2 * kChunk + 7, '\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 131 % 251);
+  writeFile(scratch / "a", bytes);
+  const auto compare = [&](const std::string& other) {
+    writeFile(scratch / "b", other);
+    const int a = open((scratch / "a").c_str(), O_RDONLY);
+    const int b = open((scratch / "b").c_str(), O_RDONLY);
+    const bool same = platform::haveSameContents(a, b);
+    close(a);
+    close(b);
+    return same;
+  };
+  EXPECT_TRUE(compare(bytes));
+  for (std::size_t at : {std::size_t{0}, kChunk - 1, kChunk, 2 * kChunk, bytes.size() - 1}) {
+    std::string changed = bytes;
+    changed[at] = static_cast<char>(changed[at] ^ 1);
+    EXPECT_FALSE(compare(changed)) << at;
+  }
+  EXPECT_FALSE(compare(bytes.substr(0, bytes.size() - 1)));
+  EXPECT_FALSE(compare(bytes + "x"));
+  writeFile(scratch / "a", "");
+  EXPECT_TRUE(compare(""));
+  // Only regular files compare, and only what could be read: an empty pipe
+  // is not an empty file, and a descriptor that cannot read matches nothing.
+  int pipeEnds[2];
+  ASSERT_EQ(pipe(pipeEnds), 0);
+  const int empty = open((scratch / "a").c_str(), O_RDONLY);
+  EXPECT_FALSE(platform::haveSameContents(empty, pipeEnds[0]));
+  EXPECT_FALSE(platform::haveSameContents(pipeEnds[0], pipeEnds[0]));
+  close(empty);
+  close(pipeEnds[0]);
+  close(pipeEnds[1]);
+  writeFile(scratch / "a", std::string(10, '\0'));
+  writeFile(scratch / "b", std::string(10, '\0'));
+  const int readable = open((scratch / "a").c_str(), O_RDONLY);
+  const int unreadable = open((scratch / "b").c_str(), O_WRONLY);
+  EXPECT_FALSE(platform::haveSameContents(readable, unreadable));
+  close(readable);
+  close(unreadable);
 }
 
 TEST(RegularFiles, TheKernelsOwnFilesAreNotRegular) {
