@@ -76,9 +76,12 @@ platform::StagedFile MVDaemonInstaller::stageVerifiedExecutable(const std::optio
     }
     if (copy && suite.checkCodeSignatureOfCopy(copy->fd(), identifier, *source)) return std::move(*copy);
   }
-  // What could not be copied is never installed; the check of the original
-  // only says why.
-  if (!copy) verifyAsCaller(source, identifier, _caller);
+  // The copy that failed is gone before anything is said about it. What
+  // could not be copied is never installed; the check of the original only
+  // says why.
+  const bool copied = copy.has_value();
+  copy.reset();
+  if (!copied) verifyAsCaller(source, identifier, _caller);
   platform::NSLog("code signature check failed for %@", source);
   fail("Code Signature Validation Failed");
 }

@@ -107,15 +107,23 @@ std::string MVDaemonInstaller::versionOfExecutable(int executable, const std::st
 void MVDaemonInstaller::refuseDowngrade(const std::string& installedPath, const std::string& version) {
   if (_caller.isRoot()) return;
   const std::string name = platform::lastPathComponent(installedPath);
+  const auto incomparable = [&](const std::string& floor) {
+    platform::raise(kVersionException,
+                    platform::format("The bundle's %@ (version %@) cannot be compared with the installed one "
+                                     "(version %@): only root may install it.",
+                                     name, version, floor));
+  };
+  // A version that cannot be compared could never be a floor either.
   const std::optional<Version> candidate = parseVersion(version);
+  if (!candidate) {
+    platform::raise(kVersionException,
+                    platform::format("The bundle's %@ states version %@, which cannot be compared: only root may "
+                                     "install it.",
+                                     name, version));
+  }
   for (const std::string& floor : versionFloors(installedPath)) {
     const std::optional<Version> lowest = parseVersion(floor);
-    if (!candidate || !lowest) {
-      platform::raise(kVersionException,
-                      platform::format("The bundle's %@ (version %@) cannot be compared with the installed one "
-                                       "(version %@): only root may install it.",
-                                       name, version, floor));
-    }
+    if (!lowest) incomparable(floor);
     if (*candidate < *lowest) {
       platform::raise(kVersionException,
                       platform::format("The bundle's %@ (version %@) is older than the installed one (version %@): "

@@ -859,6 +859,15 @@ class VersionFloorTests(AttackTestCase):
                 self.assertIn("cannot be compared", result.stdout)
         self.assertResult(self.run_tool("bootstrap", ROOT_APP), OK, 0)
         self.assertEqual(self.read_bytes(RUN_LOCK), b"brenlowd 1\nhelper 1\n")
+        # A version that is not numbers alone is reported as written.
+        beta = self.plant_bundle(f"{WORK}/BrenlowBeta.app", "BrenlowBeta")
+        self.assertResult(self.attack("bootstrap", beta),
+                          "ERROR: The bundle's helper states version 2.0b1, which cannot be compared: only root may "
+                          "install it.\n", 1)
+        self.copy_bundle("BrenlowBeta", "/Applications/BrenlowBeta.app")
+        self.assertResult(self.run_tool("bootstrap", "/Applications/BrenlowBeta.app"), OK, 0)
+        self.assertEqual(self.read_bytes(RUN_LOCK), b"brenlowd 2\nhelper 2.0b1\n")
+        self.assertIn("cannot be compared", self.attack("bootstrap", older).stdout)
 
 
 class SharedFolderTests(AttackTestCase):
