@@ -75,7 +75,7 @@ std::optional<VersionRecord> parseRecord(std::string_view text) {
     if (end == std::string_view::npos) return std::nullopt;
     const std::string_view line = text.substr(0, end);
     const std::size_t blank = line.find(' ');
-    if (blank == std::string_view::npos || blank == 0 || blank + 1 == line.size()) return std::nullopt;
+    if (blank == std::string_view::npos || blank == 0) return std::nullopt;  // an empty version compares with none
     if (!record.emplace(line.substr(0, blank), line.substr(blank + 1)).second) return std::nullopt;
     text.remove_prefix(end + 1);
   }

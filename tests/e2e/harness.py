@@ -29,6 +29,23 @@ class Config:
     downloads = None     # where published binaries are cached once fetched
 
 
+def dump_info_plist_section(binary):
+    """The bytes of the executable's section ".info_plist"; objcopy works on
+    a copy, the build stays as is."""
+    with tempfile.TemporaryDirectory(prefix="helper-e2e-") as scratch:
+        copy = os.path.join(scratch, "helper")
+        shutil.copyfile(binary, copy)
+        out = os.path.join(scratch, "section")
+        subprocess.run(["objcopy", f"--dump-section=.info_plist={out}", copy], check=True, capture_output=True)
+        with open(out, "rb") as f:
+            return f.read()
+
+
+def tool_version():
+    """The version the test build states of itself."""
+    return plistlib.loads(dump_info_plist_section(Config.tool).rstrip(b"\0"))["CFBundleVersion"]
+
+
 UNPRIVILEGED = "nobody"
 NOBODY_IDS = (65534, 65534)
 RUN_TIMEOUT = 60

@@ -837,6 +837,17 @@ class VersionFloorTests(AttackTestCase):
         self.assertResult(self.run_tool("bootstrap", "/Applications/BrenlowSpliced.app"), refused, 1)
         self.assertNothingInstalled()
 
+    def test_no_user_installs_a_helper_older_than_the_running_one(self):
+        # On a fresh system nothing is installed and the record is new: the
+        # running set-user-ID tool is then the floor for the helper alone.
+        old = self.plant_bundle(f"{WORK}/BrenlowOld.app", "BrenlowOld")
+        self.assertResult(self.attack("bootstrap", old),
+                          "ERROR: The bundle's helper (version 0.9) is older than the installed one (version "
+                          f"{harness.tool_version()}): only root may install it.\n", 1)
+        self.assertNothingInstalled()
+        self.copy_bundle("BrenlowOld", "/Applications/BrenlowOld.app")
+        self.assertResult(self.run_tool("bootstrap", "/Applications/BrenlowOld.app"), OK, 0)
+
     def test_versions_that_cannot_be_compared_refuse_a_user_and_not_root(self):
         self.install_newer()
         older = self.plant_bundle()

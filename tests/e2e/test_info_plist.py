@@ -3,31 +3,15 @@ section ".info_plist", read back out of the built binaries."""
 
 import os
 import plistlib
-import shutil
-import subprocess
-import tempfile
 import unittest
 
-from harness import Config
+from harness import Config, dump_info_plist_section as dump_section
 
-SECTION = ".info_plist"
 EXPECTED = {
     "CFBundleIdentifier": "com.quennard.brenlow-helper",
     "CFBundleExecutable": "helper",
     "LSMinimumSystemVersion": "11.0",
 }
-
-
-def dump_section(binary):
-    """The section's bytes; objcopy works on a copy, the build stays as is."""
-    with tempfile.TemporaryDirectory(prefix="helper-e2e-") as scratch:
-        copy = os.path.join(scratch, "helper")
-        shutil.copyfile(binary, copy)
-        out = os.path.join(scratch, "section")
-        subprocess.run(["objcopy", f"--dump-section={SECTION}={out}", copy],
-                       check=True, capture_output=True)
-        with open(out, "rb") as f:
-            return f.read()
 
 
 class InfoPlistTests(unittest.TestCase):

@@ -48,6 +48,7 @@ TEST(LockFile, TheRecordIsReplacedInPlaceAndBounded) {
   struct stat after {};
   ASSERT_EQ(stat((dir / ".lock").c_str(), &after), 0);
   EXPECT_EQ(after.st_ino, before.st_ino);  // the lock stays with its inode
+  EXPECT_TRUE(lock->replaceRecord(std::string(LockFile::kMaximumRecord, 'x')));
   EXPECT_FALSE(lock->replaceRecord(std::string(LockFile::kMaximumRecord + 1, 'x')));
   writeFile(dir / ".lock", std::string(LockFile::kMaximumRecord, 'x'));
   EXPECT_TRUE(lock->record());
