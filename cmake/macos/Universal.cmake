@@ -1,6 +1,8 @@
 # The macOS tool as one universal file: each slice is a build of this
 # project of its own (cmake/macos/<arch>.cmake), and lipo merges them into
-# ${CMAKE_BINARY_DIR}/helper.
+# ${CMAKE_BINARY_DIR}/helper. Each slice also builds the unit tests that run
+# on a Mac (cmake/macos/UnitTests.cmake): <arch>/platform_tests and
+# <arch>/installer_tests.
 include(ExternalProject)
 
 set(HELPER_MACOS_ARCHS arm64 x86_64)
@@ -12,7 +14,8 @@ foreach(arch IN LISTS HELPER_MACOS_ARCHS)
     CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/macos/${arch}.cmake
                -DCMAKE_BUILD_TYPE=Release
                -DHELPER_BUILD_TESTS=OFF
-    BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> --target helper
+               -DHELPER_MACOS_UNIT_TESTS=ON
+    BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> --target helper platform_tests installer_tests
     INSTALL_COMMAND ""
     BUILD_ALWAYS ON
     USES_TERMINAL_BUILD ON)
