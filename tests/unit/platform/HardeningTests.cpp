@@ -197,6 +197,19 @@ TEST(StagedFile, NamedStagingStaysWhereNoOneElseReachesItUntilInstalled) {
   copy.reset();
   EXPECT_EQ(readFile(scratch / "installed"), "signed bytes");  // an installed copy is not removed with it
 
+  // A copy staged over another takes its place whole: the other's name goes
+  // with it, and what is installed is the later copy.
+  copy = platform::StagedFile::copyOfFile(original, scratch.path(), &failure, Staging::kNamed);
+  writeFile(scratch / "later", "later bytes", 0755);
+  const int later = open((scratch / "later").c_str(), O_RDONLY);
+  ASSERT_TRUE(copy);
+  copy = platform::StagedFile::copyOfFile(later, scratch.path(), &failure, Staging::kNamed);
+  close(later);
+  ASSERT_TRUE(copy);
+  EXPECT_EQ(testing_support::entryCount(staging), 1u);
+  ASSERT_TRUE(copy->replaceItemAtPath(scratch / "installed"));
+  EXPECT_EQ(readFile(scratch / "installed"), "later bytes");
+
   copy = platform::StagedFile::copyOfFile(original, scratch.path(), &failure, Staging::kNamed);
   ASSERT_TRUE(copy);
   copy.reset();  // never installed
@@ -205,10 +218,10 @@ TEST(StagedFile, NamedStagingStaysWhereNoOneElseReachesItUntilInstalled) {
   std::optional<platform::StagedFile> job =
       platform::StagedFile::withContents("job", scratch / "job.plist", 0644, Staging::kNamed);
   ASSERT_TRUE(job);
-  EXPECT_EQ(testing_support::entryCount(scratch.path()), 4u);  // beside it, under a hidden name
+  EXPECT_EQ(testing_support::entryCount(scratch.path()), 5u);  // beside it, under a hidden name
   ASSERT_TRUE(job->replaceItemAtPath(scratch / "job.plist"));
   EXPECT_EQ(readFile(scratch / "job.plist"), "job");
-  EXPECT_EQ(testing_support::entryCount(scratch.path()), 4u);  // original, installed, .staging, job.plist
+  EXPECT_EQ(testing_support::entryCount(scratch.path()), 5u);  // original, later, installed, .staging, job.plist
 
   // A staging folder that others may enter, or a link in its place, is refused.
   for (const auto& spoil : std::initializer_list<std::function<void()>>{
