@@ -1,7 +1,7 @@
 #pragma once
 
-#include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -17,13 +17,20 @@ class MVHelper {
   void command(const std::string& command, const std::vector<std::string>& args);
 
   // The response dictionary, read and replaced as a whole.
-  std::shared_ptr<platform::PlistValue> response() const { return _response.load(); }
+  // (A lock rather than std::atomic<std::shared_ptr>, which not every
+  // standard library has.)
+  std::shared_ptr<platform::PlistValue> response() const {
+    std::lock_guard lock(_responseMutex);
+    return _response;
+  }
   void setResponse(std::shared_ptr<platform::PlistValue> response) {
-    _response.store(std::move(response));
+    std::lock_guard lock(_responseMutex);
+    _response = std::move(response);
   }
 
  private:
-  std::atomic<std::shared_ptr<platform::PlistValue>> _response;
+  mutable std::mutex _responseMutex;
+  std::shared_ptr<platform::PlistValue> _response;
 };
 
 extern const char* const kGeneralException;

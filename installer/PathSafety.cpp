@@ -1,10 +1,13 @@
 #include <array>
+#include <string>
+#include <utility>
 #include <string_view>
 
 #include "installer/MVDaemonInstaller.h"
 #include "platform/FileManager.h"
 #include "platform/Path.h"
 #include "platform/PathResolution.h"
+#include "platform/Text.h"
 #include "platform/TrustedDirectory.h"
 #include "platform/URL.h"
 
@@ -19,12 +22,30 @@ constexpr std::array<std::string_view, 4> kAllowedLibrarySubtrees{
     "/Library/LaunchAgents/",
 };
 
+// The path as a case-insensitive volume compares names (APFS and HFS+ are
+// by default): lower case, with the long s and the "st" ligatures folded to
+// their plain letters, so that "/library" or "/SY\uFB06EM" is judged as
+// "/Library" or "/System". Every system judges this way: what one refuses,
+// the other refuses too.
+std::string foldedCase(std::string_view path) {
+  std::string folded = platform::lowercaseString(path);
+  for (const auto& [letter, plain] : {std::pair<std::string_view, std::string_view>{"\u017F", "s"},
+                                      {"\uFB05", "st"}, {"\uFB06", "st"}}) {
+    for (std::size_t at = folded.find(letter); at != std::string::npos; at = folded.find(letter, at)) {
+      folded.replace(at, letter.size(), plain);
+    }
+  }
+  return folded;
+}
+
 // Plain character tests: "/SystemFiles" begins with "/System" and is
-// protected too.
+// protected too. The protected places are found however their names are
+// cased; the subtrees allowed inside /Library only as spelt here.
 bool isProtectedLocation(std::string_view path) {
-  if (path == "/" || path == "/Applications") return true;
-  if (path.starts_with("/System")) return true;
-  if (!path.starts_with("/Library")) return false;
+  const std::string folded = foldedCase(path);
+  if (folded == "/" || folded == "/applications") return true;
+  if (folded.starts_with("/system")) return true;
+  if (!folded.starts_with("/library")) return false;
   for (std::string_view subtree : kAllowedLibrarySubtrees) {
     if (path.starts_with(subtree)) return false;
   }

@@ -162,6 +162,14 @@ void MVDaemonInstaller::failedCopy(const std::string& source, const std::string&
 
 void MVDaemonInstaller::removeAbandonedStagingFiles(const std::string& directory) {
   removeAbandonedTemporaries(directory, std::vector<std::string>(kStagedNames.begin(), kStagedNames.end()));
+  // Where copies cannot be nameless they are named in the staging folder,
+  // which holds nothing else.
+  const std::string staging = platform::stringByAppendingPathComponent(directory, platform::StagedFile::kStagingFolderName);
+  const std::optional<std::vector<std::string>> entries = _fm->contentsOfDirectoryAtPath(staging, nullptr);
+  for (const std::string& entry : entries.value_or(std::vector<std::string>{})) {
+    const std::string path = platform::stringByAppendingPathComponent(staging, entry);
+    if (!platform::StagedFile::isHeldByALiveRun(path)) installRemoveItem(path);
+  }
 }
 
 // The run lock does not reach every folder (nor a support folder that is not

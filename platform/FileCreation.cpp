@@ -10,11 +10,10 @@
 
 namespace platform {
 
-// The new contents go to a nameless file beside the old one, are flushed,
-// and only then get a name, renamed over the old file: the path shows either
-// the old file or the whole new one, a full disk or a file-size limit never
-// leaves a truncated file, and a run that dies before the rename leaves no
-// file at all. Without a requested mode the file gets 0666 less the umask.
+// The new contents go to a staged file for the path (StagedFile.h), are
+// flushed, and only then renamed over the old file: the path shows either
+// the old file or the whole new one, and a full disk or a file-size limit
+// never leaves a truncated file. Without a requested mode the file gets 0666 less the umask.
 bool FileManager::createFileAtPath(const std::string& path, const std::string& contents,
                                    const FileAttributes* attributes) {
   const std::string file = systemPath(path);
@@ -24,7 +23,7 @@ bool FileManager::createFileAtPath(const std::string& path, const std::string& c
     mode = static_cast<mode_t>(*attributes->posixPermissions & kPermissionBits);
   }
   std::optional<StagedFile> staged =
-      StagedFile::withContents(contents, stringByDeletingLastPathComponent(file), mode ? 0600 : 0666);
+      StagedFile::withContents(contents, file, mode ? 0600 : 0666);
   return staged && (!mode || fchmod(staged->fd(), *mode) == 0) && staged->replaceItemAtPath(file);
 }
 

@@ -1,12 +1,12 @@
 #include "platform/Log.h"
 
-#include <errno.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <array>
 
 #include "platform/CallerOutput.h"
+#include "platform/LogIdentity.h"
 
 namespace platform {
 
@@ -29,8 +29,8 @@ std::string timestamp() {
 void logLine(std::string_view message) {
   std::string line = timestamp();
   line += ' ';
-  line += program_invocation_short_name;
-  line += '[' + std::to_string(getpid()) + ':' + std::to_string(gettid()) + "] ";
+  line += programShortName();
+  line += '[' + std::to_string(getpid()) + ':' + std::to_string(threadNumber()) + "] ";
   line += message;
   if (line.back() != '\n') line += '\n';
   // One piece for the whole line, so that lines of concurrent writers do

@@ -7,8 +7,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 
+#include "platform/EnvironmentClear.h"
 #include "platform/RetryOnInterrupt.h"
 
 namespace platform {
@@ -47,7 +47,7 @@ void resetSignals() {
 
 bool establishSafeProcessState() {
   if (!standardDescriptorsOpen()) return false;
-  clearenv();
+  clearEnvironment();
   umask(022);
   resetSignals();
   return true;

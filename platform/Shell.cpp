@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include "platform/ProcessState.h"
 #include "platform/RetryOnInterrupt.h"
 #include "platform/ScopedFd.h"
+#include "platform/SpawnDescriptors.h"
 #include "platform/Watchdog.h"
 
 namespace platform {
@@ -139,31 +141,51 @@ void forwardCommandOutput(CommandDescriptors& descriptors) {
   }
 }
 
-// In the child: standard input, output and error from `descriptors`, every
-// signal back at its default (but the caller signals in `keepIgnored`) and
-// none blocked, no descriptor but the standard three, whatever the caller of
-// this set-user-ID tool left behind; then the shell. Only async-signal-safe
-// calls here.
-[[noreturn]] void execShell(char* const arguments[], char* const environment[], const sigset_t& keepIgnored,
-                            const CommandDescriptors& descriptors) {
-  if (dup2(descriptors.input.get(), STDIN_FILENO) < 0 || dup2(descriptors.outputWrite.get(), STDOUT_FILENO) < 0 ||
-      dup2(descriptors.errorWrite.get(), STDERR_FILENO) < 0) {
-    _exit(127);
+// What the child starts with: standard input, output and error from
+// `descriptors`, no other descriptor whatever the caller of this
+// set-user-ID tool left open, every signal at its default (but the caller
+// signals in `keepIgnored`) and none blocked, and a process group of its own.
+class ChildStart {
+ public:
+  ChildStart() {
+    _attributesMade = posix_spawnattr_init(&_attributes) == 0;
+    _actionsMade = posix_spawn_file_actions_init(&_actions) == 0;
   }
-  struct sigaction defaults {};
-  defaults.sa_handler = SIG_DFL;
-  sigemptyset(&defaults.sa_mask);
-  struct sigaction ignore = defaults;
-  ignore.sa_handler = SIG_IGN;
-  for (int number = 1; number < NSIG; ++number) {
-    sigaction(number, sigismember(&keepIgnored, number) == 1 ? &ignore : &defaults, nullptr);
+  ~ChildStart() {
+    if (_actionsMade) posix_spawn_file_actions_destroy(&_actions);
+    if (_attributesMade) posix_spawnattr_destroy(&_attributes);
   }
-  sigset_t none;
-  sigemptyset(&none);
-  pthread_sigmask(SIG_SETMASK, &none, nullptr);
-  if (close_range(STDERR_FILENO + 1, ~0U, 0) == 0) execve(kShell, arguments, environment);
-  _exit(127);
-}
+  ChildStart(const ChildStart&) = delete;
+  ChildStart& operator=(const ChildStart&) = delete;
+
+  bool prepare(const sigset_t& keepIgnored, const CommandDescriptors& descriptors) {
+    sigset_t defaults;
+    sigfillset(&defaults);
+    for (int number : {SIGKILL, SIGSTOP}) sigdelset(&defaults, number);
+    for (int number : kCallerSignals) {
+      if (sigismember(&keepIgnored, number) == 1) sigdelset(&defaults, number);
+    }
+    sigset_t none;
+    sigemptyset(&none);
+    const short flags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETPGROUP;
+    return _attributesMade && _actionsMade && posix_spawnattr_setflags(&_attributes, flags) == 0 &&
+           posix_spawnattr_setsigdefault(&_attributes, &defaults) == 0 &&
+           posix_spawnattr_setsigmask(&_attributes, &none) == 0 && posix_spawnattr_setpgroup(&_attributes, 0) == 0 &&
+           posix_spawn_file_actions_adddup2(&_actions, descriptors.input.get(), STDIN_FILENO) == 0 &&
+           posix_spawn_file_actions_adddup2(&_actions, descriptors.outputWrite.get(), STDOUT_FILENO) == 0 &&
+           posix_spawn_file_actions_adddup2(&_actions, descriptors.errorWrite.get(), STDERR_FILENO) == 0 &&
+           inheritOnlyStandardDescriptors(_attributes, _actions);
+  }
+
+  const posix_spawnattr_t& attributes() const { return _attributes; }
+  const posix_spawn_file_actions_t& actions() const { return _actions; }
+
+ private:
+  posix_spawnattr_t _attributes{};
+  posix_spawn_file_actions_t _actions{};
+  bool _attributesMade = false;
+  bool _actionsMade = false;
+};
 
 }  // namespace
 
@@ -174,10 +196,11 @@ int runShellCommand(const std::string& commandLine) {
   const sigset_t keepIgnored = ignoredCallerSignals();
   CommandDescriptors descriptors;
   if (!openCommandDescriptors(descriptors)) return -1;
+  ChildStart start;
+  if (!start.prepare(keepIgnored, descriptors)) return -1;
   WaitingSignals waiting;
-  const pid_t child = forkWatchedChild();
+  const pid_t child = spawnWatchedChild(kShell, start.actions(), start.attributes(), arguments, environment);
   if (child < 0) return -1;
-  if (child == 0) execShell(arguments, environment, keepIgnored, descriptors);
   descriptors.outputWrite.reset();
   descriptors.errorWrite.reset();
   forwardCommandOutput(descriptors);

@@ -8,9 +8,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "platform/DescriptorIO.h"
+#include "platform/NamelessFile.h"
 #include "platform/FileTree.h"
 #include "platform/Path.h"
 #include "platform/PathSyntax.h"
@@ -71,9 +73,55 @@ bool copyData(int source, int copy, off_t size, StagedFile::Failure* failure) {
   return true;
 }
 
+// The staging folder inside the directory open at `directory`, made on
+// demand; refused (EPERM) unless it is a real folder of this process's user
+// that no one else may enter, which only its owner could have spoiled.
+ScopedFd openStagingFolder(int directory) {
+  if (::mkdirat(directory, StagedFile::kStagingFolderName, 0700) != 0 && errno != EEXIST) return ScopedFd();
+  ScopedFd folder(retryOnInterrupt([&] {
+    return ::openat(directory, StagedFile::kStagingFolderName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  }));
+  struct stat status {};
+  if (!folder.valid() || ::fstat(folder.get(), &status) != 0) return ScopedFd();
+  if (!S_ISDIR(status.st_mode) || status.st_uid != ::geteuid() || (status.st_mode & 07777) != 0700) {
+    errno = EPERM;
+    return ScopedFd();
+  }
+  return folder;
+}
+
+// A new file in the folder under a fresh hidden temporary name beside
+// `base` ("." + base + "." + random digits): the file, and its name.
+std::optional<std::pair<ScopedFd, StagedName>> createNamedFile(ScopedFd folder, const std::string& base, mode_t mode) {
+  ScopedFd file;
+  const std::optional<std::string> name = takeTemporaryName(base, [&](const std::string& candidate) {
+    file.reset(retryOnInterrupt([&] {
+      return ::openat(folder.get(), candidate.c_str(), O_CREAT | O_EXCL | O_RDWR | O_NOFOLLOW | O_CLOEXEC, mode);
+    }));
+    return file.valid();
+  });
+  if (!name) return std::nullopt;
+  return std::make_pair(std::move(file), StagedName(std::move(folder), *name));
+}
+
 }  // namespace
 
-std::optional<StagedFile> StagedFile::copyOfFile(int source, const std::string& directory, Failure* failure) {
+StagedName& StagedName::operator=(StagedName&& other) noexcept {
+  if (this != &other) {
+    remove();
+    _folder = std::move(other._folder);
+    _name = std::move(other._name);
+  }
+  return *this;
+}
+
+void StagedName::remove() noexcept {
+  if (_folder.valid()) ::unlinkat(_folder.get(), _name.c_str(), 0);
+  _folder.reset();
+}
+
+std::optional<StagedFile> StagedFile::copyOfFile(int source, const std::string& directory, Failure* failure,
+                                                 Staging staging) {
   const auto failed = [failure](Failure side, int error) {
     *failure = side;
     if (error != 0) errno = error;
@@ -83,29 +131,49 @@ std::optional<StagedFile> StagedFile::copyOfFile(int source, const std::string& 
   if (::fstat(source, &status) != 0) return failed(Failure::kSource, 0);
   if (!S_ISREG(status.st_mode)) return failed(Failure::kSource, EINVAL);
   if (static_cast<std::uint64_t>(status.st_size) > kMaximumFileRead) return failed(Failure::kSource, EFBIG);
-  std::optional<StagedFile> copy = createIn(directory, 0600);
+  std::optional<StagedFile> copy = create(directory, 0600, staging, [](int parent, mode_t mode) {
+    ScopedFd folder = openStagingFolder(parent);
+    return folder.valid() ? createNamedFile(std::move(folder), "copy", mode) : std::nullopt;
+  });
   if (!copy) return failed(Failure::kDestination, 0);
   if (!copyData(source, copy->fd(), status.st_size, failure)) return std::nullopt;
   return copy;
 }
 
-std::optional<StagedFile> StagedFile::withContents(const std::string& contents, const std::string& directory,
-                                                   mode_t mode) {
-  std::optional<StagedFile> file = createIn(directory, mode);
-  if (!file || !writeAll(file->fd(), contents) || retryOnInterrupt([&] { return ::fsync(file->fd()); }) != 0) {
+std::optional<StagedFile> StagedFile::withContents(const std::string& contents, const std::string& path, mode_t mode,
+                                                   Staging staging) {
+  const std::string file = systemPath(path);
+  const std::string name = lastPathComponent(file);
+  std::optional<StagedFile> staged =
+      create(stringByDeletingLastPathComponent(file), mode, staging, [&](int parent, mode_t wanted) {
+        ScopedFd folder(retryOnInterrupt([&] { return ::fcntl(parent, F_DUPFD_CLOEXEC, 0); }));
+        return folder.valid() ? createNamedFile(std::move(folder), name, wanted) : std::nullopt;
+      });
+  if (!staged || !writeAll(staged->fd(), contents) || retryOnInterrupt([&] { return ::fsync(staged->fd()); }) != 0) {
     return std::nullopt;
   }
-  return file;
+  return staged;
 }
 
-std::optional<StagedFile> StagedFile::createIn(const std::string& directory, mode_t mode) {
+template <typename Named>
+std::optional<StagedFile> StagedFile::create(const std::string& directory, mode_t mode, Staging staging,
+                                             Named named) {
   const ScopedFd parent = openDirectory(directory);
   if (!parent.valid()) return std::nullopt;
-  ScopedFd file(retryOnInterrupt([&] { return ::openat(parent.get(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, mode); }));
-  if (!file.valid() || retryOnInterrupt([&] { return ::flock(file.get(), LOCK_EX | LOCK_NB); }) != 0) {
+  std::optional<std::pair<ScopedFd, StagedName>> made;
+  if (staging == Staging::kNamelessWherePossible) {
+    ScopedFd file(openNamelessFile(parent.get(), mode));
+    if (file.valid()) {
+      made.emplace(std::move(file), StagedName());
+    } else if (errno != EOPNOTSUPP) {
+      return std::nullopt;
+    }
+  }
+  if (!made) made = named(parent.get(), mode);
+  if (!made || retryOnInterrupt([&] { return ::flock(made->first.get(), LOCK_EX | LOCK_NB); }) != 0) {
     return std::nullopt;
   }
-  return StagedFile(std::move(file));
+  return StagedFile(std::move(made->first), std::move(made->second));
 }
 
 // Taking the lock, when no one holds it, changes nothing: the descriptor and
@@ -126,13 +194,22 @@ bool StagedFile::replaceItemAtPath(const std::string& path) {
   const std::string name = lastPathComponent(file);
   const ScopedFd parent = openDirectory(stringByDeletingLastPathComponent(file));
   if (!parent.valid()) return false;
+  if (!_name.named()) return linkOver(parent.get(), name);
+  if (::renameat(_name.folder(), _name.name().c_str(), parent.get(), name.c_str()) != 0) return false;
+  _name.installed();
+  return true;
+}
+
+// A nameless file is linked under a hidden temporary name beside `name`
+// and renamed over it.
+bool StagedFile::linkOver(int parent, const std::string& name) {
   const std::optional<std::string> temporary = takeTemporaryName(name, [&](const std::string& candidate) {
-    return ::linkat(_file.get(), "", parent.get(), candidate.c_str(), AT_EMPTY_PATH) == 0;
+    return linkNamelessFile(_file.get(), parent, candidate.c_str());
   });
   if (!temporary) return false;
-  if (::renameat(parent.get(), temporary->c_str(), parent.get(), name.c_str()) == 0) return true;
+  if (::renameat(parent, temporary->c_str(), parent, name.c_str()) == 0) return true;
   const int error = errno;
-  ::unlinkat(parent.get(), temporary->c_str(), 0);
+  ::unlinkat(parent, temporary->c_str(), 0);
   errno = error;
   return false;
 }

@@ -15,7 +15,7 @@ namespace platform {
 namespace {
 
 // The child being waited for, and the lock that keeps the watchdog from
-// acting between a fork and its record, or between a child's end and its
+// acting between a spawn and its record, or between a child's end and its
 // reaping (a reaped child's id can be reused). Never destroyed: the
 // watchdog's thread may use it while the process exits.
 struct WatchedChildren {
@@ -51,18 +51,12 @@ bool startWatchdog(std::chrono::seconds limit) {
   }
 }
 
-pid_t forkWatchedChild() {
-  std::unique_lock lock(watched().mutex);
-  const pid_t child = fork();
-  if (child == 0) {
-    (void)lock.release();  // the child's copy of the lock is never used again
-    setpgid(0, 0);
-    return 0;
-  }
-  if (child > 0) {
-    setpgid(child, child);  // also here: the watchdog may act before the child runs
-    watched().group = child;
-  }
+pid_t spawnWatchedChild(const char* path, const posix_spawn_file_actions_t& actions,
+                        const posix_spawnattr_t& attributes, char* const arguments[], char* const environment[]) {
+  std::lock_guard lock(watched().mutex);
+  pid_t child = -1;
+  if (posix_spawn(&child, path, &actions, &attributes, arguments, environment) != 0) return -1;
+  watched().group = child;  // its own group from its first instruction on
   return child;
 }
 

@@ -7,6 +7,7 @@
 
 #include <chrono>
 
+#include <spawn.h>
 #include <sys/types.h>
 
 namespace platform {
@@ -24,10 +25,12 @@ void setTimeUpHandler(TimeUpHandler handler);
 // when no thread could be started.
 bool startWatchdog(std::chrono::seconds limit);
 
-// Starts a child as fork() does, in a process group of its own, so that the
-// watchdog can end it with whatever it started. -1 when fork() failed; 0 in
-// the child, which may then make only async-signal-safe calls.
-pid_t forkWatchedChild();
+// Starts `path` with posix_spawn, with the file actions and attributes
+// given; the attributes must put the child in a process group of its own
+// (POSIX_SPAWN_SETPGROUP, group 0), so that the watchdog can end it with
+// whatever it started. The child's id, or -1 when it could not start.
+pid_t spawnWatchedChild(const char* path, const posix_spawn_file_actions_t& actions,
+                        const posix_spawnattr_t& attributes, char* const arguments[], char* const environment[]);
 
 // Waits until the child has ended and reaps it: its raw wait status, or -1.
 int reapWatchedChild(pid_t child);

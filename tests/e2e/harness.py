@@ -27,6 +27,7 @@ class Config:
     signature_check = None  # the engine's own command, run without the sandbox
     test_ca = None       # the tests' certificate authority (root.pem, ...)
     downloads = None     # where published binaries are cached once fetched
+    macos_build = None   # the macOS build (build/macos): Brenlow.app, and host/ with its test tool
 
 
 def dump_info_plist_section(binary):

@@ -26,6 +26,7 @@ def main():
     parser.add_argument("--signature-check", help="the engine's own command")
     parser.add_argument("--test-ca", help="the tests' certificate authority (root.pem and the others)")
     parser.add_argument("--downloads", help="the cache of published binaries the engine's tests fetch")
+    parser.add_argument("--macos-build", help="the macOS build's folder, with its signed sample bundle")
     parser.add_argument("module", help="test module, e.g. test_spine")
     parser.add_argument("names", nargs="*", help="only these tests (Class or Class.test)")
     args = parser.parse_args()
@@ -41,6 +42,7 @@ def main():
     harness.Config.signature_check = args.signature_check and os.path.abspath(args.signature_check)
     harness.Config.test_ca = args.test_ca and os.path.abspath(args.test_ca)
     harness.Config.downloads = args.downloads and os.path.abspath(args.downloads)
+    harness.Config.macos_build = args.macos_build and os.path.abspath(args.macos_build)
 
     loader = unittest.TestLoader()
     module = __import__(args.module)

@@ -3,11 +3,12 @@ copied into the sandbox's /Applications: what a bootstrap installs, what it
 refuses before copying anything, and what the check accepts."""
 
 import os
+import shutil
 
 from expected import (APP, APP_SUPPORT, DAEMONS, DATA, HELPER, HELPER_UPDATE, JOB_FILE, NO_BUNDLE,
                       NOBODY as NOBODY_IDS, NOT_VALID, OK, PERMISSIONS, ROOT, RUN_LOCK, SERVER, SERVER_UPDATE, SHARED,
                       STOP_CALLS, SUPPORT, linked, locked)
-from harness import SandboxTestCase, log_messages
+from harness import SETUID_TOOL, UNPRIVILEGED, Config, SandboxTestCase, log_messages
 
 # Bootstrap stages the copies it verifies in the support folder, and locks
 # it, so even a refused one may create these folders and the lock or change
@@ -157,6 +158,28 @@ class BootstrapTests(LifecycleTestCase):
         messages = self.assertBootstrapRefused(APP, shipped=True)
         self.assertEqual(messages, verification_log(in_bundle(APP, "helper"), NOT_TRUSTED))
         self.assertResult(self.run_tool("check", APP, shipped=True), HELPER_UPDATE, 1)
+
+
+class MacOSBuildTests(LifecycleTestCase):
+    """The macOS build's universal tool, signed into its own sample bundle by
+    `cmake --workflow --preset macos` with the certificate authority of that
+    workflow's build for this machine, meets the requirement the tool
+    enforces: that build's test tool, which trusts the same authority,
+    bootstraps and checks the bundle for a user."""
+
+    def test_the_universal_tool_passes_its_own_check(self):
+        build = Config.macos_build
+        bundle = build and os.path.join(build, "Brenlow.app")
+        tool = build and os.path.join(build, "host", "tests", "helper-test-anchor")
+        if not bundle or not os.path.isdir(bundle) or not os.path.isfile(tool):
+            self.skipTest(f"no macOS build in {build}: run cmake --workflow --preset macos first")
+        self._copy_in(tool, SETUID_TOOL, True)
+        shutil.copytree(bundle, self.host(APP))
+        result = self.run_tool("bootstrap", APP, user=UNPRIVILEGED, setuid=True)
+        self.assertResult(result, OK, 0)
+        self.assertInstalledFrom(APP)
+        self.assertEqual(self.read_bytes(HELPER)[:4], bytes.fromhex("cafebabe"))  # universal, as built
+        self.assertResult(self.run_tool("check", APP, user=UNPRIVILEGED, setuid=True), OK, 0)
 
 
 class RefusedBootstrapTests(LifecycleTestCase):

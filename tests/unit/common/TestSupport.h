@@ -1,8 +1,6 @@
 #pragma once
 
 #include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +9,8 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+
+#include "common/SystemExpectations.h"
 
 namespace testing_support {
 
@@ -75,17 +75,6 @@ inline std::size_t entryCount(const std::string& directory) {
   std::size_t count = 0;
   for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(directory)) ++count;
   return count;
-}
-
-// Sets or clears the immutable flag the way chattr does.
-inline bool setImmutable(const std::string& path, bool on) {
-  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  int flags = 0;
-  bool done = fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-  flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
-  done = done && ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-  if (fd >= 0) close(fd);
-  return done;
 }
 
 inline bool runningAsRoot() { return geteuid() == 0; }

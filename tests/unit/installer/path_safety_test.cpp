@@ -36,7 +36,10 @@ TEST(PathSafety, ProtectedLocationsAreRefusedHoweverReached) {
         "/Library/Application Support/../Preferences/x", "/Library/LaunchAgents/../../System",
         scratch / "system/x", scratch / "root/Library/Preferences/x", scratch / "dir/chain/System",
         scratch / "root/Applications", scratch / "dir/chain/tmp/../Library/x",
-        scratch / "loop/../../../../../../../../../../System/x"}) {
+        scratch / "loop/../../../../../../../../../../System/x",
+        // A case-insensitive volume reaches these as /Library, /System and /Applications.
+        "/library/x", "/LIBRARY/Preferences/x", "/library/application support/x", "/\u017Fystem/x", "/Sy\uFB06em",
+        "/APPLICATIONS", scratch / "root/library/x"}) {
     EXPECT_EQ(refusalOf(path), "Not allowed to modify " + path) << path;
   }
   EXPECT_EQ(refusalOf(std::nullopt), "Attempted to modify an invalid path (nil).");
@@ -45,7 +48,7 @@ TEST(PathSafety, ProtectedLocationsAreRefusedHoweverReached) {
   for (const std::string& path : std::initializer_list<std::string>{
            scratch / "root", "/Applications/Brenlow.app", "/Library/LaunchDaemons/x.plist",
            "/Library/LaunchAgents/x.plist", "/Library/PreferencePanes/x",
-           "/Library/Application Support/com.quennard.brenlow/brenlowd", "/library/x", "/usr/local/bin/x"}) {
+           "/Library/Application Support/com.quennard.brenlow/brenlowd", "/usr/local/bin/x", "/APPLICATIONS/x.app"}) {
     EXPECT_EQ(refusalOf(path), "") << path;
   }
 }

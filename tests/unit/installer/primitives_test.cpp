@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -59,7 +60,7 @@ TEST_F(Primitives, AbandonedTemporariesGoButThoseOfALiveRunStay) {
                            ".helperx.1", "helper.1", ".job.plistx", ".other.1"}) {
     writeFile(_scratch / name, "x");
   }
-  std::optional<platform::StagedFile> live = platform::StagedFile::withContents("live", _scratch.path(), 0600);
+  std::optional<platform::StagedFile> live = platform::StagedFile::withContents("live", _scratch / ".brenlowd.live", 0600);
   ASSERT_TRUE(live && live->replaceItemAtPath(_scratch / ".brenlowd.live"));
 
   _installer.removeAbandonedStagingFiles(_scratch.path());
@@ -74,6 +75,25 @@ TEST_F(Primitives, AbandonedTemporariesGoButThoseOfALiveRunStay) {
   live.reset();  // its run has ended
   _installer.removeAbandonedStagingFiles(_scratch.path());
   EXPECT_FALSE(std::filesystem::exists(_scratch / ".brenlowd.live"));
+}
+
+// Everything in the staging folder is a staging copy: those of dead runs go,
+// a live run's stays.
+TEST_F(Primitives, TheStagingFolderKeepsOnlyTheCopiesOfLiveRuns) {
+  const std::string staging = _scratch / platform::StagedFile::kStagingFolderName;
+  writeFile(_scratch / "original", "bytes");
+  const int original = open((_scratch / "original").c_str(), O_RDONLY);
+  auto failure = platform::StagedFile::Failure::kSource;
+  std::optional<platform::StagedFile> live = platform::StagedFile::copyOfFile(
+      original, _scratch.path(), &failure, platform::StagedFile::Staging::kNamed);
+  close(original);
+  ASSERT_TRUE(live);
+  for (const char* name : {".copy.0a1b2c3d4e5f", "anything"}) writeFile(staging + "/" + name, "x");
+  _installer.removeAbandonedStagingFiles(_scratch.path());
+  EXPECT_EQ(testing_support::entryCount(staging), 1u);
+  live.reset();
+  EXPECT_EQ(testing_support::entryCount(staging), 0u);
+  EXPECT_TRUE(std::filesystem::is_directory(staging));
 }
 
 class RootPrimitives : public Primitives {

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 
 #include "common/TestSupport.h"
 #include "platform/FileComparison.h"
@@ -95,14 +96,15 @@ TEST(StagedFile, IsNamelessUntilItReplacesTheOldItemInOneStep) {
   close(original);
   ASSERT_TRUE(copy);
   writeFile(scratch / "original", "other bytes", 0755);
-  EXPECT_EQ(testing_support::entryCount(scratch.path()), 2u);  // the copy has no name
+  const std::size_t staging = testing_support::kStagedCopiesAreNameless ? 0 : 1;  // the staging folder
+  EXPECT_EQ(testing_support::entryCount(scratch.path()), 2u + staging);  // the copy has no name here
 
   platform::FileManager fileManager;
   ASSERT_TRUE(fileManager.removeSetIDBitsOfItemAtPath(scratch / "installed", nullptr));
   ASSERT_TRUE(copy->setOwnerAndMode(0, 0, 04755) && copy->replaceItemAtPath(scratch / "installed"));
   EXPECT_EQ(readFile(scratch / "installed"), "signed bytes");
   EXPECT_EQ(testing_support::modeOf(scratch / "installed"), 04755u);
-  EXPECT_EQ(testing_support::entryCount(scratch.path()), 2u);  // no temporary name left
+  EXPECT_EQ(testing_support::entryCount(scratch.path()), 2u + staging);  // no temporary name left
   struct stat old {};
   ASSERT_EQ(fstat(held, &old), 0);  // whoever held the old file can no longer run it set-user-ID
   EXPECT_EQ(old.st_mode & 07777, 0755u);
@@ -143,10 +145,12 @@ TEST(StagedFile, WithContentsIsWholeBeforeItHasANameAndHeldUntilItsRunEnds) {
   TemporaryDirectory scratch;
   writeFile(scratch / "plain", "x");
   const testing_support::UmaskScope mask(027);
-  std::optional<platform::StagedFile> file = platform::StagedFile::withContents("job", scratch.path(), 0666);
+  std::optional<platform::StagedFile> file = platform::StagedFile::withContents("job", scratch / "job", 0666);
   ASSERT_TRUE(file);
-  EXPECT_EQ(testing_support::entryCount(scratch.path()), 1u);
+  // Nameless, or under a hidden name beside its destination.
+  EXPECT_EQ(testing_support::entryCount(scratch.path()), testing_support::kStagedCopiesAreNameless ? 1u : 2u);
   ASSERT_TRUE(file->replaceItemAtPath(scratch / "job"));
+  EXPECT_EQ(testing_support::entryCount(scratch.path()), 2u);
   EXPECT_EQ(readFile(scratch / "job"), "job");
   EXPECT_EQ(testing_support::modeOf(scratch / "job"), 0640u);
   EXPECT_TRUE(platform::StagedFile::isHeldByALiveRun(scratch / "job"));
@@ -154,15 +158,84 @@ TEST(StagedFile, WithContentsIsWholeBeforeItHasANameAndHeldUntilItsRunEnds) {
   EXPECT_FALSE(platform::StagedFile::isHeldByALiveRun(scratch / "missing"));
   file.reset();
   EXPECT_FALSE(platform::StagedFile::isHeldByALiveRun(scratch / "job"));
-  EXPECT_FALSE(platform::StagedFile::withContents("x", scratch / "missing", 0600));
+  EXPECT_FALSE(platform::StagedFile::withContents("x", scratch / "missing/x", 0600));
 
   // A name that cannot be given leaves the old item as it was.
-  file = platform::StagedFile::withContents("new", scratch.path(), 0600);
+  file = platform::StagedFile::withContents("new", scratch / "job", 0600);
   ASSERT_TRUE(file);
   if (!testing_support::runningAsRoot() || !testing_support::setImmutable(scratch.path(), true)) return;
   EXPECT_FALSE(file->replaceItemAtPath(scratch / "job"));
   testing_support::setImmutable(scratch.path(), false);
   EXPECT_EQ(readFile(scratch / "job"), "job");
+}
+
+// Where nameless files cannot be made (macOS always), a copy is named in a
+// folder of root's alone inside the install directory, and a file with
+// contents under its hidden temporary name beside its destination: both
+// locked while their run lives, gone if never installed, and installed in
+// one rename that leaves no name behind.
+TEST(StagedFile, NamedStagingStaysWhereNoOneElseReachesItUntilInstalled) {
+  using Staging = platform::StagedFile::Staging;
+  TemporaryDirectory scratch;
+  writeFile(scratch / "original", "signed bytes", 0755);
+  writeFile(scratch / "installed", "old bytes", 0755);
+  const std::string staging = scratch / platform::StagedFile::kStagingFolderName;
+  const int original = open((scratch / "original").c_str(), O_RDONLY);
+  const testing_support::UmaskScope mask(0);
+  auto failure = platform::StagedFile::Failure::kSource;
+  std::optional<platform::StagedFile> copy =
+      platform::StagedFile::copyOfFile(original, scratch.path(), &failure, Staging::kNamed);
+  ASSERT_TRUE(copy);
+  EXPECT_EQ(testing_support::modeOf(staging), 0700u);
+  ASSERT_EQ(testing_support::entryCount(staging), 1u);
+  const std::string named = staging + "/" + std::filesystem::directory_iterator(staging)->path().filename().string();
+  EXPECT_EQ(testing_support::modeOf(named), 0600u);
+  EXPECT_TRUE(platform::StagedFile::isHeldByALiveRun(named));
+  ASSERT_TRUE(copy->setOwnerAndMode(geteuid(), getegid(), 04755) && copy->replaceItemAtPath(scratch / "installed"));
+  EXPECT_EQ(readFile(scratch / "installed"), "signed bytes");
+  EXPECT_EQ(testing_support::entryCount(staging), 0u);
+  copy.reset();
+  EXPECT_EQ(readFile(scratch / "installed"), "signed bytes");  // an installed copy is not removed with it
+
+  // A copy staged over another takes its place whole: the other's name goes
+  // with it, and what is installed is the later copy.
+  copy = platform::StagedFile::copyOfFile(original, scratch.path(), &failure, Staging::kNamed);
+  writeFile(scratch / "later", "later bytes", 0755);
+  const int later = open((scratch / "later").c_str(), O_RDONLY);
+  ASSERT_TRUE(copy);
+  copy = platform::StagedFile::copyOfFile(later, scratch.path(), &failure, Staging::kNamed);
+  close(later);
+  ASSERT_TRUE(copy);
+  EXPECT_EQ(testing_support::entryCount(staging), 1u);
+  ASSERT_TRUE(copy->replaceItemAtPath(scratch / "installed"));
+  EXPECT_EQ(readFile(scratch / "installed"), "later bytes");
+
+  copy = platform::StagedFile::copyOfFile(original, scratch.path(), &failure, Staging::kNamed);
+  ASSERT_TRUE(copy);
+  copy.reset();  // never installed
+  EXPECT_EQ(testing_support::entryCount(staging), 0u);
+
+  std::optional<platform::StagedFile> job =
+      platform::StagedFile::withContents("job", scratch / "job.plist", 0644, Staging::kNamed);
+  ASSERT_TRUE(job);
+  EXPECT_EQ(testing_support::entryCount(scratch.path()), 5u);  // beside it, under a hidden name
+  ASSERT_TRUE(job->replaceItemAtPath(scratch / "job.plist"));
+  EXPECT_EQ(readFile(scratch / "job.plist"), "job");
+  EXPECT_EQ(testing_support::entryCount(scratch.path()), 5u);  // original, later, installed, .staging, job.plist
+
+  // A staging folder that others may enter, or a link in its place, is refused.
+  for (const auto& spoil : std::initializer_list<std::function<void()>>{
+           [&] { chmod(staging.c_str(), 0755); },
+           [&] {
+             rmdir(staging.c_str());
+             std::filesystem::create_directory_symlink(scratch.path(), staging);
+           }}) {
+    spoil();
+    failure = platform::StagedFile::Failure::kSource;
+    EXPECT_FALSE(platform::StagedFile::copyOfFile(original, scratch.path(), &failure, Staging::kNamed));
+    EXPECT_EQ(failure, platform::StagedFile::Failure::kDestination);
+  }
+  close(original);
 }
 
 // Two files compared a chunk at a time: a difference anywhere, in the first
@@ -212,8 +285,8 @@ TEST(FileComparison, FindsAnyDifferenceWhateverTheChunk) {
 }
 
 TEST(RegularFiles, TheKernelsOwnFilesAreNotRegular) {
-  for (const char* path : {"/proc/self/status", "/sys/kernel/mm/transparent_hugepage/enabled"}) {
-    if (access(path, R_OK) != 0) continue;
+  for (const std::string& path : testing_support::kernelFiles()) {
+    if (access(path.c_str(), R_OK) != 0) continue;
     EXPECT_FALSE(platform::openRegularFileForReading(path).valid()) << path;
     EXPECT_EQ(errno, EINVAL) << path;
   }
