@@ -93,7 +93,6 @@ void MVDaemonInstaller::bootstrapWithAppPath(const std::string& appPath) {
   const std::string supportDirectory = suite._baseSupportDirectory(std::nullopt, std::nullopt, false);
   requireTrustedDirectory(supportDirectory);
   suite.baseSupportDirectory(std::nullopt, std::nullopt);  // made now: the copies are staged there
-  removeAbandonedStagingFiles(supportDirectory);
   checkSafeToModifyItem(suite.helperInstalledPath());
   checkSafeToModifyItem(suite.serverInstalledPath());
 

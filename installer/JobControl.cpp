@@ -107,10 +107,9 @@ void MVDaemonInstaller::remove() {
   const std::string helper = suite.helperInstalledPath();
   // As in stop, the support directory is judged only when an installed
   // executable is there to delete; with neither there, nothing in it is
-  // deleted, not even a staging copy that an earlier version left behind.
+  // deleted but what the run lock clears of dead runs.
   if (!_fm->fileExistsAtPath(server) && !_fm->fileExistsAtPath(helper)) return;
   requireTrustedDirectory(supportDirectory);
-  removeAbandonedStagingFiles(supportDirectory);
   installRemoveItem(server);
   installRemoveItem(helper);
 }

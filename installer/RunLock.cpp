@@ -51,4 +51,7 @@ void MVDaemonInstaller::lockForCommand(bool changesState) {
     const platform::Error error = platform::Error::posix(errno);
     abortWithError("Couldn't lock %@ (%@)", runLockPath(), error);
   }
+  // No other run that stages can be alive now: what staging copies are
+  // left, and not held, were left by runs that died.
+  removeAbandonedStagingFiles(directory);
 }

@@ -160,6 +160,23 @@ class JobFileJudgementTests(JobTestCase):
                 job = {f"{LABEL}.plist"} if command == "start" else set()
                 self.assertEqual(set(os.listdir(self.host(DAEMONS))), {os.path.basename(live), os.path.basename(other)} | job)
 
+    def test_every_run_that_takes_the_run_lock_clears_dead_runs_staging_copies(self):
+        # Under the run lock no other run that stages is alive: what is left,
+        # and not held, was left by a run that died.
+        self.install_executables()
+        staging = f"{SUPPORT}/.staging"
+        for command in ("restart", "stop", "start", "remove"):
+            with self.subTest(command=command):
+                self.make_dir(staging, 0o700)
+                for path in (f"{SUPPORT}/.helper.0123456789ab", f"{staging}/helper.0123456789ab"):
+                    self.write_file(path, b"left", mode=0o600)
+                self.write_file(f"{staging}/held", b"live", mode=0o600)
+                with open(self.host(f"{staging}/held"), "rb") as held:  # as a live run holds its copy
+                    fcntl.flock(held, fcntl.LOCK_EX)
+                    self.assertResult(self.run_tool(command), OK, 0)
+                self.assertEqual(os.listdir(self.host(staging)), ["held"])
+                self.assertFalse(self.exists(f"{SUPPORT}/.helper.0123456789ab"))
+
 
 class LinkedFolderTests(JobTestCase):
     """Root never creates, writes or deletes through a symbolic link at the
