@@ -15,17 +15,13 @@ typedef int32_t SInt32;
 typedef SInt32 OSStatus;
 typedef signed long CFIndex;
 typedef unsigned long CFTypeID;
-typedef unsigned long CFOptionFlags;
 typedef uint32_t CFStringEncoding;
 
 typedef const void* CFTypeRef;
-typedef CFTypeRef CFPropertyListRef;
 typedef const struct __CFAllocator* CFAllocatorRef;
 typedef const struct __CFString* CFStringRef;
 typedef const struct __CFURL* CFURLRef;
-typedef const struct __CFData* CFDataRef;
 typedef const struct __CFDictionary* CFDictionaryRef;
-typedef struct __CFError* CFErrorRef;
 
 // Only their addresses are used: the callbacks for dictionaries of
 // CoreFoundation objects.
@@ -35,14 +31,6 @@ extern const CFDictionaryKeyCallBacks kCFTypeDictionaryKeyCallBacks;
 extern const CFDictionaryValueCallBacks kCFTypeDictionaryValueCallBacks;
 
 enum { kCFStringEncodingUTF8 = 0x08000100 };
-
-typedef CFIndex CFPropertyListFormat;
-enum {
-  kCFPropertyListOpenStepFormat = 1,
-  kCFPropertyListXMLFormat_v1_0 = 100,
-  kCFPropertyListBinaryFormat_v1_0 = 200
-};
-enum { kCFPropertyListImmutable = 0 };
 
 void CFRelease(CFTypeRef cf);
 CFTypeID CFGetTypeID(CFTypeRef cf);
@@ -57,20 +45,11 @@ Boolean CFStringGetCString(CFStringRef theString, char* buffer, CFIndex bufferSi
 CFURLRef CFURLCreateFromFileSystemRepresentation(CFAllocatorRef allocator, const UInt8* buffer, CFIndex bufLen,
                                                  Boolean isDirectory);
 
-CFDataRef CFDataCreate(CFAllocatorRef allocator, const UInt8* bytes, CFIndex length);
-const UInt8* CFDataGetBytePtr(CFDataRef theData);
-CFIndex CFDataGetLength(CFDataRef theData);
-
 CFTypeID CFDictionaryGetTypeID(void);
 CFDictionaryRef CFDictionaryCreate(CFAllocatorRef allocator, const void** keys, const void** values,
                                    CFIndex numValues, const CFDictionaryKeyCallBacks* keyCallBacks,
                                    const CFDictionaryValueCallBacks* valueCallBacks);
 const void* CFDictionaryGetValue(CFDictionaryRef theDict, const void* key);
-
-CFDataRef CFPropertyListCreateData(CFAllocatorRef allocator, CFPropertyListRef propertyList,
-                                   CFPropertyListFormat format, CFOptionFlags options, CFErrorRef* error);
-CFPropertyListRef CFPropertyListCreateWithData(CFAllocatorRef allocator, CFDataRef data, CFOptionFlags options,
-                                               CFPropertyListFormat* format, CFErrorRef* error);
 
 #ifdef __cplusplus
 }
