@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "codesign/Status.h"
+#include "codesign/requirement/Decompile.h"
 #include "codesign/requirement/Evaluate.h"
 #include "codesign/requirement/Expression.h"
 #include "codesign/requirement/Lexer.h"
@@ -60,6 +61,11 @@ OSStatus Requirement::evaluate(const RequirementSubject& subject) const {
     if (status != errSecSuccess) return status;
     return satisfied ? errSecSuccess : errSecCSReqFailed;
   });
+}
+
+OSStatus Requirement::text(std::string* text) const {
+  if (text == nullptr) return errSecCSObjectRequired;
+  return withoutExceptions([&] { return requirement::decompile(*_expression, text); });
 }
 
 }  // namespace codesign

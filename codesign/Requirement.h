@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "codesign/CodeSigning.h"
@@ -27,6 +28,10 @@ class Requirement {
   // does not, or another status when evaluation itself fails (a sealed
   // Info.plist that is not a dictionary, say).
   OSStatus evaluate(const RequirementSubject& subject) const;
+
+  // 0 and the requirement written as text that compiles back to it, or the
+  // status of a construct that cannot be written (see requirement/Decompile.h).
+  OSStatus text(std::string* text) const;
 
  private:
   explicit Requirement(std::unique_ptr<requirement::Expression> expression);
