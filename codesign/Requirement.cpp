@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "codesign/Status.h"
+#include "codesign/ByteReader.h"
+#include "codesign/requirement/BlobReader.h"
 #include "codesign/requirement/Decompile.h"
 #include "codesign/requirement/Evaluate.h"
 #include "codesign/requirement/Expression.h"
@@ -47,6 +49,20 @@ OSStatus Requirement::compile(std::string_view text, RequirementRef* result) {
     }
     requirement::ExpressionPtr expression;
     if (const OSStatus status = requirement::parse(tokens, &expression); status != errSecSuccess) {
+      return status;
+    }
+    result->reset(new Requirement(std::move(expression)));
+    return errSecSuccess;
+  });
+}
+
+OSStatus Requirement::read(std::span<const std::uint8_t> blob, RequirementRef* result) {
+  if (result == nullptr) return errSecCSObjectRequired;
+  result->reset();
+  return withoutExceptions([&] {
+    requirement::ExpressionPtr expression;
+    if (const OSStatus status = requirement::readRequirementBlob(ByteReader(blob), &expression);
+        status != errSecSuccess) {
       return status;
     }
     result->reset(new Requirement(std::move(expression)));

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -23,6 +25,11 @@ class Requirement {
 
   // 0 and a requirement, or errSecCSReqInvalid for text that does not parse.
   static OSStatus compile(std::string_view text, RequirementRef* requirement);
+
+  // 0 and the requirement a compiled requirement blob holds, or the status
+  // of a blob that is malformed or holds what this engine does not know
+  // (see requirement/BlobReader.h).
+  static OSStatus read(std::span<const std::uint8_t> blob, RequirementRef* requirement);
 
   // 0 when the subject satisfies the requirement, errSecCSReqFailed when it
   // does not, or another status when evaluation itself fails (a sealed
