@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string_view>
 #include <string>
@@ -136,7 +137,9 @@ class Decompiler {
     _out += "cdhash ";
     return hash(node.hash);
   }
+  // The language has no negative platform, and no slot below -INT32_MAX.
   OSStatus write(const Platform& node) {
+    if (node.platform < 0) return errSecCSReqInvalid;
     _out += "platform " + std::to_string(node.platform);
     return errSecSuccess;
   }
@@ -149,13 +152,13 @@ class Decompiler {
     return errSecSuccess;
   }
   OSStatus write(const CertificateHash& node) {
-    certificate(node.slot);
+    if (const OSStatus status = certificate(node.slot); status != errSecSuccess) return status;
     _out += " = ";
     return hash(node.sha1);
   }
 
   OSStatus write(const CertificateField& node) {
-    certificate(node.slot);
+    if (const OSStatus status = certificate(node.slot); status != errSecSuccess) return status;
     std::string key;
     switch (node.kind) {
       case CertificateField::Kind::Extension: key = "field."; break;
@@ -188,7 +191,8 @@ class Decompiler {
     return errSecCSReqUnsupported;
   }
 
-  void certificate(Slot slot) {
+  OSStatus certificate(Slot slot) {
+    if (slot == std::numeric_limits<Slot>::min()) return errSecCSReqInvalid;
     _out += "certificate ";
     if (slot == kLeafSlot) {
       _out += "leaf";
@@ -197,6 +201,7 @@ class Decompiler {
     } else {
       _out += std::to_string(slot);
     }
+    return errSecSuccess;
   }
 
   OSStatus bracketed(std::string_view key) {

@@ -205,6 +205,12 @@ TEST(RequirementBlob, FailsClosedOnMalformedBlobs) {
   EXPECT_EQ(textOf(blob(program({0x40000018, 0}))), unimplemented);
   EXPECT_EQ(textOf(blob(program({10, "k", 15}))), unimplemented);
 
+  // Values the blob can hold and the text cannot.
+  const std::string unwritable = "text status " + std::to_string(errSecCSReqInvalid);
+  EXPECT_EQ(textOf(blob(program({20, 0xffffffff}))), unwritable);
+  EXPECT_EQ(textOf(blob(program({4, 0x80000000u, kSha1}))), unwritable);
+  EXPECT_EQ(textOf(blob(program({2, "a\\b"}))), unwritable);
+
   // Named anchors and requirements read, but their names cannot be written.
   EXPECT_EQ(textOf(blob(program({18, "name"}))), "text status " + std::to_string(errSecCSReqUnsupported));
   EXPECT_EQ(textOf(blob(program({19, "name"}))), "text status " + std::to_string(errSecCSReqUnsupported));
