@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "codesign/InternalRequirements.h"
 #include "codesign/Requirement.h"
 #include "codesign/Status.h"
 
@@ -227,6 +228,69 @@ TEST(RequirementBlob, BoundsNesting) {
   EXPECT_EQ(textOf(blob(nots(999))), std::string(999, '!') + "always");
   EXPECT_EQ(textOf(blob(nots(1000))), "status " + std::to_string(errSecCSReqInvalid));
   EXPECT_EQ(textOf(blob(nots(100000))), "status " + std::to_string(errSecCSReqInvalid));
+}
+
+// A requirement set: count, then (type, offset) pairs, then the blobs.
+Program requirementSet(const std::vector<std::pair<std::uint32_t, Program>>& entries) {
+  Program index, blobs;
+  const auto headerSize = static_cast<std::uint32_t>(12 + 8 * entries.size());
+  for (const auto& [type, body] : entries) {
+    put32(&index, type);
+    put32(&index, headerSize + static_cast<std::uint32_t>(blobs.size()));
+    blobs = blobs + body;
+  }
+  Program set;
+  put32(&set, 0xfade0c01);
+  put32(&set, static_cast<std::uint32_t>(headerSize + blobs.size()));
+  put32(&set, static_cast<std::uint32_t>(entries.size()));
+  return set + index + blobs;
+}
+
+OSStatus readSet(const Program& bytes, InternalRequirements* out) {
+  return readInternalRequirements(ByteReader(bytes), out);
+}
+
+TEST(RequirementBlob, FindsTheDesignatedRequirementInTheSet) {
+  const Program designated = blob(program({2, "com.example.app"}));
+  const Program host = blob(program({1}));
+  InternalRequirements found;
+  ASSERT_EQ(readSet(requirementSet({{1, host}, {3, designated}}), &found), errSecSuccess);
+  EXPECT_EQ(found.count, 2u);
+  ASSERT_TRUE(found.designated.has_value());
+  EXPECT_EQ(Program(found.designated->bytes().begin(), found.designated->bytes().end()), designated);
+
+  ASSERT_EQ(readSet(requirementSet({{1, host}}), &found), errSecSuccess);
+  EXPECT_EQ(found.count, 1u);
+  EXPECT_FALSE(found.designated.has_value());
+}
+
+TEST(RequirementBlob, RefusesMalformedSets) {
+  const Program designated = blob(program({1}));
+  const Program good = requirementSet({{3, designated}});
+  InternalRequirements found;
+  const auto status = [&](Program bytes) { return readSet(bytes, &found); };
+
+  EXPECT_EQ(status(Program(good.begin(), good.end() - 1)), errSecCSReqInvalid);  // length says more
+  Program wrong = good;
+  wrong[3] = 0x00;  // magic
+  EXPECT_EQ(status(wrong), errSecCSReqInvalid);
+  wrong = good;
+  wrong[11] = 0x40;  // an index larger than the set
+  EXPECT_EQ(status(wrong), errSecCSReqInvalid);
+  wrong = good;
+  wrong[19] = 0x08;  // a blob starting inside the index
+  EXPECT_EQ(status(wrong), errSecCSReqInvalid);
+  wrong = good;
+  wrong[19] += 4;  // a blob running past the set's end
+  EXPECT_EQ(status(wrong), errSecCSReqInvalid);
+  wrong = good;
+  wrong[22] = 0x0d;  // the requirement blob's own magic
+  EXPECT_EQ(status(wrong), errSecCSReqInvalid);
+  wrong = good;
+  wrong[27] = 0x04;  // a requirement blob shorter than its header
+  EXPECT_EQ(status(wrong), errSecCSReqInvalid);
+  EXPECT_EQ(status(requirementSet({{3, designated}, {3, designated}})), errSecCSReqInvalid);
+  EXPECT_EQ(status(Program(good.begin(), good.begin() + 8)), errSecCSReqInvalid);
 }
 
 }  // namespace
