@@ -262,6 +262,9 @@ class DisplayTests(CommandTestCase):
         fields, line, status = display(os.path.join(Config.fixtures, "unsigned-arm64"))
         self.assertEqual(fields, [("Architecture", "arm64"), ("Display stopped", "arm64 signature (-67062 errSecCSUnsigned)")])
         self.assertEqual((line, status), ("-67062 errSecCSUnsigned", 1))
+        # Nothing is shown past the first slice that cannot be read.
+        fields, line, status = display(os.path.join(Config.fixtures, "helper-devid-universal-unsigned-slice"))
+        self.assertEqual(fields, [("Architecture", "x86_64"), ("Display stopped", "x86_64 signature (-67062 errSecCSUnsigned)")])
         self.assertEqual(run("--display", "--json", "a")[2], 2)
 
     def test_the_designated_requirement_given_back_is_satisfied(self):
