@@ -253,8 +253,9 @@ OSStatus readSet(const Program& bytes, InternalRequirements* out) {
 TEST(RequirementBlob, FindsTheDesignatedRequirementInTheSet) {
   const Program designated = blob(program({2, "com.example.app"}));
   const Program host = blob(program({1}));
-  InternalRequirements found;
-  ASSERT_EQ(readSet(requirementSet({{1, host}, {3, designated}}), &found), errSecSuccess);
+  InternalRequirements found;  // views into the set it was read from
+  const Program set = requirementSet({{1, host}, {3, designated}});
+  ASSERT_EQ(readSet(set, &found), errSecSuccess);
   EXPECT_EQ(found.count, 2u);
   ASSERT_TRUE(found.designated.has_value());
   EXPECT_EQ(Program(found.designated->bytes().begin(), found.designated->bytes().end()), designated);
