@@ -6,6 +6,9 @@
 #include <vector>
 
 #include "codesign/Status.h"
+#include "codesign/ByteReader.h"
+#include "codesign/requirement/BlobReader.h"
+#include "codesign/requirement/Decompile.h"
 #include "codesign/requirement/Evaluate.h"
 #include "codesign/requirement/Expression.h"
 #include "codesign/requirement/Lexer.h"
@@ -53,6 +56,20 @@ OSStatus Requirement::compile(std::string_view text, RequirementRef* result) {
   });
 }
 
+OSStatus Requirement::read(std::span<const std::uint8_t> blob, RequirementRef* result) {
+  if (result == nullptr) return errSecCSObjectRequired;
+  result->reset();
+  return withoutExceptions([&] {
+    requirement::ExpressionPtr expression;
+    if (const OSStatus status = requirement::readRequirementBlob(ByteReader(blob), &expression);
+        status != errSecSuccess) {
+      return status;
+    }
+    result->reset(new Requirement(std::move(expression)));
+    return errSecSuccess;
+  });
+}
+
 OSStatus Requirement::evaluate(const RequirementSubject& subject) const {
   return withoutExceptions([&] {
     bool satisfied = false;
@@ -60,6 +77,11 @@ OSStatus Requirement::evaluate(const RequirementSubject& subject) const {
     if (status != errSecSuccess) return status;
     return satisfied ? errSecSuccess : errSecCSReqFailed;
   });
+}
+
+OSStatus Requirement::text(std::string* text) const {
+  if (text == nullptr) return errSecCSObjectRequired;
+  return withoutExceptions([&] { return requirement::decompile(*_expression, text); });
 }
 
 }  // namespace codesign

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <span>
+#include <string>
 #include <string_view>
 
 #include "codesign/CodeSigning.h"
@@ -23,10 +26,19 @@ class Requirement {
   // 0 and a requirement, or errSecCSReqInvalid for text that does not parse.
   static OSStatus compile(std::string_view text, RequirementRef* requirement);
 
+  // 0 and the requirement a compiled requirement blob holds, or the status
+  // of a blob that is malformed or holds what this engine does not know
+  // (see requirement/BlobReader.h).
+  static OSStatus read(std::span<const std::uint8_t> blob, RequirementRef* requirement);
+
   // 0 when the subject satisfies the requirement, errSecCSReqFailed when it
   // does not, or another status when evaluation itself fails (a sealed
   // Info.plist that is not a dictionary, say).
   OSStatus evaluate(const RequirementSubject& subject) const;
+
+  // 0 and the requirement written as text that compiles back to it, or the
+  // status of a construct that cannot be written (see requirement/Decompile.h).
+  OSStatus text(std::string* text) const;
 
  private:
   explicit Requirement(std::unique_ptr<requirement::Expression> expression);

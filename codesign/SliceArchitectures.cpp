@@ -23,20 +23,20 @@ constexpr std::uint32_t kCpuSubtypeMask = 0xff000000;  // capability bits
 constexpr std::uint32_t kCpuSubtypeX86_64H = 8;
 constexpr std::uint32_t kCpuSubtypeArm64E = 2;
 
-// The framework's name for a slice's architecture; nothing for one this
-// tool never ships, so that no slice goes unchecked under a guessed name.
+bool isThinMagic(std::uint32_t magic) {
+  return magic == kThinMagic || magic == kThinMagic64;
+}
+
+}  // namespace
+
+// Nothing for an architecture this tool never ships, so that no slice goes
+// unchecked under a guessed name.
 std::optional<std::string> architectureName(std::uint32_t cpuType, std::uint32_t cpuSubtype) {
   const std::uint32_t subtype = cpuSubtype & ~kCpuSubtypeMask;
   if (cpuType == kCpuTypeArm64) return subtype == kCpuSubtypeArm64E ? "arm64e" : "arm64";
   if (cpuType == kCpuTypeX86_64) return subtype == kCpuSubtypeX86_64H ? "x86_64h" : "x86_64";
   return std::nullopt;
 }
-
-bool isThinMagic(std::uint32_t magic) {
-  return magic == kThinMagic || magic == kThinMagic64;
-}
-
-}  // namespace
 
 OSStatus sliceArchitectures(std::span<const std::uint8_t> start, std::vector<std::string>* names) {
   if (names == nullptr) return errSecCSObjectRequired;

@@ -5,6 +5,7 @@
 // file on its own (the Security framework names a slice by architecture).
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -16,6 +17,10 @@ namespace codesign {
 
 // Enough of a file's start for every entry a universal header may declare.
 inline constexpr std::size_t kSliceTableBytes = 8 + 32 * std::size_t{limits::kMaxSlices};
+
+// The framework's name for a slice's architecture ("arm64", "x86_64h", ...),
+// or nothing for one this tool never ships.
+std::optional<std::string> architectureName(std::uint32_t cpuType, std::uint32_t cpuSubtype);
 
 // errSecSuccess with one name per slice ("arm64", "x86_64", ...) for a
 // universal file, and with no names for a thin Mach-O file; errSecCSUnsigned

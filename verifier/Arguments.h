@@ -9,11 +9,12 @@
 namespace verifier {
 
 inline constexpr const char* kUsage =
-    "usage: signature-check [--json] [--requirement TEXT] [--anchor CERTFILE]... FILE";
+    "usage: signature-check [--json | --display] [--requirement TEXT] [--anchor CERTFILE]... FILE";
 
 struct Arguments {
   bool help = false;
   bool json = false;
+  bool display = false;
   std::optional<std::string> requirement;
   std::vector<std::string> anchorFiles;
   std::string file;

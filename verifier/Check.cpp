@@ -1,12 +1,15 @@
 #include "verifier/Check.h"
 
+#include <iostream>
 #include <vector>
 
 #include "platform/DescriptorIO.h"
 #include "platform/RegularFile.h"
 #include "platform/URL.h"
 #include "codesign/ExtraAnchors.h"
+#include "codesign/StaticCode.h"
 #include "codesign/Status.h"
+#include "verifier/Display.h"
 #include "verifier/Report.h"
 
 namespace verifier {
@@ -54,6 +57,7 @@ std::optional<OSStatus> checkFile(const Arguments& args, std::string* problem) {
   StaticCodeRef code;
   if (const OSStatus status = SecStaticCodeCreateWithPath(platform::FileURL{args.file}, kSecCSDefaultFlags, &code))
     return status;
+  if (args.display) displaySignature(code->file(), std::cout);
   return staticCodeCheckValidityWithAnchors(code.get(), kFlags, requirement.get(), anchors);
 }
 

@@ -51,7 +51,45 @@ std::optional<std::int64_t> toSeconds(const CivilTime& t) {
          t.second;
 }
 
+// The civil date of a day count from 1970-01-01: the inverse of daysSinceEpoch.
+CivilTime civilDate(std::int64_t days) {
+  const std::int64_t shifted = days + 719468 + 146097;  // from year -400, never negative
+  const std::int64_t era = shifted / 146097;
+  const std::int64_t dayOfEra = shifted - era * 146097;
+  const std::int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  const std::int64_t shiftedMonth = (5 * dayOfYear + 2) / 153;
+  const int day = static_cast<int>(dayOfYear - (153 * shiftedMonth + 2) / 5 + 1);
+  const int month = static_cast<int>(shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9);
+  const std::int64_t year = (era - 1) * 400 + yearOfEra + (month <= 2 ? 1 : 0);
+  return {static_cast<int>(year), month, day, 0, 0, 0};
+}
+
+void appendDigits(std::string* text, int value, int width) {
+  std::string digits(static_cast<std::size_t>(width), '0');
+  for (int i = width - 1; i >= 0; --i, value /= 10) {
+    digits[static_cast<std::size_t>(i)] = static_cast<char>('0' + value % 10);
+  }
+  *text += digits;
+}
+
 }  // namespace
+
+std::optional<std::string> formatGeneralizedTime(std::int64_t seconds) {
+  // Years 0 to 9999: -62167219200 is 0000-01-01, 253402300800 is 10000-01-01.
+  if (seconds < -62167219200 || seconds >= 253402300800) return std::nullopt;
+  const std::int64_t days = (seconds + 62167219200) / 86400 - 719528;
+  const std::int64_t secondOfDay = seconds - days * 86400;
+  const CivilTime date = civilDate(days);
+  std::string text;
+  appendDigits(&text, date.year, 4);
+  appendDigits(&text, date.month, 2);
+  appendDigits(&text, date.day, 2);
+  appendDigits(&text, static_cast<int>(secondOfDay / 3600), 2);
+  appendDigits(&text, static_cast<int>(secondOfDay / 60 % 60), 2);
+  appendDigits(&text, static_cast<int>(secondOfDay % 60), 2);
+  return text + "Z";
+}
 
 std::optional<std::int64_t> parseGeneralizedTime(std::string_view text) {
   if (text.size() != 15 || text[14] != 'Z') return std::nullopt;

@@ -184,7 +184,7 @@ class CommandLineTests(CommandTestCase):
                 self.assertIn(named, err)
 
     def test_help_is_the_usage_line(self):
-        self.assertEqual(run("--help"), ("usage: signature-check [--json] [--requirement TEXT] "
+        self.assertEqual(run("--help"), ("usage: signature-check [--json | --display] [--requirement TEXT] "
                                           "[--anchor CERTFILE]... FILE", "", 0))
 
     # A space escaped as \u0020 would read the same to any JSON reader, so no
@@ -209,3 +209,87 @@ class CommandLineTests(CommandTestCase):
 
 if __name__ == "__main__":
     unittest.main()
+
+
+def display(*args):
+    """(fields of --display as (name, value) pairs in order, status line, exit status)."""
+    out, err, status = run("--display", *args)
+    lines = out.splitlines()
+    fields = [tuple(line.split("=", 1)) if "=" in line else (line, "") for line in lines[:-1]]
+    fields = [(name.removesuffix(" "), value.removeprefix("> ")) if name == "designated " else (name, value)
+              for name, value in fields]
+    return fields, lines[-1] if lines else "", status
+
+
+def field_values(fields, name):
+    return [value for key, value in fields if key == name]
+
+
+class DisplayTests(CommandTestCase):
+    def display_fixture(self, name):
+        fields, line, status = display("--anchor", self.ca("root"), os.path.join(Config.fixtures, name))
+        self.assertEqual((line, status), (SUCCESS, 0), fields)
+        return fields
+
+    def test_fields_are_what_the_signer_put_in(self):
+        fields = self.display_fixture("helper-devid-arm64")
+        names = [name for name, _ in fields]
+        self.assertEqual(names, ["Architecture", "Identifier", "Format", "CodeDirectory v", "Hash type",
+                                 "CDHash", "Signature size", "Info.plist", "TeamIdentifier", "Page size",
+                                 "Internal requirements count", "designated"])
+        self.assertEqual(dict(fields)["Identifier"], "com.quennard.brenlow-helper")
+        self.assertEqual(dict(fields)["TeamIdentifier"], "Q7MK2RX5VN")
+        self.assertEqual(dict(fields)["Format"], "Mach-O thin (arm64)")
+        self.assertEqual(dict(fields)["Hash type"], "sha256 size=32")
+        self.assertRegex(dict(fields)["CDHash"], "^[0-9a-f]{40}$")
+        self.assertIn('identifier "com.quennard.brenlow-helper"', dict(fields)["designated"])
+        self.assertIn("certificate leaf[subject.OU] = Q7MK2RX5VN", dict(fields)["designated"])
+
+        adhoc = dict(self.display_fixture("adhoc-arm64"))
+        self.assertEqual((adhoc["Signature"], adhoc["TeamIdentifier"], adhoc["Internal requirements"]),
+                         ("adhoc", "not set", "none"))
+        self.assertIn("(adhoc,linker-signed)", adhoc["CodeDirectory v"])
+
+        universal = self.display_fixture("helper-devid-universal")
+        self.assertEqual(field_values(universal, "Architecture"), ["x86_64", "arm64"])
+        self.assertEqual(field_values(universal, "Format"), ["Mach-O universal (x86_64 arm64)"] * 2)
+
+        two = self.display_fixture("helper-devid-sha1-sha256-truncated")
+        self.assertEqual(field_values(two, "Hash type"), ["sha1 size=20", "sha256-truncated size=20"])
+        self.assertEqual(dict(self.display_fixture("helper-devid-16k-arm64"))["Page size"], "16384")
+
+    def test_a_file_without_signature_says_where_display_stopped(self):
+        fields, line, status = display(os.path.join(Config.fixtures, "unsigned-arm64"))
+        self.assertEqual(fields, [("Architecture", "arm64"), ("Display stopped", "arm64 signature (-67062 errSecCSUnsigned)")])
+        self.assertEqual((line, status), ("-67062 errSecCSUnsigned", 1))
+        # Nothing is shown past the first slice that cannot be read.
+        fields, line, status = display(os.path.join(Config.fixtures, "helper-devid-universal-unsigned-slice"))
+        self.assertEqual(fields, [("Architecture", "x86_64"), ("Display stopped", "x86_64 signature (-67062 errSecCSUnsigned)")])
+        self.assertEqual(run("--display", "--json", "a")[2], 2)
+
+    def test_the_designated_requirement_given_back_is_satisfied(self):
+        checked = 0
+        for case, fixture, _, expected in fixture_table():
+            if expected != SUCCESS:
+                continue
+            with self.subTest(case):
+                path = os.path.join(Config.fixtures, fixture)
+                fields, line, _ = display("--anchor", self.ca("root"), path)
+                for requirement in set(field_values(fields, "designated")):
+                    self.check(path, requirement, [self.ca("root")], SUCCESS)
+                    checked += 1
+        self.assertGreaterEqual(checked, 10)
+
+    # Each slice of this file has its own identifier, so each designated
+    # requirement is satisfied by its own slice only: alone, each fails the
+    # check of every architecture; joined with "or", they pass it.
+    def test_published_developer_id_round_trip(self):
+        path = fetch_published("developer-id")
+        fields, line, status = display(path)
+        self.assertEqual((line, status), (SUCCESS, 0))
+        self.assertEqual(field_values(fields, "TeamIdentifier"), ["97JCY7859U"] * 2)
+        designated = field_values(fields, "designated")
+        self.assertEqual(len(set(designated)), 2)
+        for requirement in designated:
+            self.check(path, requirement, [], REQ_FAILED)
+        self.check(path, " or ".join(f"({r})" for r in designated), [], SUCCESS)

@@ -2,11 +2,13 @@
 // compiles against a fixed signed subject. Bytes after the first NUL (which
 // requirement text may never hold) become that run's sealed Info.plist and
 // DER entitlements, so both readers are exercised through info[…] and
-// entitlement[…] clauses too.
+// entitlement[…] clauses too. Whatever compiles, or reads as a compiled
+// blob, must be written back as text that compiles to the same text.
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 
 #include "RequirementTestCertificates.h"
@@ -51,18 +53,40 @@ RequirementSubject makeSubject() {
   return subject;
 }
 
+// What a requirement writes as text must compile back to the same text.
+void checkWrittenText(const codesign::Requirement& requirement) {
+  std::string text;
+  if (requirement.text(&text) != codesign::errSecSuccess) return;
+  codesign::RequirementRef again;
+  std::string againText;
+  if (codesign::Requirement::compile(text, &again) != codesign::errSecSuccess ||
+      again->text(&againText) != codesign::errSecSuccess || againText != text) {
+    std::abort();
+  }
+}
+
+// The same bytes read as a compiled blob.
+void readAsBlob(const std::uint8_t* data, std::size_t size) {
+  codesign::RequirementRef requirement;
+  if (codesign::Requirement::read({data, size}, &requirement) == codesign::errSecSuccess) {
+    checkWrittenText(*requirement);
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const RequirementSubject kSubject = makeSubject();
   const std::string_view input(reinterpret_cast<const char*>(data), size);
   const std::size_t nul = input.find('\0');
+  readAsBlob(data, size);
   codesign::RequirementRef requirement;
   if (codesign::Requirement::compile(input.substr(0, nul), &requirement) !=
       codesign::errSecSuccess) {
     return 0;
   }
   if (requirement == nullptr) std::abort();  // success must deliver a requirement
+  checkWrittenText(*requirement);
   if (nul == std::string_view::npos) {
     requirement->evaluate(kSubject);
     return 0;
