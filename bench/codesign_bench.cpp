@@ -17,6 +17,9 @@
 //   codesign_bench compare FILE COMMAND...
 //                                   times COMMAND against openssl on FILE
 //                                   (`helper check` in the sandbox)
+//   codesign_bench display SIGNER CA SIGNATURE_CHECK FOLDER...
+//                                   times signature-check --display
+//                                   against the plain check
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -118,22 +121,28 @@ int makeFile(const char* path, int pageShift, std::uint64_t size) {
   return 0;
 }
 
-// The command against openssl on the file: alternated rounds after one
-// warm-up of each.
-void measure(const std::vector<std::string>& check, const fs::path& file, const char* label) {
-  const std::vector<std::string> openssl{"/usr/bin/openssl", "dgst", "-sha256", file.string()};
-  timed(check), timed(openssl);
-  std::vector<double> engine, reference, engineCpu, referenceCpu;
+// Two commands, alternated rounds after one warm-up of each: the median
+// wall and CPU time of each, their ratios, and the first one's peak memory.
+void measurePair(const char* title, const char* firstName, const std::vector<std::string>& first,
+                 const char* secondName, const std::vector<std::string>& second) {
+  timed(first), timed(second);
+  std::vector<double> a, b, aCpu, bCpu;
   long rss = 0;
   for (int i = 0; i < kRounds; ++i) {
-    const Run e = timed(check), o = timed(openssl);
-    engine.push_back(e.seconds), reference.push_back(o.seconds), rss = std::max(rss, e.maxRssKiB);
-    engineCpu.push_back(e.cpu), referenceCpu.push_back(o.cpu);
+    const Run x = timed(first), y = timed(second);
+    a.push_back(x.seconds), b.push_back(y.seconds), rss = std::max(rss, x.maxRssKiB);
+    aCpu.push_back(x.cpu), bCpu.push_back(y.cpu);
   }
-  const double e = median(engine), o = median(reference), ec = median(engineCpu), oc = median(referenceCpu);
-  std::printf("%s\n  wall: check %6.1f ms, openssl %6.1f ms, ratio %5.3f; cpu: check %6.1f ms, openssl %6.1f ms, "
-              "ratio %5.3f; check peak RSS %4.1f MiB\n",
-              label, e * 1000, o * 1000, e / o, ec * 1000, oc * 1000, ec / oc, static_cast<double>(rss) / 1024);
+  const double e = median(a), o = median(b), ec = median(aCpu), oc = median(bCpu);
+  std::printf("%s\n  wall: %s %6.1f ms, %s %6.1f ms, ratio %5.3f; cpu: %s %6.1f ms, %s %6.1f ms, "
+              "ratio %5.3f; %s peak RSS %4.1f MiB\n",
+              title, firstName, e * 1000, secondName, o * 1000, e / o, firstName, ec * 1000, secondName,
+              oc * 1000, ec / oc, firstName, static_cast<double>(rss) / 1024);
+}
+
+// The command against openssl on the file.
+void measure(const std::vector<std::string>& check, const fs::path& file, const char* label) {
+  measurePair(label, "check", check, "openssl", {"/usr/bin/openssl", "dgst", "-sha256", file.string()});
 }
 
 void benchFolder(const std::string& self, const fs::path& folder) {
@@ -152,6 +161,31 @@ void benchFolder(const std::string& self, const fs::path& folder) {
   }
 }
 
+// signature-check --display against a plain check of one Developer ID file
+// of about 90 MB, signed by the tests' signer with a timestamp, with the
+// tests' root as an extra anchor: the display reads only headers and
+// signature, so the two should take the same time.
+int benchDisplay(const std::string& self, const std::string& signer, const fs::path& ca,
+                 const std::string& signatureCheck, const fs::path& folder) {
+  const fs::path unsigned_ = folder / "display-bench-unsigned", file = folder / "display-bench";
+  timed({self, "make", unsigned_.string(), "14"});
+  timed({signer, "sign", unsigned_.string(), file.string(), "--identifier", "com.quennard.brenlow-server",
+         "--team", "Q7MK2RX5VN", "--page-size", "16384", "--cert", (ca / "devid-app.pem").string(), "--key",
+         (ca / "devid-app.key").string(), "--chain", (ca / "devid-ca.pem").string(), "--chain",
+         (ca / "root.pem").string(), "--timestamp-with", (ca / "tsa.pem").string(), "--timestamp-key",
+         (ca / "tsa.key").string(), "--timestamp-chain", (ca / "timestamp-ca.pem").string(),
+         "--timestamp-chain", (ca / "root.pem").string()});
+  fs::remove(unsigned_);
+  if (!fs::exists(file)) return std::fprintf(stderr, "codesign_bench: the signer made no file\n"), 1;
+  const std::vector<std::string> check{signatureCheck, "--anchor", (ca / "root.pem").string(), file.string()};
+  std::vector<std::string> display = check;
+  display.insert(display.begin() + 1, "--display");
+  measurePair((folder.string() + ", 16 KiB pages, Developer ID with timestamp").c_str(), "display", display,
+              "check", check);
+  fs::remove(file);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -163,6 +197,11 @@ int main(int argc, char** argv) {
     return 0;
   }
   const std::string self = fs::read_symlink("/proc/self/exe").string();
+  if (argc >= 5 && std::string(argv[1]) == "display") {
+    int failed = 0;
+    for (int i = 5; i < argc; ++i) failed |= benchDisplay(self, argv[2], argv[3], argv[4], argv[i]);
+    return failed;
+  }
   std::printf("about %llu MB, one SHA-256 CodeDirectory; median of %d alternated runs, each a process\n",
               static_cast<unsigned long long>(kFileSize / 1000000), kRounds);
   for (int i = 1; i < argc; ++i) benchFolder(self, argv[i]);
