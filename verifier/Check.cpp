@@ -10,6 +10,8 @@
 #include "codesign/StaticCode.h"
 #include "codesign/Status.h"
 #include "verifier/Display.h"
+#include "verifier/DisplayJson.h"
+#include "verifier/DisplayText.h"
 #include "verifier/Report.h"
 
 namespace verifier {
@@ -49,7 +51,7 @@ bool compile(const std::optional<std::string>& text, RequirementRef* out, std::s
 
 }  // namespace
 
-std::optional<OSStatus> checkFile(const Arguments& args, std::string* problem) {
+std::optional<OSStatus> checkFile(const Arguments& args, std::string* problem, std::string* displayJson) {
   std::vector<SHA256Digest> anchors;
   RequirementRef requirement;
   if (!readAnchors(args.anchorFiles, &anchors, problem) || !compile(args.requirement, &requirement, problem))
@@ -57,7 +59,14 @@ std::optional<OSStatus> checkFile(const Arguments& args, std::string* problem) {
   StaticCodeRef code;
   if (const OSStatus status = SecStaticCodeCreateWithPath(platform::FileURL{args.file}, kSecCSDefaultFlags, &code))
     return status;
-  if (args.display) displaySignature(code->file(), std::cout);
+  if (args.display) {
+    const auto fields = readDisplay(code->file(), args.entitlements);
+    if (args.json) {
+      *displayJson = verifier::displayJson(fields);
+    } else {
+      writeDisplayText(fields, std::cout);
+    }
+  }
   return staticCodeCheckValidityWithAnchors(code.get(), kFlags, requirement.get(), anchors);
 }
 
