@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 #include <utility>
+#include <vector>
 
 #include "codesign/Certificate.h"
 #include "codesign/Digest.h"
@@ -19,10 +20,17 @@ ExpressionPtr node(Node value, unsigned depth = 1) {
   return std::make_unique<Expression>(Expression{std::move(value), depth});
 }
 
-// Joined left to right, so that the text needs no parentheses.
-ExpressionPtr both(ExpressionPtr left, ExpressionPtr right) {
-  const unsigned depth = std::max(left->depth, right->depth) + 1;
-  return node(And{std::move(left), std::move(right)}, depth);
+using Clauses = std::vector<ExpressionPtr>;
+
+// The clauses joined by `and` from the left, so that the text needs no
+// parentheses.
+ExpressionPtr all(Clauses clauses) {
+  ExpressionPtr joined = std::move(clauses.front());
+  for (std::size_t i = 1; i < clauses.size(); ++i) {
+    const unsigned depth = std::max(joined->depth, clauses[i]->depth) + 1;
+    joined = node(And{std::move(joined), std::move(clauses[i])}, depth);
+  }
+  return joined;
 }
 
 ExpressionPtr fieldExists(Slot slot, const char* oid) {
@@ -42,29 +50,31 @@ std::optional<std::string> subject(const Bytes& der, const char* name, Occurrenc
   return value;
 }
 
-OSStatus appleAnchored(const SignedCode& code, ExpressionPtr* out) {
+OSStatus appleAnchored(const SignedCode& code, Clauses* out) {
   const auto& chain = code.certificates;
   const bool threeLinks = chain.size() == 3;
   if (threeLinks && hasExtension(chain[1], kDeveloperRelationsMarker)) {
     const auto name = subject(chain[0], "CN");
     if (!name) return errSecCSReqInvalid;
-    *out = both(both(node(AppleGenericAnchor{}), subjectEquals(kLeafSlot, "CN", *name)),
-                fieldExists(1, kDeveloperRelationsMarker));
+    out->push_back(node(AppleGenericAnchor{}));
+    out->push_back(subjectEquals(kLeafSlot, "CN", *name));
+    out->push_back(fieldExists(1, kDeveloperRelationsMarker));
   } else if (threeLinks && hasExtension(chain[1], kDeveloperIDMarker)) {
     const auto team = subject(chain[0], "OU");
     if (!team) return errSecCSReqInvalid;
-    *out = both(both(both(node(AppleGenericAnchor{}), fieldExists(1, kDeveloperIDMarker)),
-                     fieldExists(kLeafSlot, kDeveloperIDLeafMarker)),
-                subjectEquals(kLeafSlot, "OU", *team));
+    out->push_back(node(AppleGenericAnchor{}));
+    out->push_back(fieldExists(1, kDeveloperIDMarker));
+    out->push_back(fieldExists(kLeafSlot, kDeveloperIDLeafMarker));
+    out->push_back(subjectEquals(kLeafSlot, "OU", *team));
   } else {
-    *out = node(AppleAnchor{});
+    out->push_back(node(AppleAnchor{}));
   }
   return errSecSuccess;
 }
 
 // Up from the leaf while the organization stays the leaf's; a leaf without
 // one is named itself.
-OSStatus otherAnchored(const SignedCode& code, ExpressionPtr* out) {
+OSStatus otherAnchored(const SignedCode& code, Clauses* out) {
   const auto& chain = code.certificates;
   const auto organization = subject(chain[0], "O", Occurrence::first);
   std::size_t top = 0;
@@ -73,7 +83,7 @@ OSStatus otherAnchored(const SignedCode& code, ExpressionPtr* out) {
   const Bytes hash = sha1(chain[top]);
   if (hash.empty()) return errSecCSInternalError;
   const Slot slot = organization && top + 1 == chain.size() ? kAnchorSlot : static_cast<Slot>(top);
-  *out = node(CertificateHash{slot, hash});
+  out->push_back(node(CertificateHash{slot, hash}));
   return errSecSuccess;
 }
 
@@ -85,10 +95,11 @@ OSStatus implicitDesignated(const SignedCode& code, ExpressionPtr* out) {
     *out = node(CodeDirectoryHash{code.cdhash});
     return errSecSuccess;
   }
-  ExpressionPtr signer;
-  const OSStatus status = code.appleRoot ? appleAnchored(code, &signer) : otherAnchored(code, &signer);
+  Clauses clauses;
+  clauses.push_back(node(Identifier{code.identifier}));
+  const OSStatus status = code.appleRoot ? appleAnchored(code, &clauses) : otherAnchored(code, &clauses);
   if (status != errSecSuccess) return status;
-  *out = both(node(Identifier{code.identifier}), std::move(signer));
+  *out = all(std::move(clauses));
   return errSecSuccess;
 }
 
