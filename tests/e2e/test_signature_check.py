@@ -206,6 +206,8 @@ class CommandLineTests(CommandTestCase):
             out, err, status = run(self.scratch_file("hostile", body))
             self.assertEqual(status, 1, err)
             self.assertRegex(out, r"^-?\d+( \w+)?$")
+            out, err, status = run("--json", "--entitlements", self.scratch_file("hostile", body))
+            self.assertEqual((status, "display" in json.loads(out)), (1, True), err)
 
 if __name__ == "__main__":
     unittest.main()
@@ -310,6 +312,19 @@ class DisplayTests(CommandTestCase):
         # Nothing is shown past the first slice that cannot be read.
         fields, line, status = display(os.path.join(Config.fixtures, "helper-devid-universal-unsigned-slice"))
         self.assertEqual(fields, [("Architecture", "x86_64"), ("Display stopped", "x86_64 signature (-67062 errSecCSUnsigned)")])
+
+    # Text the signer chose cannot pass for a line of the display's own.
+    def test_control_characters_from_the_file_are_escaped(self):
+        with open(os.path.join(Config.fixtures, "helper-devid-arm64"), "rb") as f:
+            body = f.read().replace(b"brenlow-helper", b"brenlow\nTeam=X")
+        path = self.scratch_file("newline", body)
+        fields, line, status = display(path)
+        self.assertEqual(status, 1)
+        self.assertEqual(dict(fields)["Identifier"], "com.quennard.brenlow\\x0aTeam=X")
+        self.assertIn('"com.quennard.brenlow\\x0aTeam=X"', dict(fields)["designated"])
+        self.assertNotIn("Team", dict(fields))
+        report = json.loads(run("--json", "--display", path)[0])
+        self.assertEqual(report["display"][0]["identifier"], "com.quennard.brenlow\nTeam=X")
 
     def test_json_carries_the_same_fields(self):
         for name in ("helper-devid-universal", "adhoc-arm64"):
