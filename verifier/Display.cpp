@@ -82,18 +82,19 @@ void directoryFields(const EmbeddedSignature& signature, SliceFields& out) {
 // The component of slot n, when the best directory seals it as it is.
 std::optional<ByteReader> boundComponent(const EmbeddedSignature& signature, std::uint32_t n) {
   const auto bytes = signature.component(n);
-  if (!signature.best().specialSlotPresent(n) || !bytes || !signature.slotMatches(n, *bytes)) return std::nullopt;
+  if (!bytes || !signature.slotMatches(n, *bytes)) return std::nullopt;
   return bytes;
 }
 
-// The number of entries of the sealed Info.plist, or nothing when none is
-// sealed or it does not read as a dictionary.
-std::optional<std::size_t> infoPlistEntries(const EmbeddedSignature& signature) {
+// The number of entries of the sealed Info.plist, nothing when none is
+// sealed, or why it does not read as a dictionary.
+std::optional<std::variant<std::size_t, Unreadable>> infoPlistEntries(const EmbeddedSignature& signature) {
   const auto bytes = boundComponent(signature, slot::kInfoPlist);
+  if (!bytes) return std::nullopt;
   requirement::Value dictionary;
-  if (!bytes ||
-      requirement::readPropertyListDictionary(Bytes(bytes->bytes().begin(), bytes->bytes().end()), &dictionary))
-    return std::nullopt;
+  if (const OSStatus status =
+          requirement::readPropertyListDictionary(Bytes(bytes->bytes().begin(), bytes->bytes().end()), &dictionary))
+    return Unreadable{status};
   return dictionary.keys.size();
 }
 

@@ -67,7 +67,7 @@ struct SliceFields {
   std::variant<std::vector<std::string>, Unreadable> authorities;  // common names, leaf to root
   std::optional<std::time_t> timestamp;   // the secure timestamp
   std::optional<std::time_t> signedTime;  // the signer's claimed time, shown without a timestamp
-  std::optional<std::size_t> infoPlistEntries;  // none: not bound
+  std::optional<std::variant<std::size_t, Unreadable>> infoPlistEntries;  // none: not bound
   std::optional<std::string> teamIdentifier;
   std::optional<std::uint32_t> runtimeVersion;  // 0xMMMMmmpp
   std::optional<std::uint64_t> pageSize;

@@ -107,7 +107,13 @@ std::string slice(const SliceFields& s) {
   out.string("identifier", s.identifier).string("format", s.format).raw("codeDirectory", codeDirectory(s.codeDirectory));
   out.raw("hashTypes", hashTypes(s.hashTypes)).string("cdhash", s.cdhash);
   signer(s, out);
-  out.raw("infoPlistEntries", s.infoPlistEntries ? std::to_string(*s.infoPlistEntries) : "null");
+  if (!s.infoPlistEntries) {
+    out.raw("infoPlistEntries", "null");
+  } else if (const auto* part = std::get_if<Unreadable>(&*s.infoPlistEntries)) {
+    out.raw("infoPlistEntries", unreadable(*part));
+  } else {
+    out.number("infoPlistEntries", std::get<std::size_t>(*s.infoPlistEntries));
+  }
   out.raw("teamIdentifier", s.teamIdentifier ? jsonString(*s.teamIdentifier) : "null");
   if (s.runtimeVersion) out.string("runtimeVersion", packedVersion(*s.runtimeVersion));
   if (s.pageSize) out.number("pageSize", *s.pageSize);

@@ -103,10 +103,12 @@ void sliceLines(const SliceFields& s, std::ostream& out) {
   out << "Format=" << s.format << "\n";
   directoryLines(s, out);
   signerLines(s, out);
-  if (s.infoPlistEntries) {
-    out << "Info.plist entries=" << *s.infoPlistEntries << "\n";
-  } else {
+  if (!s.infoPlistEntries) {
     out << "Info.plist=not bound\n";
+  } else if (const auto* part = std::get_if<Unreadable>(&*s.infoPlistEntries)) {
+    out << "Info.plist=" << unreadable(*part) << "\n";
+  } else {
+    out << "Info.plist entries=" << std::get<std::size_t>(*s.infoPlistEntries) << "\n";
   }
   out << "TeamIdentifier=" << (s.teamIdentifier ? printable(*s.teamIdentifier) : "not set") << "\n";
   if (s.runtimeVersion) out << "Runtime Version=" << packedVersion(*s.runtimeVersion) << "\n";
@@ -123,9 +125,8 @@ void writeDisplayText(const std::vector<SliceFields>& slices, std::ostream& out)
 
 std::string displayDate(std::time_t time) {
   std::tm parts{};
-  if (gmtime_r(&time, &parts) == nullptr || parts.tm_year < -1900 || parts.tm_year > 9999 - 1900)
-    return "unrepresentable";
-  char text[40];
+  if (gmtime_r(&time, &parts) == nullptr) return "unrepresentable";
+  char text[96];  // room for any int the fields could hold
   std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d +0000", parts.tm_year + 1900, parts.tm_mon + 1,
                 parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec);
   return text;

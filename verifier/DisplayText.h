@@ -15,7 +15,8 @@ namespace verifier {
 void writeDisplayText(const std::vector<SliceFields>& slices, std::ostream& out);
 
 // A time as "2024-05-01 12:34:56 +0000", always in UTC and in the same
-// digits whatever the locale; "unrepresentable" outside the years 0 to 9999.
+// digits whatever the locale (the times shown come from ASN.1, whose years
+// have four digits).
 std::string displayDate(std::time_t time);
 
 // "x.y.z" for a version packed as 0xMMMMmmpp.

@@ -304,6 +304,9 @@ class DisplayTests(CommandTestCase):
                          ["Developer ID Application: Test Maker (Q7MK2RX5VN)",
                           "Foreign Developer ID Certification Authority", "Foreign Test Root CA"])
         self.assertEqual(len(field_values(fields, "designated")), 1)
+        # A root left out and not one of Apple's cannot be shown.
+        fields = display(os.path.join(Config.fixtures, "helper-devid-without-root"))[0]
+        self.assertEqual(field_values(fields, "Authority"), DEVID_AUTHORITIES[:2])
 
     def test_a_file_without_signature_says_where_display_stopped(self):
         fields, line, status = display(os.path.join(Config.fixtures, "unsigned-arm64"))
@@ -345,8 +348,8 @@ class DisplayTests(CommandTestCase):
                                   f'{",".join(cd["flagNames"]) or "none"}) hashes={cd["codeSlots"]}+{cd["specialSlots"]}'
                                   for cd in directories], field_values(text, "CodeDirectory v"))
                 for s in slices:
-                    self.assertEqual((s["hashTypes"], s["pageSize"], s["entitlements"], s["infoPlistEntries"]),
-                                     ([{"name": "sha256", "size": 32}], 4096, None, None))
+                    self.assertEqual((s["hashTypes"], s["pageSize"], s["entitlements"]),
+                                     ([{"name": "sha256", "size": 32}], 4096, None))
         universal, adhoc = (json.loads(run("--json", "--display", "--anchor", self.ca("root"),
                                            os.path.join(Config.fixtures, name))[0])["display"]
                             for name in ("helper-devid-universal", "adhoc-arm64"))
@@ -354,6 +357,9 @@ class DisplayTests(CommandTestCase):
         self.assertEqual([s["teamIdentifier"] for s in universal], ["Q7MK2RX5VN"] * 2)
         self.assertEqual(universal[0]["internalRequirements"], {"count": 1, "size": 188})
         self.assertEqual([s["codeDirectory"]["version"] for s in universal], [0x20400] * 2)
+        # The fixtures' embedded Info.plist ends in a NUL, which the property list reader refuses.
+        self.assertEqual([s["infoPlistEntries"] for s in universal + adhoc],
+                         [{"unreadable": {"status": -67058, "name": "errSecCSBadDictionaryFormat"}}] * 2 + [None])
         self.assertEqual((adhoc[0]["adhoc"], adhoc[0]["teamIdentifier"], adhoc[0]["designated"]["implicit"],
                           adhoc[0]["codeDirectory"]["flagNames"]), (True, None, True, ["adhoc", "linker-signed"]))
         self.assertFalse({"authorities", "signatureSize", "signedTime", "timestamp"} & adhoc[0].keys())
@@ -400,6 +406,11 @@ class DisplayTests(CommandTestCase):
         self.assertTrue(entitlements[0].startswith('<?xml version="1.0"'), entitlements[0])
         self.assertIn("<dict/>", entitlements[0])
         self.assertEqual(dict(self.display_fixture("helper-devid-arm64", "--entitlements"))["Entitlements"], "none")
+        with open(path, "rb") as f:
+            changed = self.scratch_file("changed", f.read().replace(b"<dict/>", b"<DICT/>", 1))
+        fields, line, _ = display(changed, option="--entitlements")
+        self.assertEqual(field_values(fields, "Entitlements")[0], "not bound")
+        self.assertNotEqual(line, SUCCESS)
         designated = field_values(fields, "designated")
         self.assertEqual(len(set(designated)), 2)
         for requirement in designated:

@@ -64,7 +64,8 @@ TEST(ImplicitDesignatedRequirement, EachFormReadsAsExpectedAndIsSatisfiedByItsSi
        std::string(kPrefix) + "anchor apple generic and certificate leaf[subject.CN] = \"Apple Development: Maker\" and "
            "certificate 1[field.1.2.840.113635.100.6.2.1] /* exists */",
        true},
-      {"Apple, another shape", {&c.developerIDAuthority, &c.root}, true, std::string(kPrefix) + "anchor apple", false},
+      {"Apple, two certificates", {&c.developerID, &c.developerIDAuthority}, true, std::string(kPrefix) + "anchor apple",
+       false},
       {"Developer ID without a team", {&c.teamless, &c.developerIDAuthority, &c.root}, true, "", false},
       {"other root, leaf without organization", {&c.developerID, &c.developerIDAuthority, &c.root}, false,
        std::string(kPrefix) + "certificate leaf = " + hashLiteral(sha1(c.developerID.der())), true},
