@@ -49,6 +49,19 @@ bool compile(const std::optional<std::string>& text, RequirementRef* out, std::s
   return status == errSecSuccess;
 }
 
+// Text goes out one architecture at a time; JSON waits for the status line.
+void showDisplay(const FileSource& file, const Arguments& args, std::string* displayJson) {
+  std::vector<std::string> objects;
+  readDisplay(file, args.entitlements, [&](const SliceFields& fields) {
+    if (args.json) {
+      objects.push_back(verifier::displayJson(fields));
+    } else {
+      writeDisplayText(fields, std::cout);
+    }
+  });
+  if (args.json) *displayJson = jsonArray(objects);
+}
+
 }  // namespace
 
 std::optional<OSStatus> checkFile(const Arguments& args, std::string* problem, std::string* displayJson) {
@@ -59,14 +72,7 @@ std::optional<OSStatus> checkFile(const Arguments& args, std::string* problem, s
   StaticCodeRef code;
   if (const OSStatus status = SecStaticCodeCreateWithPath(platform::FileURL{args.file}, kSecCSDefaultFlags, &code))
     return status;
-  if (args.display) {
-    const auto fields = readDisplay(code->file(), args.entitlements);
-    if (args.json) {
-      *displayJson = verifier::displayJson(fields);
-    } else {
-      writeDisplayText(fields, std::cout);
-    }
-  }
+  if (args.display) showDisplay(code->file(), args, displayJson);
   return staticCodeCheckValidityWithAnchors(code.get(), kFlags, requirement.get(), anchors);
 }
 

@@ -192,18 +192,19 @@ SliceFields sliceFields(const FileSource& file, const MachOFile& layout, const M
 
 }  // namespace
 
-std::vector<SliceFields> readDisplay(const FileSource& file, bool withEntitlements) {
-  std::vector<SliceFields> slices;
+void readDisplay(const FileSource& file, bool withEntitlements, const std::function<void(const SliceFields&)>& each) {
   MachOFile layout;
   if (const OSStatus status = parseMachO(file, &layout)) {
-    slices.emplace_back().stopped = Stopped{"container", status};
-    return slices;
+    SliceFields container;
+    container.stopped = Stopped{"container", status};
+    each(container);
+    return;
   }
   for (const MachOSlice& slice : layout.slices) {
-    slices.push_back(sliceFields(file, layout, slice, withEntitlements));
-    if (slices.back().stopped) break;
+    const SliceFields fields = sliceFields(file, layout, slice, withEntitlements);
+    each(fields);
+    if (fields.stopped) return;
   }
-  return slices;
 }
 
 std::vector<std::string> flagNames(std::uint32_t flags) {

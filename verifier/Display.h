@@ -5,6 +5,7 @@
 // pages are left to the check that follows).
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,10 +14,12 @@
 
 namespace verifier {
 
-// The fields of every architecture; where the file stops making sense, the
-// last entry says where and why (Stopped), and nothing follows it.
+// Hands `each` the fields of every architecture in turn, so that only one
+// architecture's signature is held at a time; where the file stops making
+// sense, the last fields say where and why (Stopped), and none follow.
 // `entitlements` adds each architecture's entitlements.
-std::vector<SliceFields> readDisplay(const codesign::FileSource& file, bool entitlements);
+void readDisplay(const codesign::FileSource& file, bool entitlements,
+                 const std::function<void(const SliceFields&)>& each);
 
 // The names of the CodeDirectory flags that are set, lowest bit first.
 std::vector<std::string> flagNames(std::uint32_t flags);

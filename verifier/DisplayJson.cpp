@@ -124,10 +124,8 @@ std::string slice(const SliceFields& s) {
 
 }  // namespace
 
-std::string displayJson(const std::vector<SliceFields>& slices) {
-  std::vector<std::string> items;
-  for (const SliceFields& s : slices) items.push_back(slice(s));
-  return array(items);
-}
+std::string displayJson(const SliceFields& fields) { return slice(fields); }
+
+std::string jsonArray(const std::vector<std::string>& objects) { return array(objects); }
 
 }  // namespace verifier

@@ -1,7 +1,7 @@
 #pragma once
 
-// The display as JSON: an array with one object per architecture, its keys
-// the fields' names in camelCase, in the order the text shows them.
+// The display as JSON: one object per architecture, its keys the fields'
+// names in camelCase, in the order the text shows them.
 
 #include <string>
 #include <vector>
@@ -10,6 +10,9 @@
 
 namespace verifier {
 
-std::string displayJson(const std::vector<SliceFields>& slices);
+std::string displayJson(const SliceFields& slice);
+
+// The objects as one JSON array.
+std::string jsonArray(const std::vector<std::string>& objects);
 
 }  // namespace verifier

@@ -119,9 +119,7 @@ void sliceLines(const SliceFields& s, std::ostream& out) {
 
 }  // namespace
 
-void writeDisplayText(const std::vector<SliceFields>& slices, std::ostream& out) {
-  for (const SliceFields& slice : slices) sliceLines(slice, out);
-}
+void writeDisplayText(const SliceFields& slice, std::ostream& out) { sliceLines(slice, out); }
 
 std::string displayDate(std::time_t time) {
   std::tm parts{};

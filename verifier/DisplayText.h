@@ -12,7 +12,8 @@
 
 namespace verifier {
 
-void writeDisplayText(const std::vector<SliceFields>& slices, std::ostream& out);
+// One architecture's lines.
+void writeDisplayText(const SliceFields& slice, std::ostream& out);
 
 // A time as "2024-05-01 12:34:56 +0000", always in UTC and in the same
 // digits whatever the locale (the times shown come from ASN.1, whose years
