@@ -217,14 +217,15 @@ def display(*args, option="--display"):
     """(fields of --display as (name, value) pairs in order, status line, exit
     status). The designated requirement is ("designated", text), or
     ("# designated", text) when derived; the property list lines behind a tab
-    are joined into the value of the Entitlements field above them."""
+    are joined, one line break between two, into the value of the
+    Entitlements field above them."""
     out, err, status = run(option, *args)
     lines = out.splitlines()
     fields = []
     for line in lines[:-1]:
         if line.startswith("\t") and fields:
             name, value = fields.pop()
-            fields.append((name, value + line[1:] + "\n"))
+            fields.append((name, value + ("\n" if value else "") + line[1:]))
         elif line.split(" => ", 1)[0] in ("designated", "# designated"):
             fields.append(tuple(line.split(" => ", 1)))
         else:
@@ -403,8 +404,11 @@ class DisplayTests(CommandTestCase):
                          ["Timestamp", "Info.plist", "TeamIdentifier", "Runtime Version"])
         entitlements = field_values(fields, "Entitlements")
         self.assertEqual(len(entitlements), 2)
-        self.assertTrue(entitlements[0].startswith('<?xml version="1.0"'), entitlements[0])
         self.assertIn("<dict/>", entitlements[0])
+        # The text's lines are the property list exactly, as JSON carries it
+        # (a final line break, which this one lacks, makes no line of its own).
+        report = json.loads(run("--json", "--entitlements", path)[0])
+        self.assertEqual([s["entitlements"] for s in report["display"]], entitlements)
         self.assertEqual(dict(self.display_fixture("helper-devid-arm64", "--entitlements"))["Entitlements"], "none")
         with open(path, "rb") as f:
             changed = self.scratch_file("changed", f.read().replace(b"<dict/>", b"<DICT/>", 1))
