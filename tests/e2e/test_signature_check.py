@@ -282,6 +282,8 @@ class DisplayTests(CommandTestCase):
         self.assertEqual(field_values(two, "Hash type"), ["sha1 size=20", "sha256-truncated size=20"])
         self.assertEqual(field_values(two, "Authority"), DEVID_AUTHORITIES)
         self.assertEqual(dict(self.display_fixture("helper-devid-16k-arm64"))["Page size"], "16384")
+        hardened = dict(self.display_fixture("helper-devid-runtime-arm64"))
+        self.assertEqual((hardened["Runtime Version"], hardened["CodeDirectory v"][:5]), ("14.2.1", "20500"))
 
     def test_times_and_the_derived_requirement(self):
         # A secure timestamp is shown instead of the signing time beside it.
