@@ -1,6 +1,7 @@
 #include "verifier/Display.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 
 #include "codesign/CmsSignature.h"
@@ -102,7 +103,11 @@ std::optional<std::variant<std::size_t, Unreadable>> infoPlistEntries(const Embe
 void signerFields(const EmbeddedSignature& signature, SignatureDetails& details, SliceFields& out) {
   out.adhoc = signature.best().adhoc();
   const ByteReader* cms = signature.superBlob().find(slot::kSignature);
-  if (out.adhoc || cms == nullptr) return;
+  if (out.adhoc) return;
+  if (cms == nullptr) {
+    out.authorities = Unreadable{errSecCSUnsigned};  // as the check will answer
+    return;
+  }
   out.signatureSize = cms->size();
   ByteReader payload;
   OSStatus status = blobWrapperPayload(*cms, &payload) ? errSecSuccess : errSecCSSignatureFailed;
