@@ -37,24 +37,27 @@ bool appendDer(X509* certificate, std::vector<Bytes>* out) {
   return true;
 }
 
+// Appends the one of `roots` that issued `top`, if any: a root the signer left out.
+void appendRootOf(X509* top, std::span<const Bytes> roots, std::vector<Bytes>* out) {
+  for (const Bytes& root : roots) {
+    const ossl::Certificate candidate = decodeCertificate(root);
+    if (candidate && issued(candidate.get(), top)) {
+      out->push_back(root);
+      return;
+    }
+  }
+}
+
 // The signer's certificate, then its issuer among those carried, and so on
 // up to a self-issued one; every certificate is used once at most.
 void chainFrom(const cms::Signer& signer, std::span<const Bytes> roots, std::vector<Bytes>* out) {
   std::vector<bool> taken(static_cast<std::size_t>(sk_X509_num(signer.certificates.get())), false);
   X509* current = signer.certificate;
-  while (current != nullptr && out->size() < limits::kMaxCertificates && appendDer(current, out)) {
+  while (out->size() < limits::kMaxCertificates && appendDer(current, out)) {
     if (issued(current, current)) return;
     X509* next = issuerIn(signer.certificates.get(), current, taken);
-    if (next == nullptr) break;
+    if (next == nullptr) return appendRootOf(current, roots, out);
     current = next;
-  }
-  if (current == nullptr || issued(current, current)) return;
-  for (const Bytes& root : roots) {
-    const ossl::Certificate candidate = decodeCertificate(root);
-    if (candidate && issued(candidate.get(), current)) {
-      out->push_back(root);
-      return;
-    }
   }
 }
 
