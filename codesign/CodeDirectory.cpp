@@ -15,7 +15,7 @@ constexpr std::uint32_t kLatestVersion = 0x2F000;
 constexpr std::uint32_t kScatterVersion = 0x20100;
 constexpr std::uint32_t kTeamVersion = 0x20200;
 constexpr std::uint32_t kCodeLimit64Version = 0x20300;
-constexpr std::uint32_t kPreEncryptVersion = 0x20500;
+constexpr std::uint32_t kRuntimeVersion = 0x20500;  // runtime and preEncryptOffset
 
 // The CodeDirectory header as far as version 0x20500; fields of later
 // versions follow it and are not used.
@@ -61,7 +61,7 @@ void clearLaterFields(CodeDirectoryWire& w) {
   if (w.version < kScatterVersion) w.scatterOffset = 0;
   if (w.version < kTeamVersion) w.teamOffset = 0;
   if (w.version < kCodeLimit64Version) w.codeLimit64 = 0;
-  if (w.version < kPreEncryptVersion) w.preEncryptOffset = 0;
+  if (w.version < kRuntimeVersion) w.runtime = 0, w.preEncryptOffset = 0;
 }
 
 // The whole hash array, special slots below hashOffset and code slots above
@@ -112,6 +112,7 @@ OSStatus CodeDirectory::parse(const ByteReader& blob, std::optional<CodeDirector
   if (w.teamOffset != 0) cd._teamIdentifier = std::string(team);
   cd._platform = w.platform;
   cd._pageShift = w.pageSize;
+  cd._runtime = w.runtime;
   cd._hashSize = w.hashSize;
   cd._hashOffset = w.hashOffset;
   cd._nSpecialSlots = w.nSpecialSlots;

@@ -35,6 +35,8 @@ class CodeDirectory {
   const std::optional<std::string>& teamIdentifier() const { return _teamIdentifier; }
   std::uint8_t platform() const { return _platform; }
   std::uint32_t pageShift() const { return _pageShift; }
+  // The hardened runtime's SDK version, 0xMMMMmmpp; 0 when none or before version 0x20500.
+  std::uint32_t runtime() const { return _runtime; }
   std::uint64_t codeLimit() const { return _codeLimit; }
   std::uint32_t codeSlots() const { return _nCodeSlots; }
   std::uint32_t specialSlots() const { return _nSpecialSlots; }
@@ -58,6 +60,7 @@ class CodeDirectory {
   std::optional<std::string> _teamIdentifier;
   std::uint8_t _platform = 0;
   std::uint32_t _pageShift = 0;
+  std::uint32_t _runtime = 0;
   std::uint64_t _codeLimit = 0;
   std::uint32_t _hashSize = 0;
   std::uint64_t _hashOffset = 0;

@@ -10,6 +10,7 @@
 #include "codesign/requirement/BlobReader.h"
 #include "codesign/requirement/Decompile.h"
 #include "codesign/requirement/Evaluate.h"
+#include "codesign/requirement/Implicit.h"
 #include "codesign/requirement/Expression.h"
 #include "codesign/requirement/Lexer.h"
 #include "codesign/requirement/Parser.h"
@@ -63,6 +64,19 @@ OSStatus Requirement::read(std::span<const std::uint8_t> blob, RequirementRef* r
     requirement::ExpressionPtr expression;
     if (const OSStatus status = requirement::readRequirementBlob(ByteReader(blob), &expression);
         status != errSecSuccess) {
+      return status;
+    }
+    result->reset(new Requirement(std::move(expression)));
+    return errSecSuccess;
+  });
+}
+
+OSStatus Requirement::implicitDesignated(const requirement::SignedCode& code, RequirementRef* result) {
+  if (result == nullptr) return errSecCSObjectRequired;
+  result->reset();
+  return withoutExceptions([&] {
+    requirement::ExpressionPtr expression;
+    if (const OSStatus status = requirement::implicitDesignated(code, &expression); status != errSecSuccess) {
       return status;
     }
     result->reset(new Requirement(std::move(expression)));

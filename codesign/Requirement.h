@@ -13,6 +13,7 @@ namespace codesign {
 
 namespace requirement {
 struct Expression;  // the compiled expression tree
+struct SignedCode;  // what an implicit designated requirement is derived from
 }
 
 // A compiled code requirement: one expression of the code requirement
@@ -30,6 +31,11 @@ class Requirement {
   // of a blob that is malformed or holds what this engine does not know
   // (see requirement/BlobReader.h).
   static OSStatus read(std::span<const std::uint8_t> blob, RequirementRef* requirement);
+
+  // 0 and the designated requirement the framework derives for code whose
+  // signature states none, or the status of what it cannot be derived from
+  // (see requirement/Implicit.h).
+  static OSStatus implicitDesignated(const requirement::SignedCode& code, RequirementRef* requirement);
 
   // 0 when the subject satisfies the requirement, errSecCSReqFailed when it
   // does not, or another status when evaluation itself fails (a sealed

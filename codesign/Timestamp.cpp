@@ -54,4 +54,12 @@ OSStatus verifyTimestamp(const ASN1_TYPE* token, std::span<const std::uint8_t> s
   return errSecSuccess;
 }
 
+std::optional<std::time_t> timestampTokenTime(const ASN1_TYPE* token) {
+  if (token == nullptr || token->type != V_ASN1_SEQUENCE) return std::nullopt;
+  const ossl::Cms signedData = cms::decodeSignedData(cms::stringBytes(token->value.sequence));
+  const ossl::TstInfo info = signedData ? tstInfo(signedData.get()) : nullptr;
+  ERR_clear_error();
+  return info ? cms::toTime(TS_TST_INFO_get_time(info.get())) : std::nullopt;
+}
+
 }  // namespace codesign

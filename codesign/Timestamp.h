@@ -5,6 +5,7 @@
 // time-stamping authority whose own chain ends at a pinned root.
 
 #include <ctime>
+#include <optional>
 #include <span>
 
 #include "codesign/CertificateChain.h"
@@ -15,5 +16,9 @@ namespace codesign {
 // decode, its signature or imprint is wrong; the chain's status otherwise.
 OSStatus verifyTimestamp(const ASN1_TYPE* token, std::span<const std::uint8_t> signatureValue,
                          AnchorPredicate isAnchor, std::time_t* genTime);
+
+// The time a token states, read without any check (for display); nothing
+// when it does not decode.
+std::optional<std::time_t> timestampTokenTime(const ASN1_TYPE* token);
 
 }  // namespace codesign

@@ -32,6 +32,8 @@ bool isTrustedAnchor(const SHA256Digest& fingerprint) {
   return extra && *extra == fingerprint;
 }
 
+bool isAppleRootCA(const SHA256Digest& fingerprint) { return fingerprint == kAppleRoots[0]; }
+
 std::vector<Bytes> trustedAnchorCertificates() {
   std::vector<Bytes> anchors = appleRootCertificates();
   if (auto extra = extraTrustedAnchorCertificate()) anchors.push_back(std::move(*extra));

@@ -15,6 +15,10 @@ using SHA256Digest = std::array<std::uint8_t, 32>;
 // one of Apple's root certificates, or the one extra anchor of a test build.
 bool isTrustedAnchor(const SHA256Digest& fingerprint);
 
+// True for "Apple Root CA" alone: the root under which the framework derives
+// the Apple forms of an implicit designated requirement.
+bool isAppleRootCA(const SHA256Digest& fingerprint);
+
 // The DER encodings of the anchors above, offered as a chain's last link
 // when a signature leaves its root out.
 std::vector<Bytes> trustedAnchorCertificates();

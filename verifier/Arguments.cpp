@@ -31,6 +31,7 @@ bool takeOption(const std::string& word, Words& words, Arguments& out, std::stri
   bool missing = false;
   if (word == "--json") return out.json = true;
   if (word == "--display") return out.display = true;
+  if (word == "--entitlements") return out.entitlements = out.display = true;
   if (word == "--help") return out.help = true;
   if (auto text = words.valueOf(word, "--requirement", &missing)) {
     if (out.requirement) return *problem = "--requirement given twice", false;
@@ -59,7 +60,6 @@ std::optional<Arguments> parseArguments(const std::vector<std::string>& args, st
     }
   }
   if (out.help) return out;
-  if (out.json && out.display) return *problem = "--display cannot be combined with --json", std::nullopt;
   if (operands.size() != 1) return *problem = operands.empty() ? "no FILE given" : "more than one FILE given", std::nullopt;
   out.file = operands.front();
   return out;

@@ -9,12 +9,13 @@
 namespace verifier {
 
 inline constexpr const char* kUsage =
-    "usage: signature-check [--json | --display] [--requirement TEXT] [--anchor CERTFILE]... FILE";
+    "usage: signature-check [--json] [--display | --entitlements] [--requirement TEXT] [--anchor CERTFILE]... FILE";
 
 struct Arguments {
   bool help = false;
   bool json = false;
   bool display = false;
+  bool entitlements = false;  // implies display
   std::optional<std::string> requirement;
   std::vector<std::string> anchorFiles;
   std::string file;

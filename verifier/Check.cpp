@@ -10,6 +10,8 @@
 #include "codesign/StaticCode.h"
 #include "codesign/Status.h"
 #include "verifier/Display.h"
+#include "verifier/DisplayJson.h"
+#include "verifier/DisplayText.h"
 #include "verifier/Report.h"
 
 namespace verifier {
@@ -47,9 +49,22 @@ bool compile(const std::optional<std::string>& text, RequirementRef* out, std::s
   return status == errSecSuccess;
 }
 
+// Text goes out one architecture at a time; JSON waits for the status line.
+void showDisplay(const FileSource& file, const Arguments& args, std::string* displayJson) {
+  std::vector<std::string> objects;
+  readDisplay(file, args.entitlements, [&](const SliceFields& fields) {
+    if (args.json) {
+      objects.push_back(verifier::displayJson(fields));
+    } else {
+      writeDisplayText(fields, std::cout);
+    }
+  });
+  if (args.json) *displayJson = jsonArray(objects);
+}
+
 }  // namespace
 
-std::optional<OSStatus> checkFile(const Arguments& args, std::string* problem) {
+std::optional<OSStatus> checkFile(const Arguments& args, std::string* problem, std::string* displayJson) {
   std::vector<SHA256Digest> anchors;
   RequirementRef requirement;
   if (!readAnchors(args.anchorFiles, &anchors, problem) || !compile(args.requirement, &requirement, problem))
@@ -57,7 +72,7 @@ std::optional<OSStatus> checkFile(const Arguments& args, std::string* problem) {
   StaticCodeRef code;
   if (const OSStatus status = SecStaticCodeCreateWithPath(platform::FileURL{args.file}, kSecCSDefaultFlags, &code))
     return status;
-  if (args.display) displaySignature(code->file(), std::cout);
+  if (args.display) showDisplay(code->file(), args, displayJson);
   return staticCodeCheckValidityWithAnchors(code.get(), kFlags, requirement.get(), anchors);
 }
 

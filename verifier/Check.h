@@ -12,7 +12,9 @@
 namespace verifier {
 
 // The framework's status for the file; nothing, with the reason, when the
-// caller's anchors or requirement cannot be used (a usage error).
-std::optional<codesign::OSStatus> checkFile(const Arguments& args, std::string* problem);
+// caller's anchors or requirement cannot be used (a usage error). With
+// --display the fields go to standard output first, or with --json into
+// *displayJson, for the status line to carry.
+std::optional<codesign::OSStatus> checkFile(const Arguments& args, std::string* problem, std::string* displayJson);
 
 }  // namespace verifier

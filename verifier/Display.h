@@ -1,17 +1,27 @@
 #pragma once
 
-// What --display prints: for each architecture, in file order, the fields of
-// its signature as one Name=value line each, read from the signature blobs
-// alone (the code pages are left to the check that follows).
+// What --display shows: for each architecture, in file order, the fields of
+// its signature, read from the headers and signature blobs alone (the code
+// pages are left to the check that follows).
 
-#include <ostream>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
 
 #include "codesign/FileSource.h"
+#include "verifier/DisplayFields.h"
 
 namespace verifier {
 
-// Writes the fields of every architecture; where the file stops making
-// sense, a Display stopped= line names where and why, and nothing follows.
-void displaySignature(const codesign::FileSource& file, std::ostream& out);
+// Hands `each` the fields of every architecture in turn, so that only one
+// architecture's signature is held at a time; where the file stops making
+// sense, the last fields say where and why (Stopped), and none follow.
+// `entitlements` adds each architecture's entitlements.
+void readDisplay(const codesign::FileSource& file, bool entitlements,
+                 const std::function<void(const SliceFields&)>& each);
+
+// The names of the CodeDirectory flags that are set, lowest bit first.
+std::vector<std::string> flagNames(std::uint32_t flags);
 
 }  // namespace verifier

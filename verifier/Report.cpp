@@ -12,11 +12,12 @@ std::string statusText(codesign::OSStatus status) {
   return text;
 }
 
-std::string reportLine(const std::string& path, codesign::OSStatus status, bool json) {
+std::string reportLine(const std::string& path, codesign::OSStatus status, bool json, const std::string& displayJson) {
   if (!json) return statusText(status);
   const auto name = codesign::statusName(status);
   return "{\"path\": " + jsonString(path) + ", \"status\": " + std::to_string(status) +
-         ", \"name\": " + (name ? jsonString(std::string(*name)) : "null") + "}";
+         ", \"name\": " + (name ? jsonString(std::string(*name)) : "null") +
+         (displayJson.empty() ? "" : ", \"display\": " + displayJson) + "}";
 }
 
 }  // namespace verifier

@@ -12,7 +12,9 @@ namespace verifier {
 std::string statusText(codesign::OSStatus status);
 
 // The line for the file's status, without its newline: statusText, or with
-// `json` an object {"path": ..., "status": N, "name": "..." or null}.
-std::string reportLine(const std::string& path, codesign::OSStatus status, bool json);
+// `json` an object {"path": ..., "status": N, "name": "..." or null}, and
+// "display": displayJson when that is not empty.
+std::string reportLine(const std::string& path, codesign::OSStatus status, bool json,
+                       const std::string& displayJson = {});
 
 }  // namespace verifier

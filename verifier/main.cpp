@@ -27,8 +27,9 @@ int main(int argc, char** argv) {
   const auto args = verifier::parseArguments({argv + (argc > 0 ? 1 : 0), argv + argc}, &problem);
   if (!args) return usageError(problem, true);
   if (args->help) return std::cout << verifier::kUsage << "\n", kVerified;
-  const auto status = verifier::checkFile(*args, &problem);
+  std::string display;
+  const auto status = verifier::checkFile(*args, &problem, &display);
   if (!status) return usageError(problem, false);
-  std::cout << verifier::reportLine(args->file, *status, args->json) << std::endl;
+  std::cout << verifier::reportLine(args->file, *status, args->json, display) << std::endl;
   return *status == 0 ? kVerified : kFailed;
 }

@@ -184,8 +184,8 @@ class CommandLineTests(CommandTestCase):
                 self.assertIn(named, err)
 
     def test_help_is_the_usage_line(self):
-        self.assertEqual(run("--help"), ("usage: signature-check [--json | --display] [--requirement TEXT] "
-                                          "[--anchor CERTFILE]... FILE", "", 0))
+        self.assertEqual(run("--help"), ("usage: signature-check [--json] [--display | --entitlements] "
+                                          "[--requirement TEXT] [--anchor CERTFILE]... FILE", "", 0))
 
     # A space escaped as \u0020 would read the same to any JSON reader, so no
     # test tells the two apart.
@@ -206,18 +206,30 @@ class CommandLineTests(CommandTestCase):
             out, err, status = run(self.scratch_file("hostile", body))
             self.assertEqual(status, 1, err)
             self.assertRegex(out, r"^-?\d+( \w+)?$")
+            out, err, status = run("--json", "--entitlements", self.scratch_file("hostile", body))
+            self.assertEqual((status, "display" in json.loads(out)), (1, True), err)
 
 if __name__ == "__main__":
     unittest.main()
 
 
-def display(*args):
-    """(fields of --display as (name, value) pairs in order, status line, exit status)."""
-    out, err, status = run("--display", *args)
+def display(*args, option="--display"):
+    """(fields of --display as (name, value) pairs in order, status line, exit
+    status). The designated requirement is ("designated", text), or
+    ("# designated", text) when derived; the property list lines behind a tab
+    are joined, one line break between two, into the value of the
+    Entitlements field above them."""
+    out, err, status = run(option, *args)
     lines = out.splitlines()
-    fields = [tuple(line.split("=", 1)) if "=" in line else (line, "") for line in lines[:-1]]
-    fields = [(name.removesuffix(" "), value.removeprefix("> ")) if name == "designated " else (name, value)
-              for name, value in fields]
+    fields = []
+    for line in lines[:-1]:
+        if line.startswith("\t") and fields:
+            name, value = fields.pop()
+            fields.append((name, value + ("\n" if value else "") + line[1:]))
+        elif line.split(" => ", 1)[0] in ("designated", "# designated"):
+            fields.append(tuple(line.split(" => ", 1)))
+        else:
+            fields.append(tuple(line.split("=", 1)) if "=" in line else (line, ""))
     return fields, lines[-1] if lines else "", status
 
 
@@ -225,23 +237,29 @@ def field_values(fields, name):
     return [value for key, value in fields if key == name]
 
 
+DEVID_AUTHORITIES = ["Developer ID Application: Test Maker (Q7MK2RX5VN)", "Test Developer ID Certification Authority",
+                     "Helper Test Root CA"]
+
+
 class DisplayTests(CommandTestCase):
-    def display_fixture(self, name):
-        fields, line, status = display("--anchor", self.ca("root"), os.path.join(Config.fixtures, name))
+    def display_fixture(self, name, *options):
+        fields, line, status = display("--anchor", self.ca("root"), os.path.join(Config.fixtures, name), *options)
         self.assertEqual((line, status), (SUCCESS, 0), fields)
         return fields
 
     def test_fields_are_what_the_signer_put_in(self):
         fields = self.display_fixture("helper-devid-arm64")
         names = [name for name, _ in fields]
-        self.assertEqual(names, ["Architecture", "Identifier", "Format", "CodeDirectory v", "Hash type",
-                                 "CDHash", "Signature size", "Info.plist", "TeamIdentifier", "Page size",
-                                 "Internal requirements count", "designated"])
+        self.assertEqual(names, ["Architecture", "Identifier", "Format", "CodeDirectory v", "Hash type", "CDHash",
+                                 "Signature size", "Authority", "Authority", "Authority", "Signed Time", "Info.plist",
+                                 "TeamIdentifier", "Page size", "Internal requirements count", "designated"])
+        self.assertEqual(field_values(fields, "Authority"), DEVID_AUTHORITIES)
         self.assertEqual(dict(fields)["Identifier"], "com.quennard.brenlow-helper")
         self.assertEqual(dict(fields)["TeamIdentifier"], "Q7MK2RX5VN")
         self.assertEqual(dict(fields)["Format"], "Mach-O thin (arm64)")
         self.assertEqual(dict(fields)["Hash type"], "sha256 size=32")
         self.assertRegex(dict(fields)["CDHash"], "^[0-9a-f]{40}$")
+        self.assertRegex(dict(fields)["Signed Time"], r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d \+0000$")
         self.assertIn('identifier "com.quennard.brenlow-helper"', dict(fields)["designated"])
         self.assertIn("certificate leaf[subject.OU] = Q7MK2RX5VN", dict(fields)["designated"])
 
@@ -249,14 +267,49 @@ class DisplayTests(CommandTestCase):
         self.assertEqual((adhoc["Signature"], adhoc["TeamIdentifier"], adhoc["Internal requirements"]),
                          ("adhoc", "not set", "none"))
         self.assertIn("(adhoc,linker-signed)", adhoc["CodeDirectory v"])
+        self.assertFalse({"Authority", "Signed Time", "Timestamp", "designated"} & adhoc.keys())
+        self.assertEqual(adhoc["# designated"], f'cdhash H"{adhoc["CDHash"]}"')
 
         universal = self.display_fixture("helper-devid-universal")
         self.assertEqual(field_values(universal, "Architecture"), ["x86_64", "arm64"])
         self.assertEqual(field_values(universal, "Format"), ["Mach-O universal (x86_64 arm64)"] * 2)
+        self.assertEqual(field_values(universal, "Authority"), DEVID_AUTHORITIES * 2)
 
+        # Type-3 directories: truncated SHA-256, alone and beside SHA-1.
+        self.assertEqual(field_values(self.display_fixture("helper-devid-sha256-truncated"), "Hash type"),
+                         ["sha256-truncated size=20"])
         two = self.display_fixture("helper-devid-sha1-sha256-truncated")
         self.assertEqual(field_values(two, "Hash type"), ["sha1 size=20", "sha256-truncated size=20"])
+        self.assertEqual(field_values(two, "Authority"), DEVID_AUTHORITIES)
         self.assertEqual(dict(self.display_fixture("helper-devid-16k-arm64"))["Page size"], "16384")
+        hardened = dict(self.display_fixture("helper-devid-runtime-arm64"))
+        self.assertEqual((hardened["Runtime Version"], hardened["CodeDirectory v"][:5]), ("14.2.1", "20500"))
+
+    def test_times_and_the_derived_requirement(self):
+        # A secure timestamp is shown instead of the signing time beside it.
+        stamped = dict(self.display_fixture("helper-devid-timestamped-expired"))
+        self.assertEqual(stamped["Timestamp"], "2020-01-15 12:00:01 +0000")
+        self.assertNotIn("Signed Time", stamped)
+        implicit = self.display_fixture("helper-devid-implicit-arm64")
+        self.assertEqual([name for name, _ in implicit][-6:],
+                         ["Signed Time", "Info.plist", "TeamIdentifier", "Page size", "Internal requirements",
+                          "# designated"])
+        self.assertEqual(dict(implicit)["Signed Time"], "2024-05-01 12:34:56 +0000")
+        self.assertNotIn("Timestamp", dict(implicit))
+        # Not Apple's root: the leaf, which alone carries the maker's organization, by its hash.
+        self.assertRegex(dict(implicit)["# designated"],
+                         r'^identifier "com.quennard.brenlow-helper" and certificate leaf = H"[0-9a-f]{40}"$')
+
+    def test_a_chain_to_a_root_not_trusted_is_still_displayed(self):
+        fields, line, status = display(os.path.join(Config.fixtures, "helper-devid-foreign-root"))
+        self.assertEqual((line, status), (NOT_TRUSTED, 1))
+        self.assertEqual(field_values(fields, "Authority"),
+                         ["Developer ID Application: Test Maker (Q7MK2RX5VN)",
+                          "Foreign Developer ID Certification Authority", "Foreign Test Root CA"])
+        self.assertEqual(len(field_values(fields, "designated")), 1)
+        # A root left out and not one of Apple's cannot be shown.
+        fields = display(os.path.join(Config.fixtures, "helper-devid-without-root"))[0]
+        self.assertEqual(field_values(fields, "Authority"), DEVID_AUTHORITIES[:2])
 
     def test_a_file_without_signature_says_where_display_stopped(self):
         fields, line, status = display(os.path.join(Config.fixtures, "unsigned-arm64"))
@@ -265,29 +318,105 @@ class DisplayTests(CommandTestCase):
         # Nothing is shown past the first slice that cannot be read.
         fields, line, status = display(os.path.join(Config.fixtures, "helper-devid-universal-unsigned-slice"))
         self.assertEqual(fields, [("Architecture", "x86_64"), ("Display stopped", "x86_64 signature (-67062 errSecCSUnsigned)")])
-        self.assertEqual(run("--display", "--json", "a")[2], 2)
+
+    # Text the signer chose cannot pass for a line of the display's own.
+    def test_control_characters_from_the_file_are_escaped(self):
+        with open(os.path.join(Config.fixtures, "helper-devid-arm64"), "rb") as f:
+            body = f.read().replace(b"brenlow-helper", b"brenlow\nTeam=X")
+        path = self.scratch_file("newline", body)
+        fields, line, status = display(path)
+        self.assertEqual(status, 1)
+        self.assertEqual(dict(fields)["Identifier"], "com.quennard.brenlow\\x0aTeam=X")
+        self.assertIn('"com.quennard.brenlow\\x0aTeam=X"', dict(fields)["designated"])
+        self.assertNotIn("Team", dict(fields))
+        report = json.loads(run("--json", "--display", path)[0])
+        self.assertEqual(report["display"][0]["identifier"], "com.quennard.brenlow\nTeam=X")
+
+    def test_json_carries_the_same_fields(self):
+        for name in ("helper-devid-universal", "adhoc-arm64"):
+            with self.subTest(name):
+                path = os.path.join(Config.fixtures, name)
+                text = display("--anchor", self.ca("root"), path)[0]
+                out, err, status = run("--json", "--entitlements", "--anchor", self.ca("root"), path)
+                report = json.loads(out)
+                self.assertEqual((report["status"], report["name"], status), (0, "errSecSuccess", 0), err)
+                slices = report["display"]
+                self.assertEqual([s["architecture"] for s in slices], field_values(text, "Architecture"))
+                for key, field in (("identifier", "Identifier"), ("cdhash", "CDHash"), ("format", "Format")):
+                    self.assertEqual([s[key] for s in slices], field_values(text, field))
+                designated = field_values(text, "designated") + field_values(text, "# designated")
+                self.assertEqual([s["designated"]["text"] for s in slices], designated)
+                directories = [s["codeDirectory"] for s in slices]
+                self.assertEqual([f'{cd["version"]:x} size={cd["size"]} flags=0x{cd["flags"]:x}('
+                                  f'{",".join(cd["flagNames"]) or "none"}) hashes={cd["codeSlots"]}+{cd["specialSlots"]}'
+                                  for cd in directories], field_values(text, "CodeDirectory v"))
+                for s in slices:
+                    self.assertEqual((s["hashTypes"], s["pageSize"], s["entitlements"]),
+                                     ([{"name": "sha256", "size": 32}], 4096, None))
+        universal, adhoc = (json.loads(run("--json", "--display", "--anchor", self.ca("root"),
+                                           os.path.join(Config.fixtures, name))[0])["display"]
+                            for name in ("helper-devid-universal", "adhoc-arm64"))
+        self.assertEqual([s["authorities"] for s in universal], [DEVID_AUTHORITIES] * 2)
+        self.assertEqual([s["teamIdentifier"] for s in universal], ["Q7MK2RX5VN"] * 2)
+        self.assertEqual(universal[0]["internalRequirements"], {"count": 1, "size": 188})
+        self.assertEqual([s["codeDirectory"]["version"] for s in universal], [0x20400] * 2)
+        # The fixtures' embedded Info.plist ends in a NUL, which the property list reader refuses.
+        self.assertEqual([s["infoPlistEntries"] for s in universal + adhoc],
+                         [{"unreadable": {"status": -67058, "name": "errSecCSBadDictionaryFormat"}}] * 2 + [None])
+        self.assertEqual((adhoc[0]["adhoc"], adhoc[0]["teamIdentifier"], adhoc[0]["designated"]["implicit"],
+                          adhoc[0]["codeDirectory"]["flagNames"]), (True, None, True, ["adhoc", "linker-signed"]))
+        self.assertFalse({"authorities", "signatureSize", "signedTime", "timestamp"} & adhoc[0].keys())
+        stopped = json.loads(run("--json", "--display", os.path.join(Config.fixtures, "unsigned-arm64"))[0])
+        self.assertEqual(stopped["display"], [{"architecture": "arm64", "stopped": {
+            "at": "signature", "status": -67062, "name": "errSecCSUnsigned"}}])
 
     def test_the_designated_requirement_given_back_is_satisfied(self):
-        checked = 0
+        checked = implicit = 0
         for case, fixture, _, expected in fixture_table():
             if expected != SUCCESS:
                 continue
             with self.subTest(case):
                 path = os.path.join(Config.fixtures, fixture)
                 fields, line, _ = display("--anchor", self.ca("root"), path)
-                for requirement in set(field_values(fields, "designated")):
+                derived = set(field_values(fields, "# designated"))
+                for requirement in set(field_values(fields, "designated")) | derived:
                     self.check(path, requirement, [self.ca("root")], SUCCESS)
                     checked += 1
-        self.assertGreaterEqual(checked, 10)
+                implicit += len(derived)
+        self.assertGreaterEqual((checked, implicit), (10, 2))
+        adhoc = fetch_published("adhoc")
+        derived = field_values(display(adhoc)[0], "# designated")
+        self.assertEqual(len(derived), 1)
+        self.check(adhoc, derived[0], [], SUCCESS)
 
     # Each slice of this file has its own identifier, so each designated
     # requirement is satisfied by its own slice only: alone, each fails the
     # check of every architecture; joined with "or", they pass it.
-    def test_published_developer_id_round_trip(self):
+    def test_published_developer_id(self):
         path = fetch_published("developer-id")
-        fields, line, status = display(path)
+        fields, line, status = display(path, option="--entitlements")
         self.assertEqual((line, status), (SUCCESS, 0))
         self.assertEqual(field_values(fields, "TeamIdentifier"), ["97JCY7859U"] * 2)
+        self.assertEqual(field_values(fields, "Authority"), ["Developer ID Application: GetSentry LLC (97JCY7859U)",
+                                                             "Developer ID Certification Authority", "Apple Root CA"] * 2)
+        self.assertEqual(len(field_values(fields, "Timestamp")), 2)
+        self.assertEqual(field_values(fields, "Runtime Version"), ["26.5.0"] * 2)
+        names = [name for name, _ in fields]
+        self.assertEqual(names[names.index("Timestamp"):names.index("Page size")],
+                         ["Timestamp", "Info.plist", "TeamIdentifier", "Runtime Version"])
+        entitlements = field_values(fields, "Entitlements")
+        self.assertEqual(len(entitlements), 2)
+        self.assertIn("<dict/>", entitlements[0])
+        # The text's lines are the property list exactly, as JSON carries it
+        # (a final line break, which this one lacks, makes no line of its own).
+        report = json.loads(run("--json", "--entitlements", path)[0])
+        self.assertEqual([s["entitlements"] for s in report["display"]], entitlements)
+        self.assertEqual(dict(self.display_fixture("helper-devid-arm64", "--entitlements"))["Entitlements"], "none")
+        with open(path, "rb") as f:
+            changed = self.scratch_file("changed", f.read().replace(b"<dict/>", b"<DICT/>", 1))
+        fields, line, _ = display(changed, option="--entitlements")
+        self.assertEqual(field_values(fields, "Entitlements")[0], "not bound")
+        self.assertNotEqual(line, SUCCESS)
         designated = field_values(fields, "designated")
         self.assertEqual(len(set(designated)), 2)
         for requirement in designated:

@@ -8,7 +8,11 @@ namespace {
 
 constexpr std::uint32_t kCodeDirectoryMagic = 0xfade0c02;
 constexpr std::uint32_t kVersionWithExecSegment = 0x20400;
-constexpr std::uint32_t kHeaderSize = 88;
+constexpr std::uint32_t kVersionWithRuntime = 0x20500;
+
+// The fixed header: 88 bytes up to the exec segment, 96 with the runtime
+// version and the pre-encryption offset after it.
+std::uint32_t headerSize(const CodeDirectoryFields& fields) { return fields.runtime != 0 ? 96 : 88; }
 
 // Page shift 0 makes the whole code limit one page.
 std::uint64_t pageSize(const CodeDirectoryFields& fields) {
@@ -24,13 +28,13 @@ std::uint64_t stringsSize(const CodeDirectoryFields& fields) {
 }
 
 void writeHeader(BlobWriter& out, const CodeDirectoryFields& fields, std::uint32_t length) {
-  const std::uint32_t identOffset = kHeaderSize;
+  const std::uint32_t identOffset = headerSize(fields);
   const std::uint32_t teamOffset = fields.team ? identOffset + static_cast<std::uint32_t>(fields.identifier.size() + 1) : 0;
   const std::uint32_t specialSlots = static_cast<std::uint32_t>(fields.specialSlots.size());
-  const std::uint64_t hashOffset = kHeaderSize + stringsSize(fields) + specialSlots * digestSize(fields.hashType);
+  const std::uint64_t hashOffset = identOffset + stringsSize(fields) + specialSlots * digestSize(fields.hashType);
   out.be32(kCodeDirectoryMagic);
   out.be32(length);
-  out.be32(kVersionWithExecSegment);
+  out.be32(fields.runtime != 0 ? kVersionWithRuntime : kVersionWithExecSegment);
   out.be32(fields.flags);
   out.be32(checkedU32(hashOffset, "hash offset"));
   out.be32(identOffset);
@@ -49,6 +53,9 @@ void writeHeader(BlobWriter& out, const CodeDirectoryFields& fields, std::uint32
   out.be64(fields.execSegBase);
   out.be64(fields.execSegLimit);
   out.be64(fields.execSegFlags);
+  if (fields.runtime == 0) return;
+  out.be32(fields.runtime);
+  out.be32(0);  // preEncryptOffset
 }
 
 void writeStrings(BlobWriter& out, const CodeDirectoryFields& fields) {
@@ -77,7 +84,7 @@ void writePageHashes(BlobWriter& out, const CodeDirectoryFields& fields, std::sp
 }  // namespace
 
 std::uint64_t codeDirectorySize(const CodeDirectoryFields& fields) {
-  return kHeaderSize + stringsSize(fields) + (fields.specialSlots.size() + codeSlotCount(fields)) * digestSize(fields.hashType);
+  return headerSize(fields) + stringsSize(fields) + (fields.specialSlots.size() + codeSlotCount(fields)) * digestSize(fields.hashType);
 }
 
 Bytes buildCodeDirectory(const CodeDirectoryFields& fields, std::span<const std::uint8_t> slice) {

@@ -21,6 +21,7 @@ struct CodeDirectoryFields {
   std::uint64_t execSegBase = 0;
   std::uint64_t execSegLimit = 0;
   std::uint64_t execSegFlags = 0;
+  std::uint32_t runtime = 0;  // when not 0, a version 0x20500 directory with this runtime version
   // specialSlots[k - 1] is the component that special slot -k seals; an empty
   // optional leaves the slot's hash zero. Their count is nSpecialSlots.
   std::vector<std::optional<Bytes>> specialSlots;

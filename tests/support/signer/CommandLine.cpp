@@ -15,7 +15,7 @@ const char* const kUsage =
     "       helper-test-signer sign IN OUT --identifier ID\n"
     "           (--cert LEAF.pem --key LEAF.key [--chain CERT.pem]... | --adhoc)\n"
     "           [--team TEAMID] [--hashes sha256|sha1,sha256|sha256-truncated|...] [--page-size 0|4096|16384|...]\n"
-    "           [--flags N] [--requirements designated|empty|none] [--no-info-slot]\n"
+    "           [--flags N] [--runtime-version N] [--requirements designated|empty|none] [--no-info-slot]\n"
     "           [--signing-time YYYYMMDDHHMMSSZ]\n"
     "           [--timestamp-with TSA.pem --timestamp-key TSA.key [--timestamp-chain CERT.pem]...\n"
     "            [--timestamp-time YYYYMMDDHHMMSSZ] [--timestamp-wrong-imprint]]\n"
@@ -86,6 +86,9 @@ const std::map<std::string, ValueHandler>& valueOptions() {
       {"--page-size", [](SignOptions& o, RawOptions&, const std::string& v) { o.pageShift = pageShift(v); }},
       {"--flags", [](SignOptions& o, RawOptions&, const std::string& v) {
          o.flags = checkedU32(parseNumber(v, "--flags"), "--flags");
+       }},
+      {"--runtime-version", [](SignOptions& o, RawOptions&, const std::string& v) {
+         o.runtime = checkedU32(parseNumber(v, "--runtime-version"), "--runtime-version");
        }},
       {"--requirements", [](SignOptions& o, RawOptions&, const std::string& v) { o.requirements = requirementsNamed(v); }},
       {"--signing-time", [](SignOptions& o, RawOptions&, const std::string& v) { o.cms.signingTime = parseGeneralizedTime(v); }},

@@ -77,6 +77,7 @@ CodeDirectoryFields directoryFields(const MachOLayout& layout, const SignOptions
   fields.execSegBase = layout.text.fileoff;
   fields.execSegLimit = layout.text.filesize;
   fields.execSegFlags = layout.filetype == kExecuteFileType ? kMainBinary : 0;
+  fields.runtime = options.runtime;
   return fields;
 }
 

@@ -22,6 +22,7 @@ struct SignOptions {
   std::vector<HashType> hashes{HashType::sha256};  // slot 0 first, then 0x1000, ...
   unsigned pageShift = 12;
   std::uint32_t flags = 0;
+  std::uint32_t runtime = 0;  // the hardened runtime's version, 0xMMMMmmpp; 0 for none
   RequirementsSlot requirements = RequirementsSlot::designated;
   bool sealInfoPlist = true;
   bool adhoc = false;

@@ -23,6 +23,7 @@
 #include "codesign/CDHashesPlist.h"
 #include "codesign/CertificateChain.h"
 #include "codesign/ExtraAnchors.h"
+#include "codesign/SignatureDetails.h"
 #include "codesign/Status.h"
 #include "codesign/Validation.h"
 
@@ -91,6 +92,7 @@ struct Authority {
   enum class Stamp { none, sound, forged, twice } timestamp = Stamp::none;  // a token from an authority under the root
   bool omitLeaf = false, selfSigned = false;  // selfSigned: the leaf is its own root
   bool twoSigners = false;                     // the leaf signs twice
+  bool noSignedAttributes = false;             // with listAttribute false: no signing time either
   long signedAgo = 0;  // when not 0, the signing time claimed, in seconds before now
   bool generalized = false;  // written as GeneralizedTime, as after 2049
   mutable Bytes rootDer;
@@ -128,7 +130,7 @@ Bytes Authority::sign(const Bytes& content, const std::vector<Bytes>& directorie
   const unsigned flags = (attached ? 0 : CMS_DETACHED) | CMS_BINARY | CMS_PARTIAL | CMS_NOSMIMECAP;
   CMS_ContentInfo* cms = CMS_sign(nullptr, nullptr, chain, nullptr, flags);
   CMS_SignerInfo* si = CMS_add1_signer(cms, leaf.certificate.get(), leaf.key.get(), EVP_sha256(),
-                                       flags | (omitLeaf ? CMS_NOCERTS : 0));
+                                       flags | (omitLeaf ? CMS_NOCERTS : 0) | (noSignedAttributes ? CMS_NOATTR : 0));
   if (twoSigners) CMS_add1_signer(cms, leaf.certificate.get(), leaf.key.get(), EVP_sha384(), flags | CMS_NOCERTS);
   std::vector<Bytes> directories = directoriesIn;
   if (editDirectories) editDirectories(directories);
@@ -373,6 +375,55 @@ TEST(CertificateChain, AnAnchorClauseAsksTheRootItself) {
   EXPECT_FALSE(endsAtAnchor(chain, trustNone));
   EXPECT_FALSE(endsAtAnchor(chain, leafOnly));  // trusted, but not where the chain ends
   EXPECT_FALSE(endsAtAnchor({}, trustAny));
+}
+
+// What a signature says of its signer, for display: its certificates from
+// the signer's up by issuer, whatever order the CMS lists them in and
+// without the unrelated ones; a root it left out taken from those offered;
+// its times, read whether or not they would verify.
+TEST(SignatureDetails, ChainOrderAndTimes) {
+  const std::vector<std::string> chain{"Developer ID Application: Test", "Test Developer ID CA", "Test Root"};
+  const struct {
+    const char* name;
+    std::function<void(Authority&)> change;
+    bool offerRoot;
+    std::vector<std::string> names;
+    bool signingTime, timestamp;
+  } cases[] = {
+      {"with unrelated certificates", [](Authority& a) { a.unrelated = 2; }, false, chain, true, false},
+      {"root left out", [](Authority& a) { a.omitRoot = true; }, false, {chain[0], chain[1]}, true, false},
+      {"root left out and offered", [](Authority& a) { a.omitRoot = true; }, true, chain, true, false},
+      {"self-signed leaf", [](Authority& a) { a.selfSigned = true; }, true, {chain[0]}, true, false},
+      {"forged timestamp", [](Authority& a) { a.timestamp = Authority::Stamp::forged; }, false, chain, true, true},
+      {"no signed attributes", [](Authority& a) { a.listAttribute = false, a.noSignedAttributes = true; }, false,
+       chain, false, false},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.name);
+    Authority authority;
+    authority.signedAgo = 7 * kDay;
+    test.change(authority);
+    if (authority.noSignedAttributes) authority.signedAgo = 0;
+    const Bytes cms = authority.sign(Bytes(64, 0x5a), {});
+    const std::vector<Bytes> offered{authority.rootDer};
+    SignatureDetails details;
+    ASSERT_EQ(readSignatureDetails(cms, test.offerRoot ? std::span(offered) : std::span<const Bytes>(), &details),
+              errSecSuccess);
+    std::vector<std::string> names;
+    for (const Bytes& der : details.certificates) names.push_back(commonName(der).value_or("?"));
+    EXPECT_EQ(names, test.names);
+    const auto now = static_cast<double>(std::time(nullptr));
+    EXPECT_EQ(details.signingTime.has_value(), test.signingTime);
+    if (details.signingTime) {
+      EXPECT_NEAR(static_cast<double>(*details.signingTime), now - 7 * kDay, 60);
+    }
+    EXPECT_EQ(details.timestamp.has_value(), test.timestamp);
+    if (details.timestamp) {
+      EXPECT_NEAR(static_cast<double>(*details.timestamp), now, 60);
+    }
+  }
+  SignatureDetails details;
+  EXPECT_EQ(readSignatureDetails(Bytes{0x30, 0x03, 0x02, 0x01, 0x01}, {}, &details), errSecCSSignatureFailed);
 }
 
 TEST(Base64, DecodesWholeQuantaOnly) {
