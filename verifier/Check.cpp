@@ -49,7 +49,7 @@ bool compile(const std::optional<std::string>& text, RequirementRef* out, std::s
 
 }  // namespace
 
-std::optional<OSStatus> checkFile(const Arguments& args, std::string* problem) {
+std::optional<OSStatus> checkFile(const Arguments& args, std::string* problem, FailureDetail* failure) {
   std::vector<SHA256Digest> anchors;
   RequirementRef requirement;
   if (!readAnchors(args.anchorFiles, &anchors, problem) || !compile(args.requirement, &requirement, problem))
@@ -58,7 +58,7 @@ std::optional<OSStatus> checkFile(const Arguments& args, std::string* problem) {
   if (const OSStatus status = SecStaticCodeCreateWithPath(platform::FileURL{args.file}, kSecCSDefaultFlags, &code))
     return status;
   if (args.display) displaySignature(code->file(), std::cout);
-  return staticCodeCheckValidityWithAnchors(code.get(), kFlags, requirement.get(), anchors);
+  return staticCodeCheckValidityWithAnchors(code.get(), kFlags, requirement.get(), anchors, failure);
 }
 
 }  // namespace verifier

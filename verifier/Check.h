@@ -7,12 +7,15 @@
 #include <string>
 
 #include "codesign/CodeSigning.h"
+#include "codesign/FailureDetail.h"
 #include "verifier/Arguments.h"
 
 namespace verifier {
 
-// The framework's status for the file; nothing, with the reason, when the
-// caller's anchors or requirement cannot be used (a usage error).
-std::optional<codesign::OSStatus> checkFile(const Arguments& args, std::string* problem);
+// The framework's status for the file, a failure explained in *failure;
+// nothing, with the reason, when the caller's anchors or requirement cannot
+// be used (a usage error).
+std::optional<codesign::OSStatus> checkFile(const Arguments& args, std::string* problem,
+                                            codesign::FailureDetail* failure);
 
 }  // namespace verifier

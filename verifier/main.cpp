@@ -27,8 +27,11 @@ int main(int argc, char** argv) {
   const auto args = verifier::parseArguments({argv + (argc > 0 ? 1 : 0), argv + argc}, &problem);
   if (!args) return usageError(problem, true);
   if (args->help) return std::cout << verifier::kUsage << "\n", kVerified;
-  const auto status = verifier::checkFile(*args, &problem);
+  codesign::FailureDetail failure;
+  const auto status = verifier::checkFile(*args, &problem, &failure);
   if (!status) return usageError(problem, false);
-  std::cout << verifier::reportLine(args->file, *status, args->json) << std::endl;
-  return *status == 0 ? kVerified : kFailed;
+  std::cout << verifier::reportLine(args->file, *status, args->json, failure) << std::endl;
+  if (*status == 0) return kVerified;
+  std::cerr << verifier::failureLine(*status, failure) << "\n";
+  return kFailed;
 }
