@@ -76,13 +76,15 @@ struct Fault {
   std::string problem;
 };
 
-// The subject as one line (RFC 2253 order, control characters escaped),
-// cut where a hostile certificate would make it unreadable.
+// The subject as one line, in the certificate's own order, with RFC 2253's
+// escapes (control characters among them), cut where a hostile certificate
+// would make it unreadable.
 std::string subjectLine(X509* cert) {
   constexpr std::size_t kLongest = 200;
   const ossl::Bio bio(BIO_new(BIO_s_mem()));
   if (cert == nullptr || !bio ||
-      X509_NAME_print_ex(bio.get(), X509_get_subject_name(cert), 0, XN_FLAG_RFC2253 & ~ASN1_STRFLGS_ESC_MSB) < 0)
+      X509_NAME_print_ex(bio.get(), X509_get_subject_name(cert), 0,
+                         XN_FLAG_RFC2253 & ~ASN1_STRFLGS_ESC_MSB & ~XN_FLAG_DN_REV) < 0)
     return "subject unreadable";
   char* data = nullptr;
   const long length = BIO_get_mem_data(bio.get(), &data);

@@ -65,7 +65,8 @@ OSStatus verifyCode(const FileSource& file, const MachOSlice& layout, const Embe
     return explain(reasonOf(detail), errSecCSSignatureFailed, "the file changed while it was read");
   const OSStatus status = pages->result();
   const auto& mismatch = pages->mismatch();
-  if (status == errSecSuccess || !mismatch) return explain(reasonOf(detail), status, "the code ends before its last page");
+  if (status == errSecSuccess) return status;
+  if (!mismatch) return explain(reasonOf(detail), status, "the code ends before its last page");
   return explain(detail, status, mismatch->cd->hashType(),
                  "page " + std::to_string(mismatch->page) + " at offset " + hexNumber(layout.offset + mismatch->offset) +
                      " does not match its hash");
