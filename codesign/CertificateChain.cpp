@@ -173,8 +173,10 @@ ossl::Store pinnedRoots(const ChainRequest& request, STACK_OF(X509)* candidates)
 int buildOnce(const ChainRequest& request, X509_STORE* store, STACK_OF(X509)* candidates, bool ignoreTime,
               ossl::CertificateStack* chain, Fault* fault) {
   ossl::StoreContext context(X509_STORE_CTX_new());
-  if (!context || X509_STORE_CTX_init(context.get(), store, request.leaf, candidates) != 1)
+  if (!context || X509_STORE_CTX_init(context.get(), store, request.leaf, candidates) != 1) {
+    *fault = Fault{0, subjectLine(request.leaf), "cannot be checked"};
     return X509_V_ERR_UNSPECIFIED;
+  }
   X509_VERIFY_PARAM* param = X509_STORE_CTX_get0_param(context.get());
   X509_VERIFY_PARAM_set_purpose(param, X509_PURPOSE_ANY);
   // Critical extensions are checked below, against Apple's known arcs.
