@@ -78,7 +78,7 @@ std::optional<std::string_view> statusName(OSStatus status) {
 std::string statusMessage(OSStatus status) {
   if (const StatusText* entry = find(status)) return std::string(entry->message);
   // The system's errno texts, which no table here could spell for every system.
-  if (status > kUnixErrorBase && status < kUnixErrorBase + 1000) return std::strerror(status - kUnixErrorBase);
+  if (status > kUnixErrorBase) return std::strerror(status - kUnixErrorBase);
   return "unknown status " + std::to_string(status);
 }
 

@@ -38,6 +38,7 @@ TEST(StatusNames, EveryStatusHasItsNameAndMessage) {
   // A system failure reads as the system says it; an unknown number as itself.
   EXPECT_EQ(statusName(kUnixErrorBase + EACCES), std::nullopt);
   EXPECT_EQ(statusMessage(kUnixErrorBase + EACCES), std::strerror(EACCES));
+  EXPECT_EQ(statusMessage(kUnixErrorBase), "unknown status 100000");
   EXPECT_EQ(statusMessage(-1), "unknown status -1");
 }
 
