@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "codesign/Certificate.h"
@@ -42,8 +43,9 @@ struct VerifiedChain {
 };
 
 // 0 and the chain; otherwise the framework's CSSM status for the defect
-// (CSSMERR_TP_NOT_TRUSTED when no pinned root completes it).
-OSStatus verifyChain(const ChainRequest& request, VerifiedChain* out);
+// (CSSMERR_TP_NOT_TRUSTED when no pinned root completes it) and, in *why
+// when given, the certificate (its index, leaf 0, and subject) and its fault.
+OSStatus verifyChain(const ChainRequest& request, VerifiedChain* out, std::string* why = nullptr);
 
 // Whether the chain (leaf first) ends at a root that may end one. The
 // requirement language's anchor clauses ask this of the certificates they

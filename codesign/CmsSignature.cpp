@@ -8,6 +8,7 @@
 
 #include "codesign/CDHashesPlist.h"
 #include "codesign/CmsSupport.h"
+#include "codesign/FailureDetail.h"
 #include "codesign/Status.h"
 #include "codesign/Timestamp.h"
 
@@ -94,17 +95,24 @@ bool cdhashes2Matches(X509_ATTRIBUTE* attribute, std::span<const CodeDirectory* 
 }
 
 // Alternate directories count only when the signed attributes bind them.
-bool directoriesBound(CMS_SignerInfo* si, const CodeDirectory* signedDirectory,
-                      std::span<const CodeDirectory* const> directories) {
+// Nothing when they do, otherwise what is wrong.
+std::optional<std::string_view> unboundDirectories(CMS_SignerInfo* si, const CodeDirectory* signedDirectory,
+                                                   std::span<const CodeDirectory* const> directories) {
   bool duplicated = false;
   X509_ATTRIBUTE* plist = cms::uniqueAttribute(si, kCDHashesOid, true, &duplicated);
   X509_ATTRIBUTE* list2 = cms::uniqueAttribute(si, kCDHashes2Oid, true, &duplicated);
-  if (duplicated) return false;
+  if (duplicated) return "a CDHashes attribute appears twice in the signature";
   // Unbound, only the signed directory itself counts: an alternate would
   // speak for the code with nothing signed behind it.
-  if (plist == nullptr && list2 == nullptr) return directories.size() == 1 && directories[0] == signedDirectory;
-  return (plist == nullptr || cdhashesPlistMatches(plist, directories)) &&
-         (list2 == nullptr || cdhashes2Matches(list2, directories));
+  if (plist == nullptr && list2 == nullptr) {
+    if (directories.size() == 1 && directories[0] == signedDirectory) return std::nullopt;
+    return "no CDHashes attribute binds the alternate CodeDirectories";
+  }
+  if (plist != nullptr && !cdhashesPlistMatches(plist, directories))
+    return "the CDHashes attribute does not list the CodeDirectories' hashes";
+  if (list2 != nullptr && !cdhashes2Matches(list2, directories))
+    return "the CDHashes2 attribute does not list the CodeDirectories' hashes";
+  return std::nullopt;
 }
 
 // The signature over the slot-0 directory and its signed attributes.
@@ -134,14 +142,15 @@ std::optional<std::time_t> signingTime(CMS_SignerInfo* si, bool* duplicated) {
   return cms::toTime(value->value.utctime);
 }
 
-OSStatus timestampOf(CMS_SignerInfo* si, AnchorPredicate isAnchor, std::optional<std::time_t>* out) {
+OSStatus timestampOf(CMS_SignerInfo* si, AnchorPredicate isAnchor, std::optional<std::time_t>* out,
+                     std::string* why) {
   bool duplicated = false;
   X509_ATTRIBUTE* attribute = cms::uniqueAttribute(si, kTimestampTokenOid, false, &duplicated);
   if (attribute == nullptr) return errSecSuccess;
-  if (duplicated) return errSecTimestampInvalid;
+  if (duplicated) return explain(why, errSecTimestampInvalid, "the timestamp attribute appears twice");
   std::time_t genTime = 0;
   const auto signature = cms::stringBytes(CMS_SignerInfo_get0_signature(si));
-  if (const OSStatus status = verifyTimestamp(cms::singleValue(attribute), signature, isAnchor, &genTime))
+  if (const OSStatus status = verifyTimestamp(cms::singleValue(attribute), signature, isAnchor, &genTime, why))
     return status;
   *out = genTime;
   return errSecSuccess;
@@ -157,25 +166,28 @@ Bytes fullCdhash(const CodeDirectory& cd) {
   return hash;
 }
 
-OSStatus verifyCmsSignature(const CmsRequest& request, CmsEvidence* out) {
+OSStatus verifyCmsSignature(const CmsRequest& request, CmsEvidence* out, std::string* why) {
   *out = CmsEvidence{};
   const ossl::Cms signedData = cms::decodeSignedData(request.payload.bytes());
   cms::Signer signer;
-  if (!signedData || !cms::soleSigner(signedData.get(), &signer) ||
-      !signatureMatches(signedData.get(), signer, *request.signedDirectory) ||
-      !directoriesBound(signer.info, request.signedDirectory, request.directories))
-    return errSecCSSignatureFailed;
+  if (!signedData || !cms::soleSigner(signedData.get(), &signer))
+    return explain(why, errSecCSSignatureFailed, "the CMS signature does not decode to one signer");
+  if (!signatureMatches(signedData.get(), signer, *request.signedDirectory))
+    return explain(why, errSecCSSignatureFailed, "the CMS signature does not match the CodeDirectory");
+  if (const auto unbound = unboundDirectories(signer.info, request.signedDirectory, request.directories))
+    return explain(why, errSecCSSignatureFailed, *unbound);
   bool duplicated = false;
   const auto signedAt = signingTime(signer.info, &duplicated);
-  if (duplicated) return errSecCSSignatureFailed;
-  if (const OSStatus status = timestampOf(signer.info, request.isAnchor, &out->timestamp)) return status;
+  if (duplicated) return explain(why, errSecCSSignatureFailed, "the signing time attribute appears twice");
+  if (const OSStatus status = timestampOf(signer.info, request.isAnchor, &out->timestamp, why)) return status;
   // Judged at the secure timestamp, else at the signer's claimed time, else
   // now; without a timestamp an expired chain still counts, marked expired.
   const std::time_t at = out->timestamp.value_or(signedAt.value_or(request.now));
   const ChainRequest chainRequest{signer.certificate, signer.certificates.get(), ChainPolicy::codeSigning, at,
                                   !out->timestamp.has_value(), request.isAnchor, request.anchorCertificates};
-  if (const OSStatus status = verifyChain(chainRequest, &out->chain)) return status;
-  if (out->chain.expired && request.expiryFatal) return CSSMERR_TP_CERT_EXPIRED;
+  if (const OSStatus status = verifyChain(chainRequest, &out->chain, why)) return status;
+  if (out->chain.expired && request.expiryFatal)
+    return explain(why, CSSMERR_TP_CERT_EXPIRED, "a certificate of the chain has expired and expiry is enforced");
   return errSecSuccess;
 }
 

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <optional>
 #include <span>
+#include <string>
 
 #include "codesign/ByteReader.h"
 #include "codesign/CertificateChain.h"
@@ -32,8 +33,9 @@ struct CmsEvidence {
 
 // 0 and what the signature proves; errSecCSSignatureFailed for a signature,
 // message digest or CDHashes that do not match, errSecTimestampInvalid for a
-// bad timestamp, or the chain's CSSM status.
-OSStatus verifyCmsSignature(const CmsRequest& request, CmsEvidence* out);
+// bad timestamp, or the chain's CSSM status. On failure, *why (when given)
+// says what did not hold.
+OSStatus verifyCmsSignature(const CmsRequest& request, CmsEvidence* out, std::string* why = nullptr);
 
 // The full cdhash of a CodeDirectory: its blob's digest under its own type
 // (20 bytes for truncated SHA-256).

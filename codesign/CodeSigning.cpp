@@ -71,12 +71,12 @@ OSStatus SecStaticCodeCheckValidity(const StaticCode* staticCode, SecCSFlags fla
 }
 
 OSStatus checkStaticCode(const StaticCode* staticCode, SecCSFlags flags, const Requirement* requirement,
-                         const AnchorPredicate& isAnchor) {
+                         const AnchorPredicate& isAnchor, FailureDetail* failure) {
   if (staticCode == nullptr) return errSecCSObjectRequired;
   if ((flags & ~kValidityFlags) != 0) return errSecCSInvalidFlags;
   if ((flags & kEnforceRevocationChecks) != 0) return errSecCSUnimplemented;
   const std::vector<Bytes> anchors = trustedAnchorCertificates();
-  const ValidationPolicy policy{isAnchor, std::time(nullptr), anchors};
+  const ValidationPolicy policy{isAnchor, std::time(nullptr), anchors, failure};
   return checkValidity(staticCode->file(), flags, requirement, policy);
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "codesign/FailureDetail.h"
 #include "codesign/Limits.h"
 #include "codesign/Status.h"
 
@@ -27,32 +28,37 @@ bool wrappedSlot(std::uint32_t n) { return n == slot::kTopDirectory || n == slot
 }  // namespace
 
 OSStatus EmbeddedSignature::load(const FileSource& file, const MachOSlice& layout,
-                                 std::unique_ptr<EmbeddedSignature>* out) {
+                                 std::unique_ptr<EmbeddedSignature>* out, std::string* why) {
   out->reset();
-  if (!layout.codeSignature) return errSecCSUnsigned;
+  if (!layout.codeSignature) return explain(why, errSecCSUnsigned, "the code is not signed (no LC_CODE_SIGNATURE)");
   std::unique_ptr<EmbeddedSignature> signature(new EmbeddedSignature());
-  if (const OSStatus status = signature->readSuperBlob(file, layout)) return status;
+  if (const OSStatus status = signature->readSuperBlob(file, layout, why)) return status;
   if (const OSStatus status = SuperBlob::parse(ByteReader(signature->_signature), &signature->_superBlob))
-    return status;
-  if (const OSStatus status = signature->loadDirectories()) return status;
-  if (const OSStatus status = signature->readInfoPlist(file, layout)) return status;
+    return explain(why, status, "the signature's SuperBlob is malformed");
+  if (const OSStatus status = signature->loadDirectories(why)) return status;
+  if (const OSStatus status = signature->readInfoPlist(file, layout))
+    return explain(why, status, readFailure(status));
   *out = std::move(signature);
   return errSecSuccess;
 }
 
 // The signature area up to the SuperBlob's own length (padding follows it);
 // a length beyond the area is left for SuperBlob::parse to refuse.
-OSStatus EmbeddedSignature::readSuperBlob(const FileSource& file, const MachOSlice& layout) {
+OSStatus EmbeddedSignature::readSuperBlob(const FileSource& file, const MachOSlice& layout, std::string* why) {
   const FileRange& area = *layout.codeSignature;
-  if (!inRange(area.offset, area.size, layout.size) || area.size < kBlobHeaderSize) return errSecCSSignatureInvalid;
+  if (!inRange(area.offset, area.size, layout.size) || area.size < kBlobHeaderSize)
+    return explain(why, errSecCSSignatureInvalid, "LC_CODE_SIGNATURE names bytes outside the slice");
   std::uint8_t header[kBlobHeaderSize];
-  if (const OSStatus status = readExactly(file, layout.offset + area.offset, header)) return status;
+  if (const OSStatus status = readExactly(file, layout.offset + area.offset, header))
+    return explain(why, status, readFailure(status));
   std::uint32_t length = 0;
   (void)ByteReader(header).u32be(4, &length);
   const std::uint64_t size = std::min<std::uint64_t>(std::max<std::uint64_t>(length, kBlobHeaderSize), area.size);
-  if (size > limits::kMaxSignatureBytes) return errSecCSSignatureInvalid;
+  if (size > limits::kMaxSignatureBytes)
+    return explain(why, errSecCSSignatureInvalid, "the signature is larger than any the engine reads");
   _signature.resize(static_cast<std::size_t>(size));
-  return readExactly(file, layout.offset + area.offset, _signature);
+  const OSStatus status = readExactly(file, layout.offset + area.offset, _signature);
+  return status ? explain(why, status, readFailure(status)) : status;
 }
 
 // A larger Info.plist is left unread: its slot then fails, as a missing one.
@@ -64,26 +70,31 @@ OSStatus EmbeddedSignature::readInfoPlist(const FileSource& file, const MachOSli
   return errSecSuccess;
 }
 
-OSStatus EmbeddedSignature::loadDirectories() {
+OSStatus EmbeddedSignature::loadDirectories(std::string* why) {
   for (std::uint32_t type = slot::kCodeDirectory; type < slot::kAlternateCodeDirectoryEnd;
        type = type == slot::kCodeDirectory ? slot::kAlternateCodeDirectory : type + 1) {
     const ByteReader* blob = _superBlob.find(type);
     if (blob == nullptr) {
-      if (type == slot::kCodeDirectory) return errSecCSUnsigned;
+      if (type == slot::kCodeDirectory) return explain(why, errSecCSUnsigned, "the signature has no CodeDirectory");
       continue;
     }
     std::optional<CodeDirectory> cd;
-    if (const OSStatus status = CodeDirectory::parse(*blob, &cd)) return status;
+    if (const OSStatus status = CodeDirectory::parse(*blob, &cd))
+      return explain(why, status, "the CodeDirectory in slot " + hexNumber(type) + " is malformed or unsupported");
     _directories.push_back(std::move(*cd));
   }
   for (const CodeDirectory& cd : _directories) {
     for (const CodeDirectory* seen : _usable)
-      if (seen->hashType() == cd.hashType()) return errSecCSSignatureInvalid;
+      if (seen->hashType() == cd.hashType())
+        return explain(why, errSecCSSignatureInvalid,
+                       "two CodeDirectories have hash type " + std::string(hashTypeName(cd.hashType())));
     if (cd.hashType() == HashType::unknown) continue;
     _usable.push_back(&cd);
     if (_best == nullptr || hashRank(cd.hashType()) > hashRank(_best->hashType())) _best = &cd;
   }
-  return _best == nullptr ? errSecCSUnsupportedDigestAlgorithm : errSecSuccess;
+  if (_best == nullptr)
+    return explain(why, errSecCSUnsupportedDigestAlgorithm, "no CodeDirectory has a hash type the engine knows");
+  return errSecSuccess;
 }
 
 bool EmbeddedSignature::adhoc() const {
@@ -109,17 +120,23 @@ bool EmbeddedSignature::slotMatches(std::uint32_t n, const ByteReader& bytes) co
   return hashMatches(*_best, n, bytes);
 }
 
-OSStatus EmbeddedSignature::verifySpecialSlots() const {
+OSStatus EmbeddedSignature::verifySpecialSlots(FailureDetail* detail) const {
   for (std::uint32_t n = slot::kLastSpecial; n >= 1; --n) {
     if (n == slot::kResourceDirectory) continue;  // judged with the resources, once
     for (const CodeDirectory* cd : _usable) {
       if (!cd->specialSlotPresent(n)) continue;
       const auto bytes = component(n);
-      if (!bytes && wrappedSlot(n) && _superBlob.find(n) != nullptr) return errSecCSSignatureInvalid;
-      if (!bytes || !hashMatches(*cd, n, *bytes)) return slotFailure(n);
+      if (!bytes && wrappedSlot(n) && _superBlob.find(n) != nullptr)
+        return explain(detail, errSecCSSignatureInvalid, cd->hashType(), specialSlotName(n) + " is not a wrapped blob");
+      if (!bytes) return explain(detail, slotFailure(n), cd->hashType(), specialSlotName(n) + " is sealed but missing");
+      if (!hashMatches(*cd, n, *bytes))
+        return explain(detail, slotFailure(n), cd->hashType(), specialSlotName(n) + " does not match its hash");
     }
   }
-  return verifyTopDirectory();
+  const OSStatus status = verifyTopDirectory();
+  return status ? explain(detail, status, _best->hashType(),
+                          specialSlotName(slot::kTopDirectory) + " does not list exactly the signature's blobs")
+                : status;
 }
 
 // The top-directory list names exactly the slots this signature fills: 0,

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "codesign/CodeDirectory.h"
+#include "codesign/FailureDetail.h"
 #include "codesign/MachO.h"
 #include "codesign/SuperBlob.h"
 
@@ -23,7 +24,9 @@ class EmbeddedSignature {
   // them) or two directories of one hash type; a directory's integrity
   // status; errSecCSUnsupportedDigestAlgorithm when no directory has a
   // known type; or a read's status.
-  static OSStatus load(const FileSource& file, const MachOSlice& layout, std::unique_ptr<EmbeddedSignature>* out);
+  // On failure, *why (when given) says what is wrong.
+  static OSStatus load(const FileSource& file, const MachOSlice& layout, std::unique_ptr<EmbeddedSignature>* out,
+                       std::string* why = nullptr);
 
   const CodeDirectory& signedDirectory() const { return _directories.front(); }  // slot 0
   const CodeDirectory& best() const { return *_best; }
@@ -33,8 +36,9 @@ class EmbeddedSignature {
 
   // Every present special slot of every usable directory (highest first,
   // the resource slot aside) hashes its component: errSecCSInfoPlistFailed
-  // for the Info.plist, errSecCSSignatureFailed for the others.
-  OSStatus verifySpecialSlots() const;
+  // for the Info.plist, errSecCSSignatureFailed for the others. The detail,
+  // when given, names the slot and the directory.
+  OSStatus verifySpecialSlots(FailureDetail* detail = nullptr) const;
 
   // The component special slot n seals, if the file has one.
   std::optional<ByteReader> component(std::uint32_t n) const;
@@ -44,9 +48,9 @@ class EmbeddedSignature {
 
  private:
   EmbeddedSignature() = default;
-  OSStatus readSuperBlob(const FileSource& file, const MachOSlice& layout);
+  OSStatus readSuperBlob(const FileSource& file, const MachOSlice& layout, std::string* why);
   OSStatus readInfoPlist(const FileSource& file, const MachOSlice& layout);
-  OSStatus loadDirectories();
+  OSStatus loadDirectories(std::string* why);
   OSStatus verifyTopDirectory() const;
 
   Bytes _signature;                 // the SuperBlob, as read

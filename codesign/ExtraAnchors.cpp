@@ -42,11 +42,11 @@ std::optional<SHA256Digest> anchorFingerprint(std::span<const std::uint8_t> file
 
 OSStatus staticCodeCheckValidityWithAnchors(const StaticCode* staticCode, SecCSFlags flags,
                                             const Requirement* requirement,
-                                            std::span<const SHA256Digest> extraAnchors) {
+                                            std::span<const SHA256Digest> extraAnchors, FailureDetail* failure) {
   const auto isAnchor = [extraAnchors](const SHA256Digest& print) {
     return isTrustedAnchor(print) || std::find(extraAnchors.begin(), extraAnchors.end(), print) != extraAnchors.end();
   };
-  return checkStaticCode(staticCode, flags, requirement, isAnchor);
+  return checkStaticCode(staticCode, flags, requirement, isAnchor, failure);
 }
 
 }  // namespace codesign

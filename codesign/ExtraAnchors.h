@@ -8,6 +8,7 @@
 #include <span>
 
 #include "codesign/CodeSigning.h"
+#include "codesign/FailureDetail.h"
 #include "codesign/RequirementSubject.h"
 #include "codesign/TrustedAnchors.h"
 
@@ -19,9 +20,10 @@ std::optional<SHA256Digest> anchorFingerprint(std::span<const std::uint8_t> file
 
 // SecStaticCodeCheckValidity, where a chain may also end at any of these
 // roots, which then count as the pinned roots do (also for `anchor apple
-// generic`).
+// generic`). A failure is explained in *failure when one is given.
 OSStatus staticCodeCheckValidityWithAnchors(const StaticCode* staticCode, SecCSFlags flags,
                                             const Requirement* requirement,
-                                            std::span<const SHA256Digest> extraAnchors);
+                                            std::span<const SHA256Digest> extraAnchors,
+                                            FailureDetail* failure = nullptr);
 
 }  // namespace codesign

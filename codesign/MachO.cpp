@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "codesign/Digest.h"
+#include "codesign/FailureDetail.h"
 #include "codesign/Limits.h"
 #include "codesign/MachOWire.h"
 #include "codesign/Status.h"
@@ -108,23 +109,28 @@ OSStatus loadCommand(const SliceView& slice, ByteOrder order, std::uint64_t at, 
 // Walks the load commands: each header and its whole cmdsize must lie inside
 // the command area, and the count must agree with the header.
 OSStatus walkCommands(const SliceView& slice, ByteOrder order, std::uint64_t headerSize,
-                      const MachHeader& header, MachOSlice* out) {
+                      const MachHeader& header, MachOSlice* out, std::string* why) {
   ByteReader area;
-  if (!slice.head.sub(headerSize, header.sizeofcmds, &area)) return errSecCSBadObjectFormat;
+  if (!slice.head.sub(headerSize, header.sizeofcmds, &area))
+    return explain(why, errSecCSBadObjectFormat, "the load commands run past the header's area");
   WalkState state;
   std::uint64_t position = 0;
   std::uint32_t count = 0;
   while (position < area.size()) {
     LoadCommand lc{};
-    if (!readWire(area, position, order, &lc)) return errSecCSBadObjectFormat;
-    if (lc.cmdsize < sizeof lc || lc.cmdsize % 4 != 0 || !inRange(position, lc.cmdsize, area.size()) ||
-        ++count > header.ncmds)
-      return errSecCSBadObjectFormat;
+    if (!readWire(area, position, order, &lc) || lc.cmdsize < sizeof lc || lc.cmdsize % 4 != 0 ||
+        !inRange(position, lc.cmdsize, area.size()) || ++count > header.ncmds)
+      return explain(why, errSecCSBadObjectFormat,
+                     "load command " + std::to_string(count) + " is cut short, misaligned or not declared");
     if (const OSStatus status = loadCommand(slice, order, headerSize + position, lc, &state, out))
-      return status;
+      return explain(why, status,
+                     "load command " + std::to_string(count - 1) + " (cmd " + hexNumber(lc.cmd) + ") is malformed");
     position += lc.cmdsize;
   }
-  return count == header.ncmds ? errSecSuccess : errSecCSBadObjectFormat;
+  if (count != header.ncmds)
+    return explain(why, errSecCSBadObjectFormat, "the header declares " + std::to_string(header.ncmds) +
+                                                     " load commands but holds " + std::to_string(count));
+  return errSecSuccess;
 }
 
 // The byte order and width a thin header's magic announces, if it is one.
@@ -142,30 +148,32 @@ bool thinMagic(const ByteReader& bytes, ByteOrder* order, bool* is64) {
 
 // The header's fields that size the command area, checked before it is read.
 OSStatus readHeader(const FileSource& file, std::uint64_t offset, std::uint64_t size, ByteOrder* order,
-                    std::uint64_t* headerSize, MachHeader* header) {
+                    std::uint64_t* headerSize, MachHeader* header, std::string* why) {
   std::uint8_t bytes[kMachHeader64Size] = {};
   const std::span<std::uint8_t> head(bytes, static_cast<std::size_t>(std::min(size, kMachHeader64Size)));
-  if (const OSStatus status = readExactly(file, offset, head)) return status;
+  if (const OSStatus status = readExactly(file, offset, head)) return explain(why, status, readFailure(status));
   bool is64 = false;
-  if (!thinMagic(ByteReader(head), order, &is64)) return errSecCSBadObjectFormat;
+  if (!thinMagic(ByteReader(head), order, &is64))
+    return explain(why, errSecCSBadObjectFormat, "the slice does not start with a Mach-O header");
   *headerSize = is64 ? kMachHeader64Size : sizeof(MachHeader);
   // A file shorter than its header fails here or at the command area's range.
-  if (!readWire(ByteReader(head), 0, *order, header)) return errSecCSBadObjectFormat;
-  if (header->sizeofcmds < sizeof(LoadCommand) || header->ncmds > limits::kMaxLoadCommands ||
-      header->sizeofcmds > limits::kMaxCommandBytes || !inRange(*headerSize, header->sizeofcmds, size))
-    return errSecCSBadObjectFormat;
+  if (!readWire(ByteReader(head), 0, *order, header) || header->sizeofcmds < sizeof(LoadCommand) ||
+      header->ncmds > limits::kMaxLoadCommands || header->sizeofcmds > limits::kMaxCommandBytes ||
+      !inRange(*headerSize, header->sizeofcmds, size))
+    return explain(why, errSecCSBadObjectFormat, "the Mach-O header is cut short or its load commands do not fit");
   return errSecSuccess;
 }
 
 // One thin Mach-O at [offset, offset + size) of the file: its header and
 // load commands are read, by offset, and walked.
-OSStatus parseThin(const FileSource& file, std::uint64_t offset, std::uint64_t size, MachOSlice* out) {
+OSStatus parseThin(const FileSource& file, std::uint64_t offset, std::uint64_t size, MachOSlice* out,
+                   std::string* why) {
   ByteOrder order{};
   std::uint64_t headerSize = 0;
   MachHeader header{};
-  if (const OSStatus status = readHeader(file, offset, size, &order, &headerSize, &header)) return status;
+  if (const OSStatus status = readHeader(file, offset, size, &order, &headerSize, &header, why)) return status;
   std::vector<std::uint8_t> head(static_cast<std::size_t>(headerSize + header.sizeofcmds));
-  if (const OSStatus status = readExactly(file, offset, head)) return status;
+  if (const OSStatus status = readExactly(file, offset, head)) return explain(why, status, readFailure(status));
   out->cputype = header.cputype;
   out->cpusubtype = header.cpusubtype;
   out->filetype = header.filetype;
@@ -173,8 +181,9 @@ OSStatus parseThin(const FileSource& file, std::uint64_t offset, std::uint64_t s
   out->headSize = head.size();
   out->headDigest = sha256(head);
   // The command area is walked as it was read this second time.
-  if (!readWire(ByteReader(head), 0, order, &header)) return errSecCSBadObjectFormat;
-  return walkCommands(SliceView{ByteReader(head), size}, order, headerSize, header, out);
+  if (!readWire(ByteReader(head), 0, order, &header))
+    return explain(why, errSecCSBadObjectFormat, "the Mach-O header is cut short");
+  return walkCommands(SliceView{ByteReader(head), size}, order, headerSize, header, out, why);
 }
 
 // Universal padding rules that need no reading: each gap below its slice's
@@ -194,10 +203,16 @@ bool containerShape(std::uint64_t fileSize, std::uint64_t tableEnd, std::vector<
   return clean && end == fileSize;
 }
 
-OSStatus fatSlice(const FileSource& file, const FatArch& arch, MachOSlice* out) {
-  if (arch.size == 0 || !inRange(arch.offset, arch.size, file.size())) return errSecCSBadObjectFormat;
-  if (const OSStatus status = parseThin(file, arch.offset, arch.size, out)) return status;
-  if (out->cputype != arch.cputype) return errSecCSBadObjectFormat;
+// Reasons name the record's architecture, as the universal header gives it.
+OSStatus fatSlice(const FileSource& file, const FatArch& arch, MachOSlice* out, std::string* why) {
+  const std::string named = architectureOf(arch.cputype, arch.cpusubtype) + " slice: ";
+  if (arch.size == 0 || !inRange(arch.offset, arch.size, file.size()))
+    return explain(why, errSecCSBadObjectFormat, named + "the universal header places it outside the file");
+  std::string inner;
+  if (const OSStatus status = parseThin(file, arch.offset, arch.size, out, why ? &inner : nullptr))
+    return explain(why, status, named + inner);
+  if (out->cputype != arch.cputype)
+    return explain(why, errSecCSBadObjectFormat, named + "its own header names another architecture");
   out->offset = arch.offset;
   out->align = arch.align;
   return errSecSuccess;
@@ -237,17 +252,20 @@ bool sharesOffset(const std::vector<FatArch>& records) {
   return false;
 }
 
-OSStatus parseFat(const FileSource& file, const ByteReader& head, MachOFile* out) {
+OSStatus parseFat(const FileSource& file, const ByteReader& head, MachOFile* out, std::string* why) {
   std::vector<FatArch> records;
-  if (const OSStatus status = fatRecords(head, &records)) return status;
-  if (sharesOffset(records)) return errSecCSInternalError;  // the framework's answer
+  if (const OSStatus status = fatRecords(head, &records))
+    return explain(why, status, "the universal header is cut short or declares no slices or too many");
+  if (sharesOffset(records))  // the framework's answer
+    return explain(why, errSecCSInternalError, "two universal records name the same offset");
   for (const FatArch& arch : records) {
     MachOSlice slice;
-    if (const OSStatus status = fatSlice(file, arch, &slice)) return status;
+    if (const OSStatus status = fatSlice(file, arch, &slice, why)) return status;
     out->slices.push_back(slice);
   }
   const std::uint64_t tableEnd = sizeof(FatHeader) + records.size() * sizeof(FatArch);
-  if (!slicesDisjoint(out->slices, tableEnd)) return errSecCSBadObjectFormat;
+  if (!slicesDisjoint(out->slices, tableEnd))
+    return explain(why, errSecCSBadObjectFormat, "slices overlap each other or the universal header");
   out->universal = true;
   out->containerClean = containerShape(file.size(), tableEnd, out->slices, &out->gaps);
   return errSecSuccess;
@@ -255,32 +273,33 @@ OSStatus parseFat(const FileSource& file, const ByteReader& head, MachOFile* out
 
 }  // namespace
 
-OSStatus parseMachO(const FileSource& file, MachOFile* out) {
+OSStatus parseMachO(const FileSource& file, MachOFile* out, std::string* why) {
   *out = MachOFile{};
   // Enough for the universal header, its largest table and the record after it.
   std::uint8_t bytes[sizeof(FatHeader) + (limits::kMaxSlices + 1) * sizeof(FatArch)] = {};
   const std::span<std::uint8_t> start(bytes, static_cast<std::size_t>(std::min<std::uint64_t>(file.size(), sizeof bytes)));
-  if (const OSStatus status = readExactly(file, 0, start)) return status;
+  if (const OSStatus status = readExactly(file, 0, start)) return explain(why, status, readFailure(status));
   const ByteReader head(start);
   std::uint32_t magic = 0;
   ByteOrder order{};
   bool is64 = false;
-  if (!head.u32be(0, &magic)) return errSecCSUnsigned;
   OSStatus status = errSecSuccess;
-  if (magic == kFatMagic) {
-    status = parseFat(file, head, out);
+  if (head.u32be(0, &magic) && magic == kFatMagic) {
+    status = parseFat(file, head, out, why);
   } else if (thinMagic(head, &order, &is64)) {
     MachOSlice slice;
-    status = parseThin(file, 0, file.size(), &slice);
+    status = parseThin(file, 0, file.size(), &slice, why);
     out->slices.push_back(slice);
-  } else {
-    return errSecCSUnsigned;  // another format (a 64-bit universal header among them)
+  } else {  // another format (a 64-bit universal header among them)
+    return explain(why, errSecCSUnsigned, "the file is not a Mach-O file the engine can check");
   }
   if (status) return status;
   const std::uint32_t type = out->slices.front().filetype;
   for (const MachOSlice& s : out->slices)
-    if (s.filetype != type) return errSecCSBadObjectFormat;
-  return isSignableFileType(type) ? errSecSuccess : errSecCSUnsigned;
+    if (s.filetype != type) return explain(why, errSecCSBadObjectFormat, "the slices are of different file types");
+  if (!isSignableFileType(type))
+    return explain(why, errSecCSUnsigned, "Mach-O file type " + std::to_string(type) + " carries no code signature");
+  return errSecSuccess;
 }
 
 std::size_t mainSliceIndex(const MachOFile& file) {

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "codesign/ByteReader.h"
@@ -48,8 +49,9 @@ struct MachOFile {
 // not a signable Mach-O at all (another format, a 64-bit universal header, a
 // file type that carries no signature); errSecCSBadObjectFormat for a Mach-O
 // that is malformed; errSecCSInternalError for two universal records at one
-// offset; a read's status (see readExactly).
-OSStatus parseMachO(const FileSource& file, MachOFile* out);
+// offset; a read's status (see readExactly). On failure, *why (when given)
+// says what is wrong and where.
+OSStatus parseMachO(const FileSource& file, MachOFile* out, std::string* why = nullptr);
 
 // The slice the engine validates first (and alone without
 // kSecCSCheckAllArchitectures): the host's architecture when present,

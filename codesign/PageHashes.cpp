@@ -19,13 +19,17 @@ bool finishPage(const CodeDirectory& cd, PageDigest& digest, std::uint64_t pageI
 }  // namespace
 
 OSStatus PageHashes::create(std::span<const CodeDirectory* const> directories, std::uint64_t sliceSize,
-                            std::unique_ptr<PageHashes>* out) {
+                            std::unique_ptr<PageHashes>* out, FailureDetail* detail) {
   std::unique_ptr<PageHashes> pages(new PageHashes());
   for (const CodeDirectory* cd : directories) {
-    if (cd->codeLimit() > sliceSize) return errSecCSSignatureFailed;
+    if (cd->codeLimit() > sliceSize)
+      return explain(detail, errSecCSSignatureFailed, cd->hashType(),
+                     "the code limit " + hexNumber(cd->codeLimit()) + " lies beyond the slice's end " +
+                         hexNumber(sliceSize));
     const std::uint64_t pageSize = cd->pageShift() == 0 ? cd->codeLimit() : std::uint64_t{1} << cd->pageShift();
     Directory directory{cd, PageDigest::create(cd->hashType()), pageSize};
-    if (!directory.digest) return errSecCSInternalError;
+    if (!directory.digest)
+      return explain(detail, errSecCSInternalError, cd->hashType(), "the page digest cannot be set up");
     pages->_extent = std::max(pages->_extent, cd->codeLimit());
     pages->_directories.push_back(std::move(directory));
   }
@@ -53,7 +57,10 @@ void PageHashes::feed(Directory& d, std::span<const std::uint8_t> bytes) {
     position += length;
     bytes = bytes.subspan(length);
     if (ok && position == pageEnd) ok = finishPage(*d.cd, *d.digest, pageStart / d.pageSize);
-    if (!ok) _failed = true;
+    if (!ok) {
+      _failed = true;
+      _mismatch = Mismatch{d.cd, pageStart / d.pageSize, pageStart};
+    }
   }
 }
 

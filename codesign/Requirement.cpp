@@ -7,6 +7,7 @@
 
 #include "codesign/Status.h"
 #include "codesign/ByteReader.h"
+#include "codesign/FailureDetail.h"
 #include "codesign/requirement/BlobReader.h"
 #include "codesign/requirement/Decompile.h"
 #include "codesign/requirement/Evaluate.h"
@@ -84,12 +85,16 @@ OSStatus Requirement::implicitDesignated(const requirement::SignedCode& code, Re
   });
 }
 
-OSStatus Requirement::evaluate(const RequirementSubject& subject) const {
+OSStatus Requirement::evaluate(const RequirementSubject& subject, std::string* why) const {
   return withoutExceptions([&] {
     bool satisfied = false;
     const OSStatus status = requirement::evaluate(*_expression, subject, &satisfied);
-    if (status != errSecSuccess) return status;
-    return satisfied ? errSecSuccess : errSecCSReqFailed;
+    if (status != errSecSuccess) return explain(why, status, "the requirement cannot be evaluated");
+    if (satisfied) return errSecSuccess;
+    std::string clause;
+    if (why == nullptr || requirement::decompile(*requirement::falseClause(*_expression, subject), &clause))
+      return explain(why, errSecCSReqFailed, "the requirement is not satisfied");
+    return explain(why, errSecCSReqFailed, "the requirement's clause '" + clause + "' is not satisfied");
   });
 }
 

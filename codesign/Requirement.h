@@ -39,8 +39,9 @@ class Requirement {
 
   // 0 when the subject satisfies the requirement, errSecCSReqFailed when it
   // does not, or another status when evaluation itself fails (a sealed
-  // Info.plist that is not a dictionary, say).
-  OSStatus evaluate(const RequirementSubject& subject) const;
+  // Info.plist that is not a dictionary, say). When it fails, *why (when
+  // given) names the clause that is false, written as text.
+  OSStatus evaluate(const RequirementSubject& subject, std::string* why = nullptr) const;
 
   // 0 and the requirement written as text that compiles back to it, or the
   // status of a construct that cannot be written (see requirement/Decompile.h).

@@ -6,6 +6,7 @@
 
 #include "codesign/CmsSupport.h"
 #include "codesign/Digest.h"
+#include "codesign/FailureDetail.h"
 #include "codesign/Status.h"
 
 namespace codesign {
@@ -34,22 +35,29 @@ bool imprintMatches(TS_TST_INFO* info, std::span<const std::uint8_t> signatureVa
 }  // namespace
 
 OSStatus verifyTimestamp(const ASN1_TYPE* token, std::span<const std::uint8_t> signatureValue,
-                         AnchorPredicate isAnchor, std::time_t* genTime) {
-  if (token == nullptr || token->type != V_ASN1_SEQUENCE) return errSecTimestampInvalid;
+                         AnchorPredicate isAnchor, std::time_t* genTime, std::string* why) {
+  if (token == nullptr || token->type != V_ASN1_SEQUENCE)
+    return explain(why, errSecTimestampInvalid, "the timestamp is not a single token");
   const ossl::Cms signedData = cms::decodeSignedData(cms::stringBytes(token->value.sequence));
   cms::Signer signer;
-  if (!signedData || !cms::soleSigner(signedData.get(), &signer)) return errSecTimestampInvalid;
+  if (!signedData || !cms::soleSigner(signedData.get(), &signer))
+    return explain(why, errSecTimestampInvalid, "the timestamp token does not decode to one signer");
   const ossl::TstInfo info = tstInfo(signedData.get());
   const int verified = CMS_verify(signedData.get(), signer.certificates.get(), nullptr, nullptr, nullptr,
                                   CMS_NO_SIGNER_CERT_VERIFY | CMS_BINARY | CMS_NOINTERN);
   ERR_clear_error();
-  if (!info || verified != 1 || !imprintMatches(info.get(), signatureValue)) return errSecTimestampInvalid;
+  if (!info) return explain(why, errSecTimestampInvalid, "the timestamp token holds no timestamp");
+  if (verified != 1) return explain(why, errSecTimestampInvalid, "the timestamp's own signature does not verify");
+  if (!imprintMatches(info.get(), signatureValue))
+    return explain(why, errSecTimestampInvalid, "the timestamp is of another signature (its imprint differs)");
   const auto time = cms::toTime(TS_TST_INFO_get_time(info.get()));
-  if (!time) return errSecTimestampInvalid;
+  if (!time) return explain(why, errSecTimestampInvalid, "the timestamp's time does not read");
   const ChainRequest request{signer.certificate, signer.certificates.get(), ChainPolicy::timeStamping, *time,
                              false, isAnchor, {}};
   VerifiedChain chain;
-  if (const OSStatus status = verifyChain(request, &chain)) return status;
+  std::string fault;
+  if (const OSStatus status = verifyChain(request, &chain, why ? &fault : nullptr))
+    return explain(why, status, "timestamp authority's " + fault);
   *genTime = *time;
   return errSecSuccess;
 }

@@ -7,6 +7,7 @@
 #include <ctime>
 #include <optional>
 #include <span>
+#include <string>
 
 #include "codesign/CertificateChain.h"
 
@@ -14,8 +15,9 @@ namespace codesign {
 
 // 0 and the token's time; errSecTimestampInvalid when the token does not
 // decode, its signature or imprint is wrong; the chain's status otherwise.
+// On failure, *why (when given) says which.
 OSStatus verifyTimestamp(const ASN1_TYPE* token, std::span<const std::uint8_t> signatureValue,
-                         AnchorPredicate isAnchor, std::time_t* genTime);
+                         AnchorPredicate isAnchor, std::time_t* genTime, std::string* why = nullptr);
 
 // The time a token states, read without any check (for display); nothing
 // when it does not decode.

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "codesign/CmsSignature.h"
@@ -17,6 +19,15 @@ namespace codesign {
 namespace {
 
 constexpr std::size_t kTruncatedCdhash = 20;
+
+// Where a failure's reason goes, when the caller asked for one.
+std::string* reasonOf(FailureDetail* detail) { return detail ? &detail->reason : nullptr; }
+
+// Names the slice a failure belongs to.
+OSStatus inSlice(FailureDetail* detail, const MachOSlice& slice, OSStatus status) {
+  if (detail != nullptr && status != errSecSuccess) detail->architecture = architectureOf(slice.cputype, slice.cpusubtype);
+  return status;
+}
 
 // Hands a range of the file to a digest, to be compared with one taken
 // earlier of the same bytes.
@@ -40,17 +51,25 @@ struct SameBytes {
 // directory. The header and load commands pass by again on the way: when
 // they are not the bytes that were parsed, the file changed while it was
 // read, and the signature is not judged on a mixture.
-OSStatus verifyCode(const FileSource& file, const MachOSlice& layout, const EmbeddedSignature& signature) {
+OSStatus verifyCode(const FileSource& file, const MachOSlice& layout, const EmbeddedSignature& signature,
+                    FailureDetail* detail) {
   std::unique_ptr<PageHashes> pages;
-  if (const OSStatus status = PageHashes::create(signature.usable(), layout.size, &pages)) return status;
+  if (const OSStatus status = PageHashes::create(signature.usable(), layout.size, &pages, detail)) return status;
   SameBytes head;
   const PassTarget targets[] = {
       {layout.offset, layout.offset + pages->extent(), [&](auto bytes) { pages->take(bytes); }},
       {layout.offset, layout.offset + layout.headSize, [&](auto bytes) { head.take(bytes); }},
   };
-  if (const OSStatus status = readPass(file, targets)) return status;
-  if (!head.matches(layout.headDigest)) return errSecCSSignatureFailed;
-  return pages->result();
+  if (const OSStatus status = readPass(file, targets)) return explain(reasonOf(detail), status, readFailure(status));
+  if (!head.matches(layout.headDigest))
+    return explain(reasonOf(detail), errSecCSSignatureFailed, "the file changed while it was read");
+  const OSStatus status = pages->result();
+  const auto& mismatch = pages->mismatch();
+  if (status == errSecSuccess) return status;
+  if (!mismatch) return explain(reasonOf(detail), status, "the code ends before its last page");
+  return explain(detail, status, mismatch->cd->hashType(),
+                 "page " + std::to_string(mismatch->page) + " at offset " + hexNumber(layout.offset + mismatch->offset) +
+                     " does not match its hash");
 }
 
 // Every byte of the universal gaps is zero.
@@ -76,19 +95,23 @@ bool appleDeveloperChain(const std::vector<Bytes>& chain) {
          hasExtension(leaf, "1.2.840.113635.100.6.1.4");
 }
 
-OSStatus checkTeam(const CodeDirectory& best, const std::vector<Bytes>& chain) {
+OSStatus checkTeam(const CodeDirectory& best, const std::vector<Bytes>& chain, FailureDetail* detail) {
   if (!best.teamIdentifier() || !appleDeveloperChain(chain)) return errSecSuccess;
   const auto ou = firstSubjectOU(chain.front());
-  return ou && *ou == *best.teamIdentifier() ? errSecSuccess : errSecCSBadTeamIdentifier;
+  if (ou && *ou == *best.teamIdentifier()) return errSecSuccess;
+  return explain(detail, errSecCSBadTeamIdentifier, best.hashType(),
+                 "the team identifier " + *best.teamIdentifier() + " is not the signing certificate's team " +
+                     ou.value_or("(none)"));
 }
 
 // The CMS signature, its chain and the team: what makes the signer known.
 OSStatus verifySigner(const EmbeddedSignature& signature, SecCSFlags flags, const ValidationPolicy& policy,
                       std::vector<Bytes>* chain) {
   const ByteReader* blob = signature.superBlob().find(slot::kSignature);
-  if (blob == nullptr) return errSecCSUnsigned;
+  if (blob == nullptr) return explain(reasonOf(policy.failure), errSecCSUnsigned, "the signature has no CMS signature blob");
   CmsRequest request;
-  if (!blobWrapperPayload(*blob, &request.payload)) return errSecCSSignatureInvalid;
+  if (!blobWrapperPayload(*blob, &request.payload))
+    return explain(reasonOf(policy.failure), errSecCSSignatureInvalid, "the CMS signature blob is not a wrapped blob");
   request.signedDirectory = &signature.signedDirectory();
   request.directories = signature.usable();
   request.isAnchor = policy.isAnchor;
@@ -97,8 +120,8 @@ OSStatus verifySigner(const EmbeddedSignature& signature, SecCSFlags flags, cons
   request.expiryFatal = (flags & kSecCSConsiderExpiration) != 0 ||
                         (signature.best().flags() & kCodeDirectoryForceExpiration) != 0;
   CmsEvidence evidence;
-  if (const OSStatus status = verifyCmsSignature(request, &evidence)) return status;
-  if (const OSStatus status = checkTeam(signature.best(), evidence.chain.certificates)) return status;
+  if (const OSStatus status = verifyCmsSignature(request, &evidence, reasonOf(policy.failure))) return status;
+  if (const OSStatus status = checkTeam(signature.best(), evidence.chain.certificates, policy.failure)) return status;
   *chain = std::move(evidence.chain.certificates);
   return errSecSuccess;
 }
@@ -137,43 +160,70 @@ OSStatus verifySlice(const FileSource& file, const MachOSlice& layout, const Emb
   std::vector<Bytes> chain;
   if (!signature.adhoc())
     if (const OSStatus status = verifySigner(signature, flags, policy, &chain)) return status;
-  if (const OSStatus status = signature.verifySpecialSlots()) return status;
-  if (const OSStatus status = verifyCode(file, layout, signature)) return status;
+  if (const OSStatus status = signature.verifySpecialSlots(policy.failure)) return status;
+  if (const OSStatus status = verifyCode(file, layout, signature, policy.failure)) return status;
   if (requirement == nullptr) return errSecSuccess;
-  return requirement->evaluate(subjectOf(signature, std::move(chain), policy));
+  return requirement->evaluate(subjectOf(signature, std::move(chain), policy), reasonOf(policy.failure));
 }
 
 // A standalone executable has no resource directory to seal.
-OSStatus checkResources(const EmbeddedSignature& signature) {
-  if (!signature.best().specialSlotPresent(slot::kResourceDirectory)) return errSecSuccess;
+OSStatus checkResources(const EmbeddedSignature& signature, FailureDetail* detail) {
+  const CodeDirectory& best = signature.best();
+  if (!best.specialSlotPresent(slot::kResourceDirectory)) return errSecSuccess;
   const auto seal = signature.component(slot::kResourceDirectory);
-  if (!seal || !signature.slotMatches(slot::kResourceDirectory, *seal)) return errSecCSResourceDirectoryFailed;
-  return errSecCSResourcesNotFound;
+  const std::string slotName = specialSlotName(slot::kResourceDirectory);
+  if (!seal || !signature.slotMatches(slot::kResourceDirectory, *seal))
+    return explain(detail, errSecCSResourceDirectoryFailed, best.hashType(), slotName + " does not match its hash");
+  return explain(detail, errSecCSResourcesNotFound, best.hashType(),
+                 slotName + " seals resources, which a single file does not have");
 }
 
 // What the strict rules ask of the verified slices: every directory covers
 // exactly the bytes before the signature, and the signature closes the slice.
+// Each holds the first slice that breaks it.
 struct StrictFacts {
-  bool codeLimits = true;
-  bool signatureEnds = true;
+  std::optional<FailureDetail> codeLimit;
+  std::optional<FailureDetail> signatureEnd;
 };
 
 void noteStrict(const MachOSlice& layout, const EmbeddedSignature& signature, StrictFacts* facts) {
   const FileRange& area = *layout.codeSignature;
+  const std::string architecture = architectureOf(layout.cputype, layout.cpusubtype);
   for (const CodeDirectory* cd : signature.usable())
-    if (cd->codeLimit() != area.offset) facts->codeLimits = false;
-  if (area.offset + area.size != layout.size) facts->signatureEnds = false;
+    if (cd->codeLimit() != area.offset && !facts->codeLimit)
+      facts->codeLimit = FailureDetail{architecture, std::string(hashTypeName(cd->hashType())),
+                                       "the code limit " + hexNumber(cd->codeLimit()) +
+                                           " is not where the signature starts (" + hexNumber(area.offset) + ")"};
+  if (area.offset + area.size != layout.size && !facts->signatureEnd)
+    facts->signatureEnd = FailureDetail{architecture, "",
+                                        "the signature ends at " + hexNumber(area.offset + area.size) +
+                                            ", not at the slice's end " + hexNumber(layout.size)};
+}
+
+OSStatus strictFailure(FailureDetail* detail, OSStatus status, FailureDetail what) {
+  if (detail != nullptr) *detail = std::move(what);
+  return status;
 }
 
 // The strict rules, once every slice has verified.
-OSStatus checkStrict(const FileSource& file, const MachOFile& layout, const StrictFacts& facts) {
-  if (!facts.codeLimits) return errSecCSSignatureInvalid;
-  if (!facts.signatureEnds) return errSecCSBadMainExecutable;
+OSStatus checkStrict(const FileSource& file, const MachOFile& layout, const StrictFacts& facts,
+                     FailureDetail* detail) {
+  if (facts.codeLimit) return strictFailure(detail, errSecCSSignatureInvalid, *facts.codeLimit);
+  if (facts.signatureEnd) return strictFailure(detail, errSecCSBadMainExecutable, *facts.signatureEnd);
   for (const MachOSlice& slice : layout.slices)
-    if (!slice.endsAtSliceEnd) return errSecCSBadMainExecutable;
+    if (!slice.endsAtSliceEnd)
+      return inSlice(detail, slice,
+                     explain(reasonOf(detail), errSecCSBadMainExecutable,
+                             "the last segment does not end where the " +
+                                 std::string(layout.universal ? "universal header says the slice ends" : "file ends")));
+  if (!layout.containerClean)
+    return explain(reasonOf(detail), errSecCSBadMainExecutable,
+                   "the universal file pads a slice beyond its alignment or has bytes after the last slice");
   bool zero = true;
-  if (const OSStatus status = gapsAreZero(file, layout.gaps, &zero)) return status;
-  return layout.containerClean && zero ? errSecSuccess : errSecCSBadMainExecutable;
+  if (const OSStatus status = gapsAreZero(file, layout.gaps, &zero))
+    return explain(reasonOf(detail), status, readFailure(status));
+  if (!zero) return explain(reasonOf(detail), errSecCSBadMainExecutable, "the padding between slices is not all zero");
+  return errSecSuccess;
 }
 
 bool sameTeam(const EmbeddedSignature& a, const EmbeddedSignature& b) {
@@ -188,27 +238,37 @@ bool sameTeam(const EmbeddedSignature& a, const EmbeddedSignature& b) {
 // rules need.
 OSStatus checkValidity(const FileSource& file, SecCSFlags flags, const Requirement* requirement,
                        const ValidationPolicy& policy) {
+  FailureDetail* detail = policy.failure;
+  if (detail != nullptr) *detail = FailureDetail{};
   MachOFile layout;
-  if (const OSStatus status = parseMachO(file, &layout)) return status;
+  if (const OSStatus status = parseMachO(file, &layout, reasonOf(detail))) return status;
   const std::size_t mainIndex = mainSliceIndex(layout);
   const MachOSlice& main = layout.slices[mainIndex];
   std::unique_ptr<EmbeddedSignature> mainSignature;
-  if (const OSStatus status = EmbeddedSignature::load(file, main, &mainSignature)) return status;
-  if (const OSStatus status = verifySlice(file, main, *mainSignature, flags, requirement, policy)) return status;
+  if (const OSStatus status = EmbeddedSignature::load(file, main, &mainSignature, reasonOf(detail)))
+    return inSlice(detail, main, status);
+  if (const OSStatus status = verifySlice(file, main, *mainSignature, flags, requirement, policy))
+    return inSlice(detail, main, status);
   StrictFacts strict;
   noteStrict(main, *mainSignature, &strict);
   for (std::size_t i = 0; (flags & kSecCSCheckAllArchitectures) && i < layout.slices.size(); ++i) {
     if (i == mainIndex) continue;
+    const MachOSlice& slice = layout.slices[i];
     std::unique_ptr<EmbeddedSignature> signature;
-    if (const OSStatus status = EmbeddedSignature::load(file, layout.slices[i], &signature)) return status;
-    if (!sameTeam(*signature, *mainSignature)) return errSecCSSignatureInvalid;
-    if (const OSStatus status = verifySlice(file, layout.slices[i], *signature, flags, requirement, policy))
-      return status;
-    noteStrict(layout.slices[i], *signature, &strict);
+    if (const OSStatus status = EmbeddedSignature::load(file, slice, &signature, reasonOf(detail)))
+      return inSlice(detail, slice, status);
+    if (!sameTeam(*signature, *mainSignature))
+      return inSlice(detail, slice,
+                     explain(reasonOf(detail), errSecCSSignatureInvalid,
+                             "its team identifier is not the " + architectureOf(main.cputype, main.cpusubtype) +
+                                 " slice's"));
+    if (const OSStatus status = verifySlice(file, slice, *signature, flags, requirement, policy))
+      return inSlice(detail, slice, status);
+    noteStrict(slice, *signature, &strict);
   }
-  if (const OSStatus status = checkResources(*mainSignature)) return status;
+  if (const OSStatus status = checkResources(*mainSignature, detail)) return inSlice(detail, main, status);
   if ((flags & kSecCSStrictValidate) == 0) return errSecSuccess;
-  return checkStrict(file, layout, strict);
+  return checkStrict(file, layout, strict, detail);
 }
 
 }  // namespace codesign

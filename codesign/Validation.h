@@ -9,6 +9,7 @@
 
 #include "codesign/CertificateChain.h"
 #include "codesign/CodeSigning.h"
+#include "codesign/FailureDetail.h"
 #include "codesign/FileSource.h"
 
 namespace codesign {
@@ -20,6 +21,7 @@ struct ValidationPolicy {
   AnchorPredicate isAnchor = nullptr;  // which roots may end a chain
   std::time_t now = 0;                 // the time when nothing signed says otherwise
   std::span<const Bytes> anchorCertificates;  // roots offered when a signature omits its own
+  FailureDetail* failure = nullptr;           // when given, filled with why a check failed
 };
 
 // 0 when the file's signature is intact under the flags and satisfies the
@@ -28,8 +30,9 @@ OSStatus checkValidity(const FileSource& file, SecCSFlags flags, const Requireme
                        const ValidationPolicy& policy);
 
 // SecStaticCodeCheckValidity with the roots that may end a chain given: its
-// argument checks, then checkValidity at the present time.
+// argument checks, then checkValidity at the present time, explaining a
+// failure in *failure when one is given.
 OSStatus checkStaticCode(const StaticCode* staticCode, SecCSFlags flags, const Requirement* requirement,
-                         const AnchorPredicate& isAnchor);
+                         const AnchorPredicate& isAnchor, FailureDetail* failure = nullptr);
 
 }  // namespace codesign

@@ -64,7 +64,8 @@ void showDisplay(const FileSource& file, const Arguments& args, std::string* dis
 
 }  // namespace
 
-std::optional<OSStatus> checkFile(const Arguments& args, std::string* problem, std::string* displayJson) {
+std::optional<OSStatus> checkFile(const Arguments& args, std::string* problem, FailureDetail* failure,
+                                  std::string* displayJson) {
   std::vector<SHA256Digest> anchors;
   RequirementRef requirement;
   if (!readAnchors(args.anchorFiles, &anchors, problem) || !compile(args.requirement, &requirement, problem))
@@ -73,7 +74,7 @@ std::optional<OSStatus> checkFile(const Arguments& args, std::string* problem, s
   if (const OSStatus status = SecStaticCodeCreateWithPath(platform::FileURL{args.file}, kSecCSDefaultFlags, &code))
     return status;
   if (args.display) showDisplay(code->file(), args, displayJson);
-  return staticCodeCheckValidityWithAnchors(code.get(), kFlags, requirement.get(), anchors);
+  return staticCodeCheckValidityWithAnchors(code.get(), kFlags, requirement.get(), anchors, failure);
 }
 
 }  // namespace verifier

@@ -27,9 +27,12 @@ int main(int argc, char** argv) {
   const auto args = verifier::parseArguments({argv + (argc > 0 ? 1 : 0), argv + argc}, &problem);
   if (!args) return usageError(problem, true);
   if (args->help) return std::cout << verifier::kUsage << "\n", kVerified;
+  codesign::FailureDetail failure;
   std::string display;
-  const auto status = verifier::checkFile(*args, &problem, &display);
+  const auto status = verifier::checkFile(*args, &problem, &failure, &display);
   if (!status) return usageError(problem, false);
-  std::cout << verifier::reportLine(args->file, *status, args->json, display) << std::endl;
-  return *status == 0 ? kVerified : kFailed;
+  std::cout << verifier::reportLine(args->file, *status, args->json, failure, display) << std::endl;
+  if (*status == 0) return kVerified;
+  std::cerr << verifier::failureLine(*status, failure) << "\n";
+  return kFailed;
 }

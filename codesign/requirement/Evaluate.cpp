@@ -46,6 +46,18 @@ class Evaluator {
     return std::visit([&](const auto& node) { return evaluateNode(node, satisfied); }, expression.node);
   }
 
+  // Walks down the `and`s of an unsatisfied expression, always into an
+  // operand that is false, and stops at the first node that is no `and`.
+  const Expression* falseClause(const Expression& expression) {
+    const Expression* at = &expression;
+    while (const And* node = std::get_if<And>(&at->node)) {
+      bool left = false;
+      if (evaluate(*node->left, &left) != errSecSuccess) break;
+      at = left ? node->right.get() : node->left.get();
+    }
+    return at;
+  }
+
  private:
   OSStatus evaluateNode(const Constant& node, bool* satisfied) {
     *satisfied = node.value;
@@ -223,6 +235,10 @@ class Evaluator {
 
 OSStatus evaluate(const Expression& expression, const RequirementSubject& subject, bool* satisfied) {
   return Evaluator(subject).evaluate(expression, satisfied);
+}
+
+const Expression* falseClause(const Expression& expression, const RequirementSubject& subject) {
+  return Evaluator(subject).falseClause(expression);
 }
 
 }  // namespace codesign::requirement

@@ -13,4 +13,9 @@ namespace codesign::requirement {
 // an error on either side is reported whatever the other side says.
 OSStatus evaluate(const Expression& expression, const RequirementSubject& subject, bool* satisfied);
 
+// The clause that makes an unsatisfied expression false: through each `and`
+// the operand that is false (the left one when both are), anything else
+// whole, so an `or` is named with all of its alternatives.
+const Expression* falseClause(const Expression& expression, const RequirementSubject& subject);
+
 }  // namespace codesign::requirement

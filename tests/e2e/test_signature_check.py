@@ -7,6 +7,7 @@ import json
 import os
 import shutil
 import ssl
+import struct
 import subprocess
 import tempfile
 import unittest
@@ -157,6 +158,90 @@ class VerdictTests(CommandTestCase):
                 if path in PUBLISHED:
                     path = fetch_published(path)
                 self.check(path, requirement, anchors, expected)
+
+
+def signature_blob(data, slot):
+    """(offset, size) in a thin 64-bit Mach-O of the signature's blob in that slot."""
+    ncmds, at = struct.unpack_from("<I", data, 16)[0], 32
+    for _ in range(ncmds):
+        cmd, size = struct.unpack_from("<II", data, at)
+        if cmd == 0x1d:  # LC_CODE_SIGNATURE
+            signature = struct.unpack_from("<I", data, at + 8)[0]
+            count = struct.unpack_from(">I", data, signature + 8)[0]
+            for i in range(count):
+                kind, offset = struct.unpack_from(">II", data, signature + 12 + 8 * i)
+                if kind == slot:
+                    start = signature + offset
+                    return start, struct.unpack_from(">I", data, start + 4)[0]
+        at += size
+    raise AssertionError(f"no blob in slot {slot}")
+
+
+class ExplainedFailureTests(CommandTestCase):
+    """A failed check says why on one line of standard error; the status
+    line on standard output stays as it was."""
+
+    def explain(self, path, *args, anchored=True):
+        out, err, status = run(*(["--anchor", self.ca("root")] if anchored else []), *args, path)
+        self.assertEqual((status, err.count("\n")), (1, 1), err)
+        return out, err.rstrip("\n")
+
+    def edited(self, name, edit):
+        data = bytearray(open(os.path.join(Config.fixtures, name), "rb").read())
+        edit(data)
+        return self.scratch_file(name, data)
+
+    def test_a_changed_page_names_page_offset_and_directory(self):
+        path = self.edited("helper-devid-arm64", lambda d: d.__setitem__(0x3010, d[0x3010] ^ 1))
+        self.assertEqual(self.explain(path), (
+            "-67061 errSecCSSignatureFailed",
+            "signature-check: arm64 (sha256): page 3 at offset 0x3000 does not match its hash: "
+            "invalid signature (code or signature have been modified)"))
+        report = json.loads(run("--json", "--anchor", self.ca("root"), path)[0])
+        self.assertEqual((report["architecture"], report["reason"], report["message"]),
+                         ("arm64", "page 3 at offset 0x3000 does not match its hash",
+                          "invalid signature (code or signature have been modified)"))
+        verified = json.loads(run("--json", "--anchor", self.ca("root"), os.path.join(Config.fixtures, "adhoc-arm64"))[0])
+        self.assertEqual((verified["status"], verified["architecture"], verified["reason"], verified["message"]),
+                         (0, None, None, None))
+
+    def test_a_changed_special_slot_is_named(self):
+        def edit(data):
+            start, size = signature_blob(data, 2)  # the requirements
+            data[start + size - 1] ^= 1
+        _, line = self.explain(self.edited("helper-devid-arm64", edit))
+        self.assertEqual(line, "signature-check: arm64 (sha256): special slot 2 (requirements) does not match its "
+                               "hash: invalid signature (code or signature have been modified)")
+
+    def test_an_untrusted_root_names_the_certificate(self):
+        out, line = self.explain(os.path.join(Config.fixtures, "helper-devid-arm64"), anchored=False)
+        self.assertEqual(out, NOT_TRUSTED)
+        self.assertRegex(line, r"^signature-check: arm64: certificate 2 \([^()]*CN=Helper Test Root CA[^()]*\) "
+                               r"is not trusted: .*: CSSMERR_TP_NOT_TRUSTED$")
+
+    def test_a_failed_requirement_names_only_its_false_clause(self):
+        requirement = ('anchor apple generic and identifier "com.quennard.brenlow-server" and '
+                       'certificate leaf[subject.OU] = "Q7MK2RX5VN"')
+        out, line = self.explain(os.path.join(Config.fixtures, "helper-devid-arm64"), "--requirement", requirement)
+        self.assertEqual((out, line), (REQ_FAILED, "signature-check: arm64: the requirement's clause 'identifier "
+                                                    "\"com.quennard.brenlow-server\"' is not satisfied: code failed to "
+                                                    "satisfy specified code requirement(s)"))
+
+    def test_a_broken_structural_rule_is_named(self):
+        _, line = self.explain(os.path.join(Config.fixtures, "helper-devid-short-code-limit-arm64"))
+        self.assertRegex(line, r"^signature-check: arm64 \(sha256\): the code limit 0x[0-9a-f]+ is not where the "
+                               r"signature starts \(0x[0-9a-f]+\): invalid or unsupported format for signature$")
+
+    def test_every_fixture_failure_is_one_line_and_success_none(self):
+        for case, fixture, requirement, expected in fixture_table():
+            with self.subTest(case):
+                args = ["--anchor", self.ca("root")] + (["--requirement", requirement] if requirement else [])
+                out, err, _ = run(*args, os.path.join(Config.fixtures, fixture))
+                self.assertEqual(out, expected)
+                if expected == SUCCESS:
+                    self.assertEqual(err, "")
+                else:
+                    self.assertRegex(err, r"^signature-check: [^\n]+: [^\n]+\n$")
 
 
 class CommandLineTests(CommandTestCase):

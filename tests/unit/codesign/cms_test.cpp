@@ -1,11 +1,13 @@
 // The CMS signature and certificate chain, on synthetic files signed here
 // with a certificate authority made for each test.
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <ctime>
 #include <functional>
+#include <map>
 #include <memory>
 
 #include <openssl/cms.h>
@@ -188,6 +190,30 @@ struct CmsCase {
 
 class SignedFile : public testing::TestWithParam<CmsCase> {};
 
+// What a failure says: the certificate by index (leaf 0) and subject and
+// its fault, or the CMS attribute that does not hold. Matched as a part.
+const std::map<std::string, std::string> kReasons = {
+    {"RootNotPinned", "certificate 2 (CN=Test Root) is not trusted: it is a root that is not a trusted anchor"},
+    {"RootLeftOutNoneOffered", "certificate 1 (CN=Test Developer ID CA) is not trusted: no trusted anchor issued it"},
+    {"NoCodeSigningUsage", "certificate 0 (CN=Developer ID Application: Test,OU=ABCDE12345) lacks the code signing"},
+    {"NoKeyUsage", "certificate 0 (CN=Developer ID Application: Test,OU=ABCDE12345) lacks the digital signature"},
+    {"UnknownCriticalExtension", "certificate 0 (CN=Developer ID Application: Test,OU=ABCDE12345) has an unknown"},
+    {"IntermediateUsageExcludesCodeSigning", "certificate 1 (CN=Test Developer ID CA) does not allow code signing"},
+    {"LeafKeyOf1016Bits", "certificate 0 (CN=Developer ID Application: Test,OU=ABCDE12345) has a key or signature too weak"},
+    {"IntermediateSignedWithMd5", "certificate 1 (CN=Test Developer ID CA) has a key or signature too weak"},
+    {"IssuerNotCa", "certificate 1 (CN=Test Developer ID CA) is used as an authority without the basic constraints"},
+    {"TeamDiffers", "the team identifier ABCDE12345 is not the signing certificate's team ZZZZZ99999"},
+    {"ExpiredLeafEnforced", "has expired and expiry is enforced"},
+    {"TimestampForged", "the timestamp's own signature does not verify"},
+    {"TimestampTwice", "the timestamp is not a single token"},
+    {"OtherContentSigned", "the CMS signature does not match the CodeDirectory"},
+    {"TwoSigners", "the CMS signature does not decode to one signer"},
+    {"AlternateUnbound", "no CDHashes attribute binds the alternate CodeDirectories"},
+    {"AlternateHashWrong", "the CDHashes2 attribute does not list the CodeDirectories' hashes"},
+    {"PlistMissingOne", "the CDHashes attribute does not list the CodeDirectories' hashes"},
+    {"PlistAttributeTwice", "a CDHashes attribute appears twice"},
+};
+
 TEST_P(SignedFile, Answers) {
   Authority authority;
   SyntheticOptions options;
@@ -197,10 +223,15 @@ TEST_P(SignedFile, Answers) {
   options.signer = [&](const Bytes& content, const std::vector<Bytes>& all) { return authority.sign(content, all); };
   const Bytes file = buildSignedMachO(options);
   const std::vector<Bytes> offered{authority.rootDer};
+  FailureDetail detail;
   const ValidationPolicy policy{GetParam().anchor, std::time(nullptr),
-                                authority.offerRoot ? std::span(offered) : std::span<const Bytes>()};
-  EXPECT_EQ(checkValidity(MemorySource(file), kToolFlags, nullptr, policy),
-            GetParam().expected);
+                                authority.offerRoot ? std::span(offered) : std::span<const Bytes>(), &detail};
+  const OSStatus status = checkValidity(MemorySource(file), kToolFlags, nullptr, policy);
+  EXPECT_EQ(status, GetParam().expected);
+  EXPECT_EQ(detail.reason.empty(), status == errSecSuccess) << detail.reason;
+  if (const auto found = kReasons.find(GetParam().name); found != kReasons.end()) {
+    EXPECT_THAT(detail.reason, testing::HasSubstr(found->second));
+  }
 }
 
 void nothing(Authority&, SyntheticOptions&) {}

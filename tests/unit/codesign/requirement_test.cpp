@@ -218,5 +218,37 @@ TEST(RequirementCodeDirectory, MatchesIdentifierHashAndPlatform) {
   EXPECT_EQ(compileAndEvaluate("cdhash H\"abababababababababababababababababababab\"", subject), errSecCSReqFailed);
 }
 
+// A requirement that fails names the clause that is false: down through
+// each `and` into its false operand (the left one when both are), and any
+// other node whole, so an `or` is named with all of its alternatives.
+TEST(RequirementEvaluation, NamesTheClauseThatIsFalse) {
+  RequirementSubject subject;
+  subject.identifier = "a";
+  const std::pair<const char*, const char*> cases[] = {
+      {"identifier b", "identifier b"},
+      {"identifier b and identifier a", "identifier b"},
+      {"identifier a and identifier c", "identifier c"},
+      {"identifier b and identifier c", "identifier b"},
+      {"identifier a and (identifier a and ! identifier a)", "! identifier a"},
+      {"identifier a and (identifier b or identifier c) and identifier a", "identifier b or identifier c"},
+      {"(identifier a or identifier b) and anchor apple generic", "anchor apple generic"},
+      {"! (identifier a and identifier a)", "! (identifier a and identifier a)"},
+  };
+  for (const auto& [text, clause] : cases) {
+    RequirementRef requirement, expected;
+    std::string why, written;
+    ASSERT_EQ(Requirement::compile(text, &requirement), errSecSuccess) << text;
+    ASSERT_EQ(Requirement::compile(clause, &expected), errSecSuccess) << clause;
+    ASSERT_EQ(expected->text(&written), errSecSuccess);
+    EXPECT_EQ(requirement->evaluate(subject, &why), errSecCSReqFailed) << text;
+    EXPECT_EQ(why, "the requirement's clause '" + written + "' is not satisfied") << text;
+  }
+  RequirementRef satisfied;
+  std::string why;
+  ASSERT_EQ(Requirement::compile("identifier a and identifier a", &satisfied), errSecSuccess);
+  EXPECT_EQ(satisfied->evaluate(subject, &why), errSecSuccess);
+  EXPECT_EQ(why, "");
+}
+
 }  // namespace
 }  // namespace codesign

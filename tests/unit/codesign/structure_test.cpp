@@ -2,9 +2,12 @@
 // starts from a valid file, breaks one thing, and names the status the
 // framework gives for that defect.
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
+#include <sstream>
 
 #include "SyntheticMachO.h"
 #include "TestFiles.h"
@@ -23,8 +26,46 @@ constexpr SecCSFlags kToolFlags = kSecCSCheckAllArchitectures | kSecCSStrictVali
 
 bool trustNothing(const SHA256Digest&) { return false; }
 
-OSStatus check(const Bytes& file) {
-  return checkValidity(MemorySource(file), kToolFlags, nullptr, ValidationPolicy{trustNothing, 0, {}});
+// Every check also asks why it failed: a failure must say why, a success
+// must leave nothing said.
+OSStatus check(const Bytes& file, FailureDetail* out = nullptr) {
+  FailureDetail detail{"stale", "stale", "stale"};
+  const OSStatus status = checkValidity(MemorySource(file), kToolFlags, nullptr,
+                                        ValidationPolicy{trustNothing, 0, {}, &detail});
+  EXPECT_EQ(detail.reason.empty(), status == errSecSuccess) << detail.reason;
+  if (out != nullptr) *out = detail;
+  return status;
+}
+
+// What a failure says, for the defects whose reason names something: the
+// slot, the page, the command, the rule. Matched as a part of the reason.
+const std::map<std::string, std::string> kReasons = {
+    {"NotMachO", "not a Mach-O file"},
+    {"ObjectFile", "Mach-O file type 1 carries no code signature"},
+    {"CountDisagrees", "the header declares 4 load commands but holds "},
+    {"SecondSignatureCommand", "(cmd 0x1d) is malformed"},
+    {"NoSignatureCommand", "no LC_CODE_SIGNATURE"},
+    {"SignaturePastSlice", "LC_CODE_SIGNATURE names bytes outside the slice"},
+    {"DuplicateSlot", "SuperBlob is malformed"},
+    {"UnknownHashType", "no CodeDirectory has a hash type the engine knows"},
+    {"FirstPage", "page 0 at offset 0x0 does not match its hash"},
+    {"InfoPlist", "special slot 1 (Info.plist) does not match its hash"},
+    {"RequirementsSlotHash", "special slot 2 (requirements) does not match its hash"},
+    {"EntitlementsSlotHash", "special slot 5 (entitlements) does not match its hash"},
+    {"ResourceSeal", "special slot 3 (resource directory) does not match its hash"},
+    {"TrailingByte", "the signature ends at "},
+    {"TeamsDiffer", "its team identifier is not the "},
+    {"PaddingNotZero", "the padding between slices is not all zero"},
+    {"TrailingBytes", "or has bytes after the last slice"},
+    {"CpuTypeDisagrees", "arm64 slice: its own header names another architecture"},
+    {"SliceShared", "two universal records name the same offset"},
+    {"SlicePastFile", "the universal header places it outside the file"},
+};
+
+void expectReason(const std::string& name, const FailureDetail& detail) {
+  if (const auto found = kReasons.find(name); found != kReasons.end()) {
+    EXPECT_THAT(detail.reason, testing::HasSubstr(found->second));
+  }
 }
 
 SyntheticOptions richOptions() {
@@ -158,7 +199,9 @@ TEST_P(ThinDefect, IsRefused) {
   SyntheticLayout layout;
   Bytes file = buildSignedMachO(richOptions(), &layout);
   GetParam().apply(file, layout);
-  EXPECT_EQ(check(file), GetParam().expected);
+  FailureDetail detail;
+  EXPECT_EQ(check(file, &detail), GetParam().expected);
+  expectReason(GetParam().name, detail);
 }
 
 // Little-endian 32-bit write into a thin file's header or commands.
@@ -347,7 +390,9 @@ TEST_P(Universal, Answers) {
   if (c.slices) c.slices(a, b);
   Bytes file = buildUniversal({a, b}, {kX86, kArm});
   if (c.container) c.container(file);
-  EXPECT_EQ(check(file), c.expected);
+  FailureDetail detail;
+  EXPECT_EQ(check(file, &detail), c.expected);
+  expectReason(c.name, detail);
 }
 
 void flipCode(Bytes& slice) { slice[0x3000] ^= 1; }
@@ -436,5 +481,22 @@ INSTANTIATE_TEST_SUITE_P(
                       },
                       errSecCSSignatureFailed}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A page of the slice checked second is named by its architecture, its
+// directory's hash type, its index and its offset in the whole file.
+TEST(UniversalFailure, NamesTheSliceAndThePage) {
+  SyntheticOptions x86 = richOptions(), arm = richOptions();
+  x86.cputype = kX86, arm.cputype = kArm;
+  Bytes a = buildSignedMachO(x86), b = buildSignedMachO(arm);
+  flipCode(kArmIsMain ? a : b);
+  const Bytes file = buildUniversal({a, b}, {kX86, kArm});
+  FailureDetail detail;
+  EXPECT_EQ(check(file, &detail), errSecCSSignatureFailed);
+  std::ostringstream offset;
+  offset << std::hex << sliceOffset(file, kArmIsMain ? 0 : 1) + 0x3000;
+  EXPECT_EQ(detail.architecture, kArmIsMain ? "x86_64" : "arm64");
+  EXPECT_EQ(detail.hashType, "sha256");
+  EXPECT_EQ(detail.reason, "page 3 at offset 0x" + offset.str() + " does not match its hash");
+}
 
 }  // namespace
