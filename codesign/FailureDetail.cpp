@@ -59,7 +59,7 @@ std::string specialSlotName(std::uint32_t n) {
 
 std::string architectureOf(std::int32_t cputype, std::int32_t cpusubtype) {
   const auto cpu = static_cast<std::uint32_t>(cputype);
-  return architectureName(cpu, static_cast<std::uint32_t>(cpusubtype)).value_or("cputype " + hexNumber(cpu));
+  return architectureName(cpu, static_cast<std::uint32_t>(cpusubtype)).value_or("cputype-" + hexNumber(cpu));
 }
 
 std::string readFailure(OSStatus status) {

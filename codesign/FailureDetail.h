@@ -35,7 +35,7 @@ std::string_view hashTypeName(HashType type);
 // "special slot 2 (requirements)".
 std::string specialSlotName(std::uint32_t n);
 
-// "arm64", or "cputype 0x12" for one the engine has no name for.
+// "arm64", or "cputype-0x12" for one the engine has no name for.
 std::string architectureOf(std::int32_t cputype, std::int32_t cpusubtype);
 
 // What a failed read means: the file shrank since it was opened, or could

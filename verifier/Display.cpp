@@ -1,11 +1,11 @@
 #include "verifier/Display.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <memory>
 
 #include "codesign/CmsSignature.h"
 #include "codesign/EmbeddedSignature.h"
+#include "codesign/FailureDetail.h"
 #include "codesign/InternalRequirements.h"
 #include "codesign/MachO.h"
 #include "codesign/Requirement.h"
@@ -34,10 +34,7 @@ std::string hex(std::span<const std::uint8_t> bytes) {
 }
 
 std::string architectureOf(const MachOSlice& slice) {
-  const auto cpu = static_cast<std::uint32_t>(slice.cputype);
-  char unknown[32];
-  std::snprintf(unknown, sizeof unknown, "cputype-0x%x", cpu);
-  return architectureName(cpu, static_cast<std::uint32_t>(slice.cpusubtype)).value_or(unknown);
+  return codesign::architectureOf(slice.cputype, slice.cpusubtype);
 }
 
 std::string format(const MachOFile& layout) {
@@ -46,17 +43,6 @@ std::string format(const MachOFile& layout) {
     architectures += (architectures.empty() ? "" : " ") + architectureOf(slice);
   }
   return std::string("Mach-O ") + (layout.universal ? "universal" : "thin") + " (" + architectures + ")";
-}
-
-const char* hashName(HashType type) {
-  switch (type) {
-    case HashType::sha1: return "sha1";
-    case HashType::sha256: return "sha256";
-    case HashType::sha256Truncated: return "sha256-truncated";
-    case HashType::sha384: return "sha384";
-    case HashType::unknown: break;
-  }
-  return "unknown";
 }
 
 // The best directory's cdhash as requirements compare it: 20 bytes.
@@ -75,7 +61,8 @@ void directoryFields(const EmbeddedSignature& signature, SliceFields& out) {
     return hashRank(a->hashType()) < hashRank(b->hashType());
   });
   for (const CodeDirectory* directory : usable) {
-    out.hashTypes.push_back({hashName(directory->hashType()), storedHashSize(directory->hashType())});
+    const HashType type = directory->hashType();
+    out.hashTypes.push_back({std::string(hashTypeName(type)), storedHashSize(type)});
   }
   out.cdhash = hex(cdhashOf(best));
 }
