@@ -294,9 +294,6 @@ class CommandLineTests(CommandTestCase):
             out, err, status = run("--json", "--entitlements", self.scratch_file("hostile", body))
             self.assertEqual((status, "display" in json.loads(out)), (1, True), err)
 
-if __name__ == "__main__":
-    unittest.main()
-
 
 def display(*args, option="--display"):
     """(fields of --display as (name, value) pairs in order, status line, exit
@@ -507,3 +504,7 @@ class DisplayTests(CommandTestCase):
         for requirement in designated:
             self.check(path, requirement, [], REQ_FAILED)
         self.check(path, " or ".join(f"({r})" for r in designated), [], SUCCESS)
+
+
+if __name__ == "__main__":
+    unittest.main()
