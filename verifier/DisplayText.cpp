@@ -3,27 +3,11 @@
 #include <cstdio>
 
 #include "verifier/Display.h"
+#include "verifier/Printable.h"
 #include "verifier/Report.h"
 
 namespace verifier {
 namespace {
-
-// Text from the file cannot start a line of its own or drive the terminal:
-// control characters other than tab are written as \xNN.
-std::string printable(const std::string& text) {
-  std::string out;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if ((byte < 0x20 && c != '\t') || byte == 0x7f) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
-      out += escaped;
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
 
 std::string hex32(std::uint32_t value) {
   char text[16];

@@ -1,20 +1,11 @@
 #include "verifier/Report.h"
 
 #include "codesign/StatusNames.h"
-#include "platform/Text.h"
 #include "verifier/Json.h"
+#include "verifier/Printable.h"
 
 namespace verifier {
 namespace {
-
-// Text from the file (subjects, requirement strings) as printable UTF-8 on
-// one line: a hostile file cannot end the line or drive the terminal.
-std::string printable(const std::string& text) {
-  std::string out = platform::validUTF8(text);
-  for (char& c : out)
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
-  return out;
-}
 
 std::string jsonOrNull(const std::string& text) { return text.empty() ? "null" : jsonString(text); }
 
