@@ -63,6 +63,15 @@ std::optional<std::int64_t> derTime(std::span<const std::uint8_t> der) {
 
 }  // namespace
 
+bool encodeCertificate(X509* certificate, Bytes* der) {
+  unsigned char* bytes = nullptr;
+  const int length = i2d_X509(certificate, &bytes);
+  const ossl::Buffer owner(bytes);
+  if (length <= 0) return false;
+  der->assign(bytes, bytes + length);
+  return true;
+}
+
 ossl::Certificate decodeCertificate(std::span<const std::uint8_t> der) {
   // No certificate is larger than the CMS data that carries it.
   if (der.empty() || der.size() > limits::kMaxCmsBytes) return nullptr;

@@ -20,6 +20,9 @@ namespace codesign {
 // one certificate (trailing bytes refused).
 ossl::Certificate decodeCertificate(std::span<const std::uint8_t> der);
 
+// The DER encoding of a certificate; false when it cannot be encoded.
+bool encodeCertificate(X509* certificate, Bytes* der);
+
 // The SHA-256 fingerprint of a DER certificate.
 std::optional<SHA256Digest> fingerprint(const Bytes& der);
 

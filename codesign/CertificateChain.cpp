@@ -132,15 +132,6 @@ OSStatus statusForVerifyError(int error) {
   }
 }
 
-bool toDer(X509* cert, Bytes* out) {
-  unsigned char* der = nullptr;
-  const int length = i2d_X509(cert, &der);
-  const ossl::Buffer owner(der);
-  if (length <= 0) return false;
-  out->assign(der, der + length);
-  return true;
-}
-
 // The signature's certificates and the anchors it may have left out: some
 // signers omit the root, which still ends the chain when it is pinned.
 ossl::CertificateStack withAnchors(const ChainRequest& request) {
@@ -162,7 +153,7 @@ ossl::Store pinnedRoots(const ChainRequest& request, STACK_OF(X509)* candidates)
   for (int i = 0; i < sk_X509_num(candidates); ++i) {
     X509* cert = sk_X509_value(candidates, i);
     Bytes der;
-    if (!toDer(cert, &der)) continue;
+    if (!encodeCertificate(cert, &der)) continue;
     const auto print = fingerprint(der);
     if (print && request.isAnchor(*print) && X509_self_signed(cert, 0) == 1) X509_STORE_add_cert(store.get(), cert);
   }
@@ -248,7 +239,7 @@ OSStatus verifyChain(const ChainRequest& request, VerifiedChain* out, std::strin
     return explain(why, status, describe(fault));
   for (int i = 0; i < sk_X509_num(chain.get()); ++i) {
     Bytes der;
-    if (!toDer(sk_X509_value(chain.get(), i), &der))
+    if (!encodeCertificate(sk_X509_value(chain.get(), i), &der))
       return explain(why, errSecCSInternalError, "a certificate of the chain cannot be encoded");
     out->certificates.push_back(std::move(der));
   }

@@ -29,11 +29,9 @@ X509* issuerIn(STACK_OF(X509)* pool, X509* subject, std::vector<bool>& taken) {
 }
 
 bool appendDer(X509* certificate, std::vector<Bytes>* out) {
-  unsigned char* der = nullptr;
-  const int length = i2d_X509(certificate, &der);
-  const ossl::Buffer owner(der);
-  if (length <= 0) return false;
-  out->emplace_back(der, der + length);
+  Bytes der;
+  if (!encodeCertificate(certificate, &der)) return false;
+  out->push_back(std::move(der));
   return true;
 }
 
