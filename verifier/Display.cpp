@@ -40,7 +40,8 @@ std::string architectureOf(const MachOSlice& slice) {
 std::string format(const MachOFile& layout) {
   std::string architectures;
   for (const MachOSlice& slice : layout.slices) {
-    architectures += (architectures.empty() ? "" : " ") + architectureOf(slice);
+    if (!architectures.empty()) architectures += ' ';
+    architectures += architectureOf(slice);
   }
   return std::string("Mach-O ") + (layout.universal ? "universal" : "thin") + " (" + architectures + ")";
 }
