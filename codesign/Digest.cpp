@@ -65,4 +65,14 @@ Bytes sha1(std::span<const std::uint8_t> bytes) {
   return digest(md.get(), bytes);
 }
 
+std::string hexDigits(std::span<const std::uint8_t> bytes) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string out;
+  for (const std::uint8_t byte : bytes) {
+    out += kDigits[byte >> 4];
+    out += kDigits[byte & 0xF];
+  }
+  return out;
+}
+
 }  // namespace codesign

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 
 #include "codesign/OpenSSLTypes.h"
 #include "codesign/RequirementSubject.h"
@@ -36,5 +37,8 @@ Bytes digest(const EVP_MD* md, std::span<const std::uint8_t> bytes);
 // The SHA-256 and SHA-1 digests of bytes; empty on failure.
 Bytes sha256(std::span<const std::uint8_t> bytes);
 Bytes sha1(std::span<const std::uint8_t> bytes);
+
+// Lower-case hex digits, two per byte, as hashes are written.
+std::string hexDigits(std::span<const std::uint8_t> bytes);
 
 }  // namespace codesign

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "codesign/CmsSignature.h"
+#include "codesign/Digest.h"
 #include "codesign/EmbeddedSignature.h"
 #include "codesign/FailureDetail.h"
 #include "codesign/InternalRequirements.h"
@@ -22,16 +23,6 @@ namespace {
 using namespace codesign;
 
 constexpr std::size_t kCdhashSize = 20;
-
-std::string hex(std::span<const std::uint8_t> bytes) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string text;
-  for (const std::uint8_t byte : bytes) {
-    text += kDigits[byte >> 4];
-    text += kDigits[byte & 0xF];
-  }
-  return text;
-}
 
 std::string architectureOf(const MachOSlice& slice) {
   return codesign::architectureOf(slice.cputype, slice.cpusubtype);
@@ -65,7 +56,7 @@ void directoryFields(const EmbeddedSignature& signature, SliceFields& out) {
     const HashType type = directory->hashType();
     out.hashTypes.push_back({std::string(hashTypeName(type)), storedHashSize(type)});
   }
-  out.cdhash = hex(cdhashOf(best));
+  out.cdhash = hexDigits(cdhashOf(best));
 }
 
 // The component of slot n, when the best directory seals it as it is.

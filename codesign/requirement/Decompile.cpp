@@ -9,6 +9,7 @@
 #include <utility>
 #include <variant>
 
+#include "codesign/Digest.h"
 #include "codesign/Status.h"
 #include "codesign/requirement/Date.h"
 
@@ -69,17 +70,6 @@ std::string quoted(std::string_view text) {
     out += c;
   }
   return out + "\"";
-}
-
-std::string hex(std::string_view bytes) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string out;
-  for (const char c : bytes) {
-    const auto byte = static_cast<unsigned char>(c);
-    out += kDigits[byte >> 4];
-    out += kDigits[byte & 0xF];
-  }
-  return out;
 }
 
 class Decompiler {
@@ -233,12 +223,12 @@ class Decompiler {
     if (isQuotable(text)) {
       string(text);
     } else {
-      _out += "0x" + hex(text);
+      _out += "0x" + hexDigits({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
     }
   }
 
   OSStatus hash(const Bytes& bytes) {
-    _out += "H\"" + hex(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())) + "\"";
+    _out += "H\"" + hexDigits(bytes) + "\"";
     return errSecSuccess;
   }
 
